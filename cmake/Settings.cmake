@@ -1,0 +1,25 @@
+# Compiler settings shared by every target of the tree.
+add_library(halcyra_options INTERFACE)
+target_compile_options(halcyra_options INTERFACE -Wall -Wextra)
+
+if(WIN32)
+  set(HALCYRA_PLATFORM_WIN32 ON)
+  target_compile_definitions(halcyra_options INTERFACE
+    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 __USE_MINGW_ANSI_STDIO=1)
+  # Everything is linked statically, so the DLL and the test programs need nothing beside them.
+  target_link_options(halcyra_options INTERFACE -static -static-libgcc -static-libstdc++)
+  set(HALCYRA_PLUGIN_NAME halcyra_win64)
+else()
+  set(HALCYRA_PLATFORM_WIN32 OFF)
+  set(HALCYRA_PLUGIN_NAME halcyra_linux_amd64)
+endif()
+
+if(HALCYRA_SANITIZE STREQUAL "address")
+  target_compile_options(halcyra_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  target_link_options(halcyra_options INTERFACE -fsanitize=address,undefined)
+elseif(HALCYRA_SANITIZE STREQUAL "thread")
+  target_compile_options(halcyra_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(halcyra_options INTERFACE -fsanitize=thread)
+elseif(NOT HALCYRA_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "HALCYRA_SANITIZE must be empty, address or thread")
+endif()

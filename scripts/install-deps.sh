@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs the Debian packages that building and testing Halcyra needs, when they are missing.
+set -eu
+packages="cmake ninja-build g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nlohmann-json3-dev zip unzip
+  clang libclang-rt-14-dev python3"
+missing=""
+for package in $packages; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
+done
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+fi

@@ -1,0 +1,31 @@
+#include <dlfcn.h>
+
+#include "platform/dynamic_library.h"
+
+namespace halcyra::platform {
+namespace {
+
+class PosixLibrary : public DynamicLibrary {
+ public:
+  explicit PosixLibrary(void* handle) : handle_(handle) {}
+  ~PosixLibrary() override { dlclose(handle_); }
+  void* Symbol(const char* name) override { return dlsym(handle_, name); }
+
+ private:
+  void* handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, std::string* error) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    if (error) *error = dlerror();
+    return nullptr;
+  }
+  return std::make_unique<PosixLibrary>(handle);
+}
+
+const char* PluginFileName() { return "halcyra_linux_amd64.so"; }
+
+}  // namespace halcyra::platform

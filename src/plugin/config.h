@@ -1,0 +1,74 @@
+// Configuration: finds the Saved Games folder, sets up the log, and reads Halcyra.ini.
+//
+// ReadIniFile runs once at plug-in start on the host's thread; UpdatePluginInfo re-reads the
+// re-readable keys ([SELECTOR], [EAR], [HCS], [SYSTEM]) and runs again on the refresh thread every
+// seventh tick. Keys, defaults and log lines:
+//   [LOG] LOGLEVEL "0"        [HGT] Path ""              [SELECTOR] RADIO1..3 "-1 -1"
+//   [EAR] RADIO1..3 "0"       [HCS] HOST "127.0.0.1"     [HCS] UDP "10600"
+//   [SYSTEM] ATTN "1"
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "network/simulator_status.h"
+#include "platform/env.h"
+#include "plugin/log.h"
+#include "plugin/settings.h"
+
+namespace halcyra {
+
+// Receives the radio selector bindings of [SELECTOR] (the joystick selector).
+class RadioSelectorSink {
+ public:
+  virtual ~RadioSelectorSink() = default;
+  // radioIndex 0..2; device a joystick id 0..31 and button 1..32, or -1 -1 when unbound.
+  virtual void SetRadioSelector(int radioIndex, int device, int button) = 0;
+  virtual void ShowRadioSelectors() = 0;
+};
+
+// Receives the elevation tile folder at start (the tile store), which also forgets loaded tiles.
+class TileFolderSink {
+ public:
+  virtual ~TileFolderSink() = default;
+  virtual void SetTileFolder(const std::string& folderUtf8) = 0;
+};
+
+// The leading decimal integer of a text, 0 when there is none (clamped to the int range).
+int ParseLeadingInt(const std::wstring& text);
+
+class Configuration {
+ public:
+  Configuration(platform::Env& env, Clog& log, Settings& settings, SimulatorStatus& simulator);
+
+  void SetRadioSelectorSink(RadioSelectorSink* sink) { selectors_ = sink; }
+  void SetTileFolderSink(TileFolderSink* sink) { tiles_ = sink; }
+
+  // 1 = read, 0 = the Saved Games folder could not be found (nothing was logged).
+  int ReadIniFile();
+  void UpdatePluginInfo();
+  // The dotted IPv4 text of a host: a dotted address as it is, else a name look-up; on failure
+  // "127.0.0.1" with a log line and an error box (shown once per failing host text).
+  std::string GetRemoteIP(const std::string& host);
+
+ private:
+  std::wstring ReadString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue);
+  int ReadInt(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue);
+  std::wstring FindTileFolder();
+  bool ReadInstallFolder(platform::RegistryRoot root, const char* failureMessage, std::wstring* folder);
+  void ReadSelectors();
+
+  platform::Env& env_;
+  Clog& log_;
+  Settings& settings_;
+  SimulatorStatus& simulator_;
+  RadioSelectorSink* selectors_ = nullptr;
+  TileFolderSink* tiles_ = nullptr;
+
+  std::mutex boxLock_;            // guards lastFailedHost_
+  std::optional<std::string> lastFailedHost_;  // the host text whose error box was shown last
+};
+
+}  // namespace halcyra

@@ -1,0 +1,151 @@
+#include "plugin/log.h"
+
+#include <cstdio>
+
+#include "plugin/format.h"
+
+namespace halcyra {
+namespace {
+
+std::string_view Bounded(std::string_view text) {
+  return text.size() < Clog::kTextCapacity ? text : text.substr(0, Clog::kTextCapacity - 1);
+}
+
+void AppendBody(std::string& line, std::string_view tag, std::string_view text) {
+  line.append(tag);
+  if (!text.empty()) {
+    line.append(" : ");
+    line.append(text);
+  }
+  line.push_back('\n');
+}
+
+}  // namespace
+
+Clog::Clog(platform::Env& env) : env_(env) {}
+
+// Lines still queued are written before the closing line rather than lost, so the last messages
+// before a shutdown (often the interesting ones) reach the file.
+Clog::~Clog() {
+  StopWriter();
+  if (setUp_.load()) {
+    WriteQueuedBatch(true);
+    WriteDirect("~Clog", "Close log file.", 0);
+  }
+  std::lock_guard<std::mutex> lock(queueLock_);
+  queue_.clear();
+}
+
+int Clog::Init(const std::wstring& fileName, int level) {
+  suspended_ = true;
+  queued_ = false;
+  level_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(queueLock_);
+    queue_.clear();
+  }
+  std::FILE* file = env_.OpenFile(fileName, "w");
+  if (file == nullptr) return -1;
+  std::fclose(file);
+  level_ = level;
+  fileName_ = fileName.substr(0, kFileNameCapacity - 1);
+  setUp_ = true;
+
+  queued_ = true;
+  stopWriter_ = false;
+  writer_ = env_.StartThread([this] { WriterLoop(); });
+  uint64_t handle = writer_ ? writer_->HandleValue() : 0;
+  uint32_t id = writer_ ? writer_->Id() : 0;
+  WriteDirect(Format("Initialize Log file with %d level. Thread #%d (%08X)", level,
+                     static_cast<int32_t>(static_cast<uint32_t>(handle)), id),
+              "", 0);
+  suspended_ = false;
+  return 0;
+}
+
+std::string Clog::Prefix(int level) {
+  platform::LocalTime now = env_.Now();
+  char prefix[kPrefixCapacity];
+  std::snprintf(prefix, sizeof prefix, "[%04d-%02d-%02d %02d:%02d:%02d.%03d][L%02d] ", now.year,
+                now.month, now.day, now.hour, now.minute, now.second, now.millisecond, level);
+  return prefix;
+}
+
+int Clog::Write(std::string_view tag, std::string_view text, int level) {
+  if (level > level_.load() || suspended_.load()) return -1;
+  if (!queued_.load()) return WriteDirect(tag, text, level);
+  Entry entry{Prefix(level), std::string(Bounded(tag)), std::string(Bounded(text))};
+  std::lock_guard<std::mutex> lock(queueLock_);
+  queue_.push_back(std::move(entry));
+  return 0;
+}
+
+int Clog::Write(const std::wstring& tag, const std::wstring& text, int level) {
+  if (level > level_.load() || suspended_.load()) return -1;
+  return Write(platform::WideToUtf8(tag), platform::WideToUtf8(text), level);
+}
+
+int Clog::WriteDirect(std::string_view tag, std::string_view text, int level) {
+  if (!setUp_.load()) return -1;
+  std::lock_guard<std::mutex> fileLock(fileLock_);
+  std::FILE* file = env_.OpenFile(fileName_, "a");
+  if (file == nullptr) return -1;
+  std::string line = Prefix(level);
+  AppendBody(line, Bounded(tag), Bounded(text));
+  std::fputs(line.c_str(), file);
+  std::fclose(file);
+  return 0;
+}
+
+int Clog::QueueCount() const {
+  std::lock_guard<std::mutex> lock(queueLock_);
+  return static_cast<int>(queue_.size());
+}
+
+void Clog::WriterLoop() {
+  while (!stopWriter_.load()) {
+    env_.SleepMs(1);
+    if (QueueCount() == 0) continue;
+    WriteQueuedBatch(false);
+  }
+}
+
+// Appends every queued entry, oldest first, each with the number of entries still queued (itself
+// included). An entry leaves the queue only once written; if the file cannot be opened the whole
+// queue waits for the next wake-up. The writer stops between two lines when asked to.
+void Clog::WriteQueuedBatch(bool evenWhenStopping) {
+  std::lock_guard<std::mutex> fileLock(fileLock_);
+  std::FILE* file = env_.OpenFile(fileName_, "a");
+  if (file == nullptr) return;
+  while (evenWhenStopping || !stopWriter_.load()) {
+    std::string line;
+    {
+      std::lock_guard<std::mutex> lock(queueLock_);
+      if (queue_.empty()) break;
+      const Entry& head = queue_.front();
+      char count[16];
+      std::snprintf(count, sizeof count, "(%03d) ", static_cast<int>(queue_.size()));
+      line = head.prefix + count;
+      AppendBody(line, head.tag, head.text);
+    }
+    std::fputs(line.c_str(), file);
+    std::lock_guard<std::mutex> lock(queueLock_);
+    queue_.pop_front();
+  }
+  std::fclose(file);
+}
+
+void Clog::StopWriter() {
+  stopWriter_ = true;
+  if (writer_) {
+    writer_->Join();
+    writer_.reset();
+  }
+}
+
+int LogNarrow(Clog& log, std::string_view tag, std::string_view text, int level) {
+  if (log.Suspended()) return -1;
+  return log.Write(tag, text, level);
+}
+
+}  // namespace halcyra

@@ -1,0 +1,91 @@
+// Clog: the plug-in's one diagnostic log file.
+//
+// Lines carry the prefix "[YYYY-MM-DD hh:mm:ss.mmm][Lnn] " with the message level. A message is
+// written only when its level is at most the configured LOGLEVEL. After Init the log is queued:
+// callers on any thread only format the prefix and append to an in-memory queue, and the writer
+// thread Thread_Log appends the lines to the file (opened and closed for every batch, so the file
+// can be read while the plug-in runs). The set-up and closing lines are written directly.
+//
+// Text is 8-bit: tags and texts are bytes (UTF-8 for names from the host); wide texts (paths,
+// INI values) are converted to UTF-8. Lines end with CR LF on Windows, LF elsewhere.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/env.h"
+
+namespace halcyra {
+
+class Clog {
+ public:
+  static constexpr size_t kTextCapacity = 1024;   // tag and text: at most 1023 characters
+  static constexpr size_t kPrefixCapacity = 128;  // prefix: at most 127 characters
+  static constexpr size_t kFileNameCapacity = 260;
+
+  // Empty log: direct mode, not suspended, level 0, no file (every message is dropped).
+  explicit Clog(platform::Env& env);
+  // Stops Thread_Log, writes what is still queued and then the closing line (if set up).
+  ~Clog();
+
+  Clog(const Clog&) = delete;
+  Clog& operator=(const Clog&) = delete;
+
+  // Creates (truncates) the file, starts Thread_Log and writes the set-up line. Returns 0, or -1
+  // when the file cannot be created: the log then stays suspended and writes nothing.
+  int Init(const std::wstring& fileName, int level);
+
+  // Writes or queues one message. Returns 0, or -1 when dropped (level above LOGLEVEL, log
+  // suspended, or no file in direct mode).
+  int Write(std::string_view tag, std::string_view text, int level);
+  int Write(const std::wstring& tag, const std::wstring& text, int level);
+
+  // Writes one line at once, bypassing the queue and the suspended flag. 0, or -1 on failure.
+  int WriteDirect(std::string_view tag, std::string_view text, int level);
+
+  bool Suspended() const { return suspended_.load(std::memory_order_relaxed); }
+  int Level() const { return level_.load(std::memory_order_relaxed); }
+  // Detailed messages are formatted only when LOGLEVEL is at least 3.
+  bool Detailed() const { return Level() >= 3; }
+  // True when a message of this level would be kept.
+  bool Accepts(int level) const { return !Suspended() && level <= Level(); }
+  bool IsSetUp() const { return setUp_.load(std::memory_order_acquire); }
+  int QueueCount() const;
+
+ private:
+  struct Entry {
+    std::string prefix;
+    std::string tag;
+    std::string text;
+  };
+
+  std::string Prefix(int level);
+  void WriterLoop();
+  void WriteQueuedBatch(bool evenWhenStopping);
+  void StopWriter();
+
+  platform::Env& env_;
+  std::atomic<bool> suspended_{false};
+  std::atomic<bool> queued_{false};  // false = direct mode
+  std::atomic<int> level_{0};
+  std::atomic<bool> setUp_{false};   // the file exists and the set-up line was written
+  std::wstring fileName_;            // written by Init before Thread_Log starts, then read-only
+
+  mutable std::mutex queueLock_;     // guards queue_
+  std::deque<Entry> queue_;
+
+  std::mutex fileLock_;              // held while Thread_Log or WriteDirect has the file open
+
+  std::atomic<bool> stopWriter_{false};
+  std::unique_ptr<platform::Thread> writer_;
+};
+
+// Logs an 8-bit text: -1 when the log is suspended, else Clog::Write.
+int LogNarrow(Clog& log, std::string_view tag, std::string_view text, int level);
+
+}  // namespace halcyra

@@ -1,0 +1,47 @@
+// The plug-in's settings, read from the INI file by Configuration.
+//
+// Start-only values (iniPath, logLevel, hgtPath) are written once during start on the host's
+// thread, before any other thread exists. The re-readable values are rewritten by every reload on
+// the refresh thread while other threads read them: the ints are atomics, and the station server
+// address and port are replaced together under serverLock_, so a reader always gets one pair.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+namespace halcyra {
+
+struct ServerEndpoint {
+  std::string address;  // dotted IPv4 text, at most 15 characters
+  int port = 10600;     // UDP port; the low 16 bits are used
+};
+
+class Settings {
+ public:
+  // --- start-only ---
+  std::wstring iniPath;  // full path of Halcyra.ini
+  int logLevel = 0;      // LOGLEVEL
+  std::string hgtPath;   // elevation tile folder, UTF-8, fewer than 260 characters; empty = none
+
+  // --- re-readable ---
+  std::atomic<int> ear1{0};  // ear of local radio 1: -1 left, 1 right, other values in front
+  std::atomic<int> ear2{0};
+  std::atomic<int> ear3{0};
+  std::atomic<int> attenuation{1};  // [SYSTEM] ATTN: 0 off, any other value on
+
+  ServerEndpoint Server() const {
+    std::lock_guard<std::mutex> lock(serverLock_);
+    return server_;
+  }
+  void SetServer(ServerEndpoint server) {
+    std::lock_guard<std::mutex> lock(serverLock_);
+    server_ = std::move(server);
+  }
+
+ private:
+  mutable std::mutex serverLock_;  // guards server_
+  ServerEndpoint server_;
+};
+
+}  // namespace halcyra

@@ -1,0 +1,157 @@
+// The built plug-in library loaded as the host loads it, driven through its exports only.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "fake_host.h"
+#include "host_folders.h"
+#include "loaded_plugin.h"
+#include "temp_dir.h"
+
+namespace halcyra {
+namespace {
+
+using testing::FakeHost;
+using testing::LoadedPlugin;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+std::vector<std::string> LogLines(const std::filesystem::path& file) {
+  std::vector<std::string> lines;
+  std::istringstream stream(ReadFile(file));
+  std::string line;
+  while (std::getline(stream, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Index of the first line at or after `from` containing text; -1 when none.
+int Find(const std::vector<std::string>& lines, const std::string& text, int from = 0) {
+  for (size_t i = static_cast<size_t>(from); i < lines.size(); ++i) {
+    if (lines[i].find(text) != std::string::npos) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+class PluginBoundaryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(plugin_.ok()) << plugin_.error(); }
+
+  void WriteIni(int logLevel) {
+    WriteFile(dir_ / "Halcyra" / "Halcyra.ini",
+              "[LOG]\nLOGLEVEL=" + std::to_string(logLevel) + "\n[HGT]\nPath=" + (dir_ / "HGT").string() +
+                  "\n[HCS]\nHOST=127.0.0.1\nUDP=10600\n");
+  }
+  std::filesystem::path LogFile() { return dir_ / "Halcyra" / "Halcyra.log"; }
+
+  // One full start and stop of the plug-in, as the host does it.
+  int StartAndStop() {
+    plugin_.setFunctionPointers(host_.Table());
+    int result = plugin_.init();
+    if (result == 0) plugin_.shutdown();
+    return result;
+  }
+
+  LoadedPlugin plugin_;
+  FakeHost host_;
+  TempDir dir_;
+};
+
+TEST_F(PluginBoundaryTest, IdentifiesItself) {
+  const char* name = plugin_.name();
+  EXPECT_STREQ("Halcyra", name);
+  EXPECT_EQ(name, plugin_.name());  // the same pointer every time
+  EXPECT_STREQ("0.0.0.9", plugin_.version());
+  EXPECT_EQ(HALCYRA_API_VERSION, plugin_.apiVersion());
+  EXPECT_GT(std::strlen(plugin_.author()), 0u);
+  EXPECT_EQ(0, std::strncmp("Radio simulator for DCS-World\n", plugin_.description(), 30));
+}
+
+TEST_F(PluginBoundaryTest, StartWithoutSavedGamesFolderFailsAndWritesNoLog) {
+  testing::ScopedSavedGames missing("");
+  plugin_.setFunctionPointers(host_.Table());
+  EXPECT_EQ(1, plugin_.init());
+  EXPECT_FALSE(std::filesystem::exists(LogFile()));
+  plugin_.shutdown();  // a stop after a failed start finds nothing to release
+  EXPECT_EQ(0, host_.TotalCalls());
+}
+
+TEST_F(PluginBoundaryTest, SuccessfulStartAtLevelZeroLogsSetUpConfigurationAndStartLines) {
+  testing::ScopedSavedGames savedGames(dir_.path().string());
+  WriteIni(0);
+  ASSERT_EQ(0, StartAndStop());
+  auto lines = LogLines(LogFile());
+  std::regex setUp(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\]\[L00\] Initialize Log file with 0 level\. Thread #-?\d+ \([0-9A-F]{8}\))");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(std::regex_match(lines[0], setUp)) << lines[0];
+  int path = Find(lines, "][L00] (0");
+  ASSERT_GE(path, 0);
+  ASSERT_NE(std::string::npos, lines[path].find(") ReadIniFile : HGT Files path : "));
+  int server = Find(lines, ") ReadIniFile : Halcyra Server : 127.0.0.1:10600", path);
+  int initializing = Find(lines, ") Halcyra plugin is initializing", server);
+  int initialized = Find(lines, ") Halcyra plugin is initialized", initializing + 1);
+  int closing = Find(lines, "][L00] ~Clog : Close log file.", initialized);
+  EXPECT_GT(path, 0);
+  EXPECT_GT(server, path);
+  EXPECT_GT(initializing, server);
+  EXPECT_GT(initialized, initializing);
+  EXPECT_EQ(static_cast<int>(lines.size()) - 1, closing);
+  EXPECT_EQ(-1, Find(lines, "Launch Thread_RW_HCS"));
+  EXPECT_EQ(-1, Find(lines, "Read HGT parameters"));
+}
+
+TEST_F(PluginBoundaryTest, StartAtLevelThreeCanRunTwiceInOneProcess) {
+  testing::ScopedSavedGames savedGames(dir_.path().string());
+  WriteIni(3);
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_EQ(0, StartAndStop()) << "run " << run;
+    auto lines = LogLines(LogFile());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(std::string::npos, lines[0].find("Initialize Log file with 3 level.")) << "run " << run;
+    int read = Find(lines, ") ReadIniFile : Read HGT parameters");
+    ASSERT_GT(read, 0);
+    EXPECT_NE(std::string::npos, lines[read].find("][L03] ("));
+    int path = Find(lines, "ReadIniFile : HGT Files path : ", read);
+    int server = Find(lines, "UpdatePluginInfo : Halcyra Server : (127.0.0.1) 127.0.0.1:10600", path);
+    int summary = Find(lines, "ReadIniFile : Halcyra Server : 127.0.0.1:10600", server);
+    int initializing = Find(lines, "Halcyra plugin is initializing", summary);
+    int initialized = Find(lines, "Halcyra plugin is initialized", initializing + 1);
+    int stopping = Find(lines, "ts3plugin_shutdown : Plugin is shuting down", initialized);
+    int closing = Find(lines, "~Clog : Close log file.", stopping);
+    EXPECT_GT(read, 0);
+    EXPECT_GT(path, read);
+    EXPECT_GT(server, path);
+    EXPECT_GT(summary, server);
+    EXPECT_GT(initializing, summary);
+    EXPECT_GT(initialized, initializing);
+    EXPECT_GT(stopping, initialized);
+    EXPECT_EQ(static_cast<int>(lines.size()) - 1, closing);
+    // The log file holds the current run only.
+    EXPECT_EQ(1, static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+                return line.find("Initialize Log file") != std::string::npos;
+              })));
+  }
+}
+
+TEST_F(PluginBoundaryTest, EventsOutsideAStartedPluginAreIgnored) {
+  plugin_.setFunctionPointers(host_.Table());
+  short samples[4] = {1, 2, 3, 4};
+  plugin_.onConnectStatusChangeEvent(1, 4, 0);
+  plugin_.onClientMoveEvent(1, 2, 0, 3, 0, "");
+  plugin_.onClientMoveMovedEvent(1, 2, 0, 3, 0, 5, "mover", "uid", "");
+  plugin_.onTalkStatusChangeEvent(1, 1, 0, 2);
+  plugin_.onEditPlaybackVoiceDataEvent(1, 2, samples, 4, 1);
+  EXPECT_EQ(0, host_.TotalCalls());
+  EXPECT_EQ(1, samples[0]);
+  EXPECT_EQ(4, samples[3]);
+}
+
+}  // namespace
+}  // namespace halcyra

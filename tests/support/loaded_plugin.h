@@ -1,0 +1,42 @@
+// The built plug-in library loaded as the host loads it: by file, with its exports found by name.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/dynamic_library.h"
+#include "plugin/host_abi.h"
+
+namespace halcyra::testing {
+
+class LoadedPlugin {
+ public:
+  LoadedPlugin();  // loads PluginLibraryPath(); ok() tells whether every export was found
+  bool ok() const { return ok_; }
+  const std::string& error() const { return error_; }
+
+  const char* (*name)() = nullptr;
+  const char* (*version)() = nullptr;
+  int (*apiVersion)() = nullptr;
+  const char* (*author)() = nullptr;
+  const char* (*description)() = nullptr;
+  void (*setFunctionPointers)(const TS3Functions) = nullptr;
+  int (*init)() = nullptr;
+  void (*shutdown)() = nullptr;
+  void (*onConnectStatusChangeEvent)(uint64, int, unsigned int) = nullptr;
+  void (*onClientMoveEvent)(uint64, anyID, uint64, uint64, int, const char*) = nullptr;
+  void (*onClientMoveMovedEvent)(uint64, anyID, uint64, uint64, int, anyID, const char*, const char*,
+                                 const char*) = nullptr;
+  void (*onTalkStatusChangeEvent)(uint64, int, int, anyID) = nullptr;
+  void (*onEditPlaybackVoiceDataEvent)(uint64, anyID, short*, int, int) = nullptr;
+
+ private:
+  template <typename Function>
+  void Find(const char* symbol, Function* function);
+
+  std::unique_ptr<platform::DynamicLibrary> library_;
+  bool ok_ = false;
+  std::string error_;
+};
+
+}  // namespace halcyra::testing

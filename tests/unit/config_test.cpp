@@ -1,0 +1,288 @@
+#include "plugin/config.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "fake_env.h"
+#include "temp_dir.h"
+
+namespace halcyra {
+namespace {
+
+using platform::RegistryResult;
+using platform::RegistryRoot;
+using testing::FakeEnv;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+class RecordingSelectors : public RadioSelectorSink {
+ public:
+  void SetRadioSelector(int radioIndex, int device, int button) override {
+    calls.push_back({radioIndex, device, button});
+  }
+  void ShowRadioSelectors() override { ++shows; }
+  struct Call {
+    int radio, device, button;
+  };
+  std::vector<Call> calls;
+  int shows = 0;
+};
+
+class RecordingTiles : public TileFolderSink {
+ public:
+  void SetTileFolder(const std::string& folder) override { folders.push_back(folder); }
+  std::vector<std::string> folders;
+};
+
+class ConfigTest : public ::testing::Test {
+ protected:
+  ConfigTest() : log_(env_), config_(env_, log_, settings_, simulator_) {
+    env_.savedGames = dir_.path().wstring();
+    config_.SetRadioSelectorSink(&selectors_);
+    config_.SetTileFolderSink(&tiles_);
+  }
+  void WriteIni(const std::string& content) { WriteFile(dir_.path() / "Halcyra" / "Halcyra.ini", content); }
+  void MakeLogFolder() { std::filesystem::create_directories(dir_.path() / "Halcyra"); }
+  std::string LogText() {
+    for (int i = 0; i < 5000 && log_.QueueCount() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return ReadFile(dir_.path() / "Halcyra" / "Halcyra.log");
+  }
+
+  TempDir dir_;
+  FakeEnv env_;
+  Clog log_;
+  Settings settings_;
+  SimulatorStatus simulator_;
+  Configuration config_;
+  RecordingSelectors selectors_;
+  RecordingTiles tiles_;
+};
+
+TEST_F(ConfigTest, WithoutSavedGamesFolderTheStartFailsSilently) {
+  env_.savedGames = L"";
+  EXPECT_EQ(0, config_.ReadIniFile());
+  EXPECT_FALSE(log_.IsSetUp());
+  EXPECT_TRUE(env_.Boxes().empty());
+}
+
+TEST_F(ConfigTest, NoIniFileGivesEveryDefault) {
+  MakeLogFolder();
+  env_.install[RegistryRoot::kLocalMachine] = {RegistryResult::kOk, L"C:\\Halcyra"};
+  simulator_.alive = 0;
+  ASSERT_EQ(1, config_.ReadIniFile());
+  EXPECT_EQ(0, settings_.logLevel);
+  EXPECT_EQ(0, settings_.ear1);
+  EXPECT_EQ(0, settings_.ear2);
+  EXPECT_EQ(0, settings_.ear3);
+  EXPECT_EQ("127.0.0.1", settings_.Server().address);
+  EXPECT_EQ(10600, settings_.Server().port);
+  EXPECT_EQ(1, settings_.attenuation);
+  EXPECT_EQ(1, simulator_.alive);
+  std::string separator(1, platform::PathSeparator());
+  EXPECT_EQ("C:\\Halcyra" + separator + "HGT", settings_.hgtPath);
+  ASSERT_EQ(1u, tiles_.folders.size());
+  EXPECT_EQ(settings_.hgtPath, tiles_.folders[0]);
+  ASSERT_EQ(3u, selectors_.calls.size());
+  for (int r = 0; r < 3; ++r) {
+    EXPECT_EQ(r, selectors_.calls[r].radio);
+    EXPECT_EQ(-1, selectors_.calls[r].device);
+    EXPECT_EQ(-1, selectors_.calls[r].button);
+  }
+  EXPECT_EQ(1, selectors_.shows);
+  EXPECT_TRUE(env_.Boxes().empty());
+}
+
+TEST_F(ConfigTest, LogLinesOfAStartAtLevelThree) {
+  WriteIni("[LOG]\nLOGLEVEL=3\n[HGT]\nPath=/data/hgt\n[EAR]\nRADIO1=-1\nRADIO2=1\n");
+  ASSERT_EQ(1, config_.ReadIniFile());
+  std::string log = LogText();
+  size_t setUp = log.find("Initialize Log file with 3 level.");
+  size_t readHgt = log.find("[L03] (0");
+  ASSERT_NE(std::string::npos, log.find(") ReadIniFile : Read HGT parameters", readHgt));
+  size_t path = log.find(") ReadIniFile : HGT Files path : /data/hgt");
+  size_t server = log.find(") UpdatePluginInfo : Halcyra Server : (127.0.0.1) 127.0.0.1:10600");
+  size_t last = log.find(") ReadIniFile : Halcyra Server : 127.0.0.1:10600");
+  EXPECT_LT(setUp, readHgt);
+  EXPECT_LT(readHgt, path);
+  EXPECT_LT(path, server);
+  EXPECT_LT(server, last);
+  EXPECT_NE(std::string::npos, last) << log;
+  // Level 5 lines stay out at LOGLEVEL 3.
+  EXPECT_EQ(std::string::npos, log.find("Listening ears"));
+  EXPECT_EQ(std::string::npos, log.find("Attenuation is"));
+}
+
+TEST_F(ConfigTest, LevelFiveShowsEarsAndAttenuation) {
+  WriteIni("[LOG]\nLOGLEVEL=5\n[HGT]\nPath=x\n[EAR]\nRADIO1=-1\nRADIO2=1\nRADIO3=2\n[SYSTEM]\nATTN=0\n");
+  ASSERT_EQ(1, config_.ReadIniFile());
+  std::string log = LogText();
+  EXPECT_NE(std::string::npos, log.find("UpdatePluginInfo : Listening ears : #1=-1 / #2=1 / #3=2"));
+  EXPECT_NE(std::string::npos, log.find("UpdatePluginInfo : Attenuation is OFF"));
+}
+
+TEST_F(ConfigTest, NonNumericValuesCountAsZero) {
+  WriteIni("[LOG]\nLOGLEVEL=verbose\n[HGT]\nPath=x\n[SYSTEM]\nATTN=yes\n[EAR]\nRADIO1= 7 apples\n");
+  ASSERT_EQ(1, config_.ReadIniFile());
+  EXPECT_EQ(0, settings_.logLevel);
+  EXPECT_EQ(0, settings_.attenuation);
+  EXPECT_EQ(7, settings_.ear1);
+}
+
+TEST_F(ConfigTest, ParseLeadingIntFollowsTheProfileRules) {
+  EXPECT_EQ(0, ParseLeadingInt(L""));
+  EXPECT_EQ(0, ParseLeadingInt(L"abc"));
+  EXPECT_EQ(-12, ParseLeadingInt(L"  -12xyz"));
+  EXPECT_EQ(5, ParseLeadingInt(L"+5"));
+  EXPECT_EQ(2147483647, ParseLeadingInt(L"99999999999999999999"));
+  EXPECT_EQ(-2147483647 - 1, ParseLeadingInt(L"-99999999999999999999"));
+}
+
+TEST_F(ConfigTest, NumericHostIsUsedWithoutLookUpAndNamedHostIsResolved) {
+  WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=10.0.0.5\nUDP=10700\n");
+  ASSERT_EQ(1, config_.ReadIniFile());
+  EXPECT_EQ("10.0.0.5", settings_.Server().address);
+  EXPECT_EQ(10700, settings_.Server().port);
+  EXPECT_EQ(0, env_.lookups);
+
+  env_.names["hcs.squadron.example"] = 0xC0A80A14;  // 192.168.10.20
+  WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=hcs.squadron.example\n");
+  config_.UpdatePluginInfo();
+  EXPECT_EQ("192.168.10.20", settings_.Server().address);
+  EXPECT_EQ(10600, settings_.Server().port);
+  EXPECT_EQ(1, env_.lookups);
+}
+
+TEST_F(ConfigTest, HostThatStartsWithADigitButIsNoAddressIsResolvedByName) {
+  env_.names["1st-wing.example"] = 0x0A000001;
+  EXPECT_EQ("10.0.0.1", config_.GetRemoteIP("1st-wing.example"));
+}
+
+TEST_F(ConfigTest, UnresolvableHostFallsBackToLoopbackWithLogLineAndOneErrorBox) {
+  MakeLogFolder();
+  WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=nowhere.invalid\n");
+  env_.names["nowhere.invalid"] = std::nullopt;
+  ASSERT_EQ(1, config_.ReadIniFile());
+  EXPECT_EQ("127.0.0.1", settings_.Server().address);
+  auto boxes = env_.Boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(L"Halcyra TS plugin : IP Address Error", boxes[0].caption);
+  EXPECT_EQ(L"Can not resolve HC server address.\nCheck Halcyra server address from Halcyra Control program, please.",
+            boxes[0].text);
+  EXPECT_EQ(platform::MessageIcon::kError, boxes[0].icon);
+
+  // Reloads keep logging, but the box (which holds the refresh thread) comes back only for a
+  // different failing name.
+  config_.UpdatePluginInfo();
+  config_.UpdatePluginInfo();
+  EXPECT_EQ(1u, env_.Boxes().size());
+  WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=elsewhere.invalid\n");
+  env_.names["elsewhere.invalid"] = std::nullopt;
+  config_.UpdatePluginInfo();
+  EXPECT_EQ(2u, env_.Boxes().size());
+  EXPECT_NE(std::string::npos, LogText().find("GetRemoteIP : Can not resolve server address : nowhere.invalid !"));
+}
+
+TEST_F(ConfigTest, RegistryFallbackTriesMachineThenUserAndWarnsWhenBothFail) {
+  MakeLogFolder();
+  env_.install[RegistryRoot::kLocalMachine] = {RegistryResult::kValueMissing, L""};
+  env_.install[RegistryRoot::kCurrentUser] = {RegistryResult::kValueMissing, L""};
+  ASSERT_EQ(1, config_.ReadIniFile());
+  EXPECT_EQ("", settings_.hgtPath);
+  std::string log = LogText();
+  size_t machine = log.find("ReadIniFile : ! Can not read HGT path in Registry HKLM");
+  size_t user = log.find("ReadIniFile : ! Can not read HGT path in Registry HKCU");
+  EXPECT_NE(std::string::npos, machine);
+  EXPECT_LT(machine, user);
+  EXPECT_NE(std::string::npos, user);
+  auto boxes = env_.Boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(L"TeamSpeak3 : pluginTS3_HC.dll", boxes[0].caption);
+  EXPECT_EQ(L"No path for relief database is found. Mask of relief will not work !", boxes[0].text);
+  EXPECT_EQ(platform::MessageIcon::kWarning, boxes[0].icon);
+}
+
+TEST_F(ConfigTest, UserRegistryIsUsedWhenTheMachineKeyIsMissing) {
+  MakeLogFolder();
+  env_.install[RegistryRoot::kCurrentUser] = {RegistryResult::kOk, L"D:\\Games\\Halcyra"};
+  ASSERT_EQ(1, config_.ReadIniFile());
+  std::string separator(1, platform::PathSeparator());
+  EXPECT_EQ("D:\\Games\\Halcyra" + separator + "HGT", settings_.hgtPath);
+  EXPECT_EQ(std::string::npos, LogText().find("Registry HKLM"));
+  EXPECT_TRUE(env_.Boxes().empty());
+}
+
+TEST_F(ConfigTest, ConfiguredTileFolderSkipsTheRegistryEvenWhenMissingOnDisk) {
+  WriteIni("[HGT]\nPath=/no/such/folder\n");
+  env_.install[RegistryRoot::kLocalMachine] = {RegistryResult::kValueMissing, L""};
+  ASSERT_EQ(1, config_.ReadIniFile());
+  EXPECT_EQ("/no/such/folder", settings_.hgtPath);
+  EXPECT_TRUE(env_.Boxes().empty());
+}
+
+TEST_F(ConfigTest, TileFolderOf260CharactersOrMoreLeavesItEmpty) {
+  std::string folder259(259, 'a');
+  WriteIni("[HGT]\nPath=" + folder259 + "\n");
+  ASSERT_EQ(1, config_.ReadIniFile());
+  EXPECT_EQ(folder259, settings_.hgtPath);
+
+  std::string folder260(260, 'a');
+  WriteIni("[HGT]\nPath=" + folder260 + "\n");
+  Clog secondLog(env_);
+  Settings secondSettings;
+  Configuration second(env_, secondLog, secondSettings, simulator_);
+  RecordingTiles tiles;
+  second.SetTileFolderSink(&tiles);
+  ASSERT_EQ(1, second.ReadIniFile());
+  EXPECT_EQ("", secondSettings.hgtPath);
+  ASSERT_EQ(1u, tiles.folders.size());
+  EXPECT_EQ("", tiles.folders[0]);
+}
+
+TEST_F(ConfigTest, SelectorBindingsAreScannedAndMalformedOnesAreUnbound) {
+  WriteIni("[HGT]\nPath=x\n[SELECTOR]\nRADIO1=0 5\nRADIO2=3\nRADIO3=two four\n");
+  ASSERT_EQ(1, config_.ReadIniFile());
+  ASSERT_EQ(3u, selectors_.calls.size());
+  EXPECT_EQ(0, selectors_.calls[0].device);
+  EXPECT_EQ(5, selectors_.calls[0].button);
+  EXPECT_EQ(-1, selectors_.calls[1].device);
+  EXPECT_EQ(-1, selectors_.calls[1].button);
+  EXPECT_EQ(-1, selectors_.calls[2].device);
+}
+
+TEST_F(ConfigTest, ReloadPicksUpEarChangesButNotTheLogLevel) {
+  WriteIni("[LOG]\nLOGLEVEL=2\n[HGT]\nPath=x\n[EAR]\nRADIO2=0\n");
+  ASSERT_EQ(1, config_.ReadIniFile());
+  WriteIni("[LOG]\nLOGLEVEL=6\n[HGT]\nPath=y\n[EAR]\nRADIO2=-1\n");
+  config_.UpdatePluginInfo();
+  EXPECT_EQ(-1, settings_.ear2);
+  EXPECT_EQ(2, settings_.logLevel);
+  EXPECT_EQ(2, log_.Level());
+  EXPECT_EQ("x", settings_.hgtPath);
+}
+
+TEST_F(ConfigTest, ReadersAlwaysSeeAConsistentServerAddressAndPort) {
+  WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=10.0.0.1\nUDP=1001\n");
+  ASSERT_EQ(1, config_.ReadIniFile());
+  std::atomic<bool> stop{false};
+  std::atomic<int> mismatches{0};
+  std::thread reader([&] {
+    while (!stop) {
+      ServerEndpoint server = settings_.Server();
+      bool first = server.address == "10.0.0.1" && server.port == 1001;
+      bool second = server.address == "10.0.0.2" && server.port == 1002;
+      if (!first && !second) ++mismatches;
+    }
+  });
+  for (int i = 0; i < 50; ++i) {
+    WriteIni(i % 2 ? "[HGT]\nPath=x\n[HCS]\nHOST=10.0.0.1\nUDP=1001\n" : "[HGT]\nPath=x\n[HCS]\nHOST=10.0.0.2\nUDP=1002\n");
+    config_.UpdatePluginInfo();
+  }
+  stop = true;
+  reader.join();
+  EXPECT_EQ(0, mismatches);
+}
+
+}  // namespace
+}  // namespace halcyra
