@@ -1,0 +1,67 @@
+// CHGTFiles, the elevation tile store, and the sight-line test over it.
+//
+// Tiles are SRTM3 ".HGT" files: 1201 x 1201 big-endian 16-bit samples in metres, rows from north to
+// south, one file per whole-degree square, named like N42E041.HGT. A tile is loaded the first time
+// a position inside it is asked for and kept until Terminate. Samples above 8900 m (voids,
+// negative values) are stored as 0.
+//
+// Guarding: tileLock_ is held from the list walk through the load to the append, so a tile is
+// loaded once and mapCount stays exact; tiles already loaded are found without the lock (the list
+// only grows until Terminate, which runs after every user thread has stopped).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/env.h"
+#include "plugin/config.h"
+#include "plugin/log.h"
+
+namespace halcyra {
+
+// A point of the sight-line test: degrees, degrees, feet.
+struct LLAltPoint {
+  double latitude = 0;
+  double longitude = 0;
+  double altitude = 0;
+};
+
+class CHGTFiles : public TileFolderSink {
+ public:
+  static constexpr int kTileSize = 1201;               // samples per row and per column
+  static constexpr uint16_t kMaximumElevation = 8900;  // metres; higher samples read as 0
+
+  CHGTFiles(platform::Env& env, Clog& log);
+  ~CHGTFiles() override;
+
+  // Sets the folder (UTF-8, may be empty) and forgets every loaded tile. Called at start only.
+  void SetTileFolder(const std::string& folderUtf8) override;
+
+  // Terrain elevation in metres (0..8900) at the point; 0 when no tile can be had there.
+  uint16_t GetElevationFromLL(const LLAltPoint& point);
+  // 1 when terrain rises above the straight line from `from` to `to` (hidden), 0 when clear.
+  // sharpness is the step in degrees between samples. May nudge from.longitude by 1e-7.
+  int CheckSightLineFromLLToLL(LLAltPoint& from, const LLAltPoint& to, double sharpness);
+
+  int MapCount() const;
+  // Logs "CHGTFiles::Terminate" (level 2) and releases every tile and the folder.
+  void Terminate();
+
+ private:
+  struct HGTMap;
+  HGTMap* FindLoaded(int latitude, int longitude) const;
+  HGTMap* AddMap(double latitude, double longitude);
+  int LoadMatrix(HGTMap& map);
+  void ReleaseTiles();
+
+  platform::Env& env_;
+  Clog& log_;
+  std::mutex tileLock_;                   // serialises look-up misses, loads and appends
+  std::string hgtPath_;                   // written at start only
+  std::atomic<HGTMap*> head_{nullptr};    // loaded tiles, in load order; appended under tileLock_
+  std::atomic<int> mapCount_{0};
+};
+
+}  // namespace halcyra

@@ -1,0 +1,68 @@
+// CTS3ClientsBase, the channel client database: the other TeamSpeak clients of the own channel,
+// rebuilt from the host on every client-move event, plus the 3D-sound helpers.
+//
+// Guarding: listLock_ covers the node list; a rebuild (deleteCDB + BuildDataBase) holds it
+// throughout, and every look-up holds it for its walk and returns a copy of the node. The handler,
+// own client and own channel ids are single atomics.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "plugin/host_abi.h"
+#include "plugin/log.h"
+#include "station/station_record.h"
+
+namespace halcyra {
+
+struct ClientNode {
+  int32_t id = 0;                        // 1-based position in insertion order
+  char nickname[kNicknameCapacity] = {};  // UTF-8, at most 127 bytes
+  anyID clientID = 0;
+};
+
+class CTS3ClientsBase {
+ public:
+  // ownNickname receives the own client's nickname at every build (it names the local station).
+  CTS3ClientsBase(Clog& log, std::function<void(const char* nickname)> ownNickname);
+
+  // --- host events ---
+  void OnConnectStatusChange(uint64 serverConnectionHandlerID, int newStatus, const TS3Functions& host);
+  void OnClientMove(uint64 serverConnectionHandlerID, anyID clientID, uint64 newChannelID, const TS3Functions& host);
+
+  // Appends one node per other client of the own channel; the own client's nickname goes to the
+  // local station. Returns the count, or -1 when the host refused the list or it was empty.
+  int BuildDataBase(uint64 serverConnectionHandlerID, const TS3Functions& host);
+  int AddCDB_item(const char* nickname, anyID clientID);
+  void deleteCDB();
+  void Setup3DListener(uint64 serverConnectionHandlerID, const TS3Functions& host);
+  void Reset3DSoundForAllClients(const TS3Functions& host);
+  void Reset3DSoundForClient(const TS3Functions& host, const ClientNode& node);
+  void Terminate();
+
+  // Look-ups (first match from the first real node); copies.
+  std::optional<ClientNode> FindByClientID(anyID clientID) const;
+  std::optional<ClientNode> FindById(int id) const;
+  std::optional<ClientNode> FindByNickname(const char* nickname) const;
+  int Count() const;
+
+  uint64 CurrentServerConnectionHandlerID() const { return currentHandler_.load(); }
+  void SetCurrentServerConnectionHandlerID(uint64 handler) { currentHandler_.store(handler); }
+  anyID OwnClientID() const { return ownClientID_.load(); }
+  uint64 OwnChannelID() const { return ownChannelID_.load(); }
+
+ private:
+  Clog& log_;
+  std::function<void(const char*)> ownNickname_;
+  mutable std::mutex listLock_;  // guards nodes_
+  std::vector<ClientNode> nodes_;
+  std::atomic<uint64> currentHandler_{0};
+  std::atomic<anyID> ownClientID_{0};
+  std::atomic<uint64> ownChannelID_{~uint64{0}};
+};
+
+}  // namespace halcyra

@@ -1,0 +1,70 @@
+// CHalcyra, the station model: the local station and the remote station list, and the radio
+// model's judgements over them (audibility, encryption, distance, range and gain).
+//
+// Guarding: one lock (modelLock_) covers the local station and the remote list. Writers hold it for
+// a whole search/copy/link; readers take consistent copies (snapshots) under it, so no reader ever
+// sees a half-copied record. The judgements work on snapshots and take no lock of their own,
+// except to store a remote record's `distance` back into the list.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "plugin/log.h"
+#include "station/station_record.h"
+
+namespace halcyra {
+
+class CHGTFiles;
+
+class CHalcyra {
+ public:
+  CHalcyra(Clog& log, CHGTFiles& tiles);
+
+  // Gives the local station its defaults and empties the remote list.
+  void Initialize();
+
+  // Stores a parsed record: updates the record of the same nickname in place (keeping its order,
+  // volumes and distance) or appends a new one. Returns the count afterwards. When stillWanted is
+  // given it is asked under the model lock and the record is stored only if it returns true
+  // (a station query abandoned by its caller stores nothing); -1 when not stored.
+  int AddOrUpdateStation(const StationRecord& record, const std::function<bool()>& stillWanted = nullptr);
+  void ClearStationList();
+  // Logs "CHalcyra::Terminate" (level 2) and releases the remote list.
+  void Terminate();
+
+  int Count() const;
+  StationRecord LocalStation() const;
+  // Runs edit on the local station under the model lock and returns the edited copy.
+  StationRecord UpdateLocalStation(const std::function<void(StationRecord&)>& edit);
+  std::optional<StationRecord> FindStation(const char* nickname) const;
+  std::vector<StationRecord> Stations() const;  // in list order
+
+  // --- radio model (host event threads) ---
+  // 1 when a local radio carries the frequency the remote transmits on; remoteRadio and localRadio
+  // get the radios (1..3), both 0 otherwise.
+  int IsAudible(const StationRecord& remote, int* remoteRadio, int* localRadio);
+  // 1 when the remote's encryption applies to a radio we listen on and the keys differ.
+  int IsEncrypted(const StationRecord& remote);
+  // Great-circle distance in NM (also stored in remote.distance and in the listed record) and the
+  // altitude difference in feet.
+  float CalculateDistance(const StationRecord& local, StationRecord& remote, float* altitudeDifference);
+  // Gain from 0 (perfect) to gainLimit (not receivable) for the remote transmitting on remoteRadio.
+  float CalculateDBLost(StationRecord& remote, int remoteRadio, float gainLimit);
+  // 1 when terrain cuts the sight line from the local to the remote station.
+  int IsHiddenByRelief(const StationRecord& local, const StationRecord& remote);
+
+ private:
+  void StoreDistance(const char* nickname, float distance);
+
+  Clog& log_;
+  CHGTFiles& tiles_;
+  mutable std::mutex modelLock_;        // guards local_ and remotes_
+  StationRecord local_;
+  std::vector<StationRecord> remotes_;  // in order of first appearance, unique nicknames
+};
+
+}  // namespace halcyra
