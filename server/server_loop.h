@@ -1,0 +1,86 @@
+// The receive loop of halcyra-server and the whole program run (start-up, loop, stop), written
+// against platform::Env so tests drive it with real sockets and a fake clock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/env.h"
+#include "server_options.h"
+#include "station_server.h"
+
+namespace halcyra::server {
+
+// Receives one finished output line (without line break).
+using LineSink = std::function<void(const std::string&)>;
+
+// Writes a line at most once per interval; lines in between are only counted, and the count is
+// reported with the next line written or by Flush once the interval has passed.
+class RateLimitedLog {
+ public:
+  // what names the suppressed lines in the count, e.g. "rejected datagrams".
+  RateLimitedLog(uint64_t intervalMs, std::string what, LineSink sink);
+
+  void Write(uint64_t nowMs, const std::string& line);
+  // Reports the count of suppressed lines once the interval since the last line has passed.
+  void Flush(uint64_t nowMs);
+
+ private:
+  bool IntervalPassed(uint64_t nowMs) const;
+
+  uint64_t intervalMs_;
+  std::string what_;
+  LineSink sink_;
+  bool written_ = false;
+  uint64_t lastWrittenMs_ = 0;
+  uint64_t suppressed_ = 0;
+};
+
+struct ServerLoopTiming {
+  int receiveWaitMs = 200;        // how often the stop request is checked while idle
+  uint64_t sweepIntervalMs = 1000;
+  uint64_t summaryIntervalMs = 60000;  // 0 = no summary
+  uint64_t problemLogIntervalMs = 1000;
+};
+
+// Serves requests on a bound socket until stopRequested() is true; the request is checked after
+// every datagram and at least every receiveWaitMs. Writes the summary and problem lines to out.
+class ServerLoop {
+ public:
+  ServerLoop(platform::Env& env, platform::UdpSocket& socket, StationServer& server, ServerLoopTiming timing,
+             LineSink out);
+
+  void Run(const std::function<bool()>& stopRequested);
+
+ private:
+  void HandleDatagram(const char* data, size_t size, uint32_t fromAddress, uint16_t fromPort, uint64_t nowMs);
+  void HandleReceiveFailure(int received, uint64_t nowMs);
+  void RunPeriodicWork(uint64_t nowMs);
+  void WriteSummary(uint64_t nowMs);
+
+  platform::Env& env_;
+  platform::UdpSocket& socket_;
+  StationServer& server_;
+  ServerLoopTiming timing_;
+  LineSink out_;
+  RateLimitedLog rejectLog_;
+  RateLimitedLog socketLog_;
+  uint64_t nextSweepMs_ = 0;
+  uint64_t nextSummaryMs_ = 0;
+  uint64_t summaryStartMs_ = 0;
+  StationServerCounters summaryStart_;
+  uint64_t sendFailures_ = 0;
+  uint64_t summarySendFailures_ = 0;
+};
+
+// The program: binds, writes the start-up line to out, serves until stopRequested(), writes the
+// stop line. Errors go to err. Returns the process exit code: 0 after a clean stop, 1 when the
+// socket could not be set up.
+int RunServer(platform::Env& env, const ServerOptions& options, const std::function<bool()>& stopRequested,
+              const LineSink& out, const LineSink& err);
+
+// The datagram as printable text for log lines: at most maxBytes bytes, other bytes as \xNN.
+std::string Printable(std::string_view datagram, size_t maxBytes);
+
+}  // namespace halcyra::server

@@ -1,0 +1,68 @@
+// The messages exchanged with the station server, shared by the plug-in and halcyra-server.
+//
+// Every message is one datagram of 8-bit text without a terminating zero, at most
+// kMaxDatagramBytes long:
+// - publish, plug-in to server:  "SET:" nickname "@" ten fields separated by one blank, one blank
+// - query, plug-in to server:    "GET:" nickname "@ "
+// - reply, server to plug-in:    "(no found) " exactly, or the publish text without "SET:"
+// The ten fields are latitude, longitude and altitude texts, the three frequencies, the active
+// marks, the encryption frequency, then the encryption key and the radio class as decimals.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "station/station_record.h"
+
+namespace halcyra::wire {
+
+// Messages are formatted into areas of 1023 bytes, terminator included.
+inline constexpr size_t kMaxDatagramBytes = 1022;
+
+inline constexpr std::string_view kPublishPrefix = "SET:";
+inline constexpr std::string_view kQueryPrefix = "GET:";
+inline constexpr std::string_view kNotFoundReply = "(no found) ";
+
+// The "@" that ends the nickname of a reply must be among its first this many characters, so a
+// nickname of at most 24 characters can be received.
+inline constexpr size_t kReplyNicknameSearchLength = 25;
+
+// Fields of a record after the nickname.
+inline constexpr int kRecordFieldCount = 10;
+
+// "SET:%s@%s %s %s %s %s %s %s %s %d %d ", cut to kMaxDatagramBytes.
+std::string FormatPublish(const StationRecord& station);
+// "GET:%s@ ", cut to kMaxDatagramBytes.
+std::string FormatQuery(std::string_view nickname);
+// "%s@%s %s %s %s %s %s %s %s %d %d", the record as it appears in log lines.
+std::string FormatRecordText(const StationRecord& station);
+
+enum class ReplyKind {
+  kRecord,        // a station record; see ParsedReply::fields
+  kNotFound,      // exactly "(no found) "
+  kInvalidFrame,  // no "@" among the first 25 characters, or nothing before it
+};
+
+struct ParsedReply {
+  ReplyKind kind = ReplyKind::kInvalidFrame;
+  // For kRecord: how many of the ten fields after the nickname were read (0..10). Fields that were
+  // not read keep the values the record held before the call.
+  int fields = 0;
+};
+
+// Reads a reply into record. The reply ends at its first zero byte, if it has one. For kRecord the
+// nickname (the characters before the first "@") and the fields that were read are written, and
+// latitude, longitude and altitude are set to the decimal values of their texts - also when the
+// texts themselves were not part of the reply, so the numbers always match the texts. The caller
+// pre-fills record (for example with the stored record of that nickname) so that fields a short
+// reply does not carry never hold another pilot's values. For other kinds record is untouched.
+ParsedReply ParseReply(std::string_view reply, StationRecord* record);
+
+// The decimal value of a position text, as strtod reads it but independent of the process locale
+// ('.' is always the decimal point): leading whitespace and a sign are allowed, reading stops at
+// the first byte that does not belong to the number, and a text that does not begin with a number
+// gives 0. A value that is not a finite float (NaN, infinity, or beyond the float range) gives 0.
+float DecimalValue(const char* text);
+
+}  // namespace halcyra::wire

@@ -1,0 +1,16 @@
+// A process-wide stop request for console programs (the station server): Ctrl-C and SIGTERM on
+// POSIX; console Ctrl-C, Ctrl-Break, close, log-off and shut-down events on Windows.
+#pragma once
+
+namespace halcyra::platform {
+
+// Installs the handlers once; later calls do nothing. False when the OS refused them.
+bool InstallStopHandlers();
+
+// True once a stop was asked for by a signal or RequestStop. Safe from any thread.
+bool StopRequested();
+
+// Asks for a stop as a signal would.
+void RequestStop();
+
+}  // namespace halcyra::platform

@@ -1,0 +1,33 @@
+#include <csignal>
+
+#include <atomic>
+
+#include "platform/stop_signal.h"
+
+namespace halcyra::platform {
+namespace {
+
+// Lock-free, so the signal handler may set it.
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) { stopRequested.store(true); }
+
+}  // namespace
+
+bool InstallStopHandlers() {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = &OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+  }();
+  return installed;
+}
+
+bool StopRequested() { return stopRequested.load(); }
+
+void RequestStop() { stopRequested.store(true); }
+
+}  // namespace halcyra::platform

@@ -1,0 +1,304 @@
+// The server loop and the program run over real UDP on loopback, with ports chosen by the OS and
+// a fake clock for expiry, summaries and the rate limit of problem lines.
+#include "server_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fake_env.h"
+#include "network/wire/station_messages.h"
+
+namespace halcyra::server {
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr int kReplyWaitMs = 3000;
+
+// Collects output lines from the server thread.
+class Lines {
+ public:
+  void Add(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
+    added_.notify_all();
+  }
+  LineSink Sink() {
+    return [this](const std::string& line) { Add(line); };
+  }
+  // Waits up to 5 s for a line containing text; returns it, or "" when none came.
+  std::string WaitFor(const std::string& text) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::string found;
+    added_.wait_for(lock, std::chrono::seconds(5), [&] {
+      for (const std::string& line : lines_) {
+        if (line.find(text) != std::string::npos) {
+          found = line;
+          return true;
+        }
+      }
+      return false;
+    });
+    return found;
+  }
+  size_t CountContaining(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t count = 0;
+    for (const std::string& line : lines_) count += line.find(text) != std::string::npos;
+    return count;
+  }
+
+ private:
+  std::mutex mutex_;  // guards lines_
+  std::condition_variable added_;
+  std::vector<std::string> lines_;
+};
+
+// A pilot's socket on loopback.
+class Client {
+ public:
+  Client() : socket_(platform::Env::Default().CreateUdpSocket()) {
+    EXPECT_NE(nullptr, socket_);
+    EXPECT_EQ(0, socket_->Bind(kLoopback, 0));
+  }
+  void Send(uint16_t port, const std::string& datagram) {
+    ASSERT_EQ(static_cast<int>(datagram.size()), socket_->SendTo(datagram.data(), datagram.size(), kLoopback, port));
+  }
+  // The reply, or "<timeout>".
+  std::string Receive(int waitMs = kReplyWaitMs) {
+    char buffer[2048];
+    int received = socket_->ReceiveFrom(buffer, sizeof buffer, waitMs, nullptr, nullptr);
+    if (received == platform::kReceiveTimedOut) return "<timeout>";
+    if (received < 0) return "<error>";
+    return std::string(buffer, static_cast<size_t>(received));
+  }
+  std::string Ask(uint16_t port, const std::string& datagram) {
+    Send(port, datagram);
+    return Receive();
+  }
+
+ private:
+  std::unique_ptr<platform::UdpSocket> socket_;
+};
+
+// A ServerLoop on its own thread and its own socket.
+class RunningLoop {
+ public:
+  RunningLoop(testing::FakeEnv& env, StationServerLimits limits, ServerLoopTiming timing)
+      : server_(limits), socket_(env.CreateUdpSocket()) {
+    EXPECT_EQ(0, socket_->Bind(kLoopback, 0));
+    port_ = socket_->LocalPort();
+    loop_ = std::make_unique<ServerLoop>(env, *socket_, server_, timing, lines.Sink());
+    thread_ = env.StartThread([this] { loop_->Run([this] { return stop_.load(); }); });
+  }
+  ~RunningLoop() {
+    stop_ = true;
+    thread_->Join();
+  }
+  uint16_t port() const { return port_; }
+
+  Lines lines;
+
+ private:
+  StationServer server_;
+  std::unique_ptr<platform::UdpSocket> socket_;
+  uint16_t port_ = 0;
+  std::unique_ptr<ServerLoop> loop_;
+  std::atomic<bool> stop_{false};
+  std::unique_ptr<platform::Thread> thread_;
+};
+
+ServerLoopTiming QuickTiming() {
+  ServerLoopTiming timing;
+  timing.receiveWaitMs = 10;
+  timing.summaryIntervalMs = 0;
+  return timing;
+}
+
+StationRecord Hawk() {
+  StationRecord hawk;
+  CopyText(hawk.nickname, "Hawk 2");
+  CopyText(hawk.latitudeText, "42.176000");
+  CopyText(hawk.longitudeText, "42.480000");
+  CopyText(hawk.altitudeText, "1655");
+  CopyText(hawk.frequency1, "251.000");
+  CopyText(hawk.frequency2, "000.000");
+  CopyText(hawk.frequency3, "030.000");
+  CopyText(hawk.activeMarks, "X__");
+  CopyText(hawk.cryptoFrequency, "251.000");
+  hawk.cryptoKey = 12;
+  hawk.radioClass = 2;
+  return hawk;
+}
+
+TEST(ServerLoop, PublishedStationIsAnsweredToTheAskingSocket) {
+  testing::FakeEnv env;
+  RunningLoop running(env, {}, QuickTiming());
+  Client publisher, asker;
+  StationRecord hawk = Hawk();
+  publisher.Send(running.port(), wire::FormatPublish(hawk));
+
+  // The publish and the query come from different sockets, so poll until the record is there.
+  std::string reply;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    reply = asker.Ask(running.port(), wire::FormatQuery("Hawk 2"));
+    if (reply != "(no found) ") break;
+    env.target().SleepMs(5);
+  }
+  StationRecord received;
+  ASSERT_EQ(wire::ReplyKind::kRecord, wire::ParseReply(reply, &received).kind) << reply;
+  EXPECT_EQ(wire::FormatRecordText(hawk), wire::FormatRecordText(received));
+  EXPECT_EQ("(no found) ", asker.Ask(running.port(), wire::FormatQuery("Nobody")));
+}
+
+TEST(ServerLoop, GarbageAndOverlongDatagramsAreRejectedAndTheServerGoesOn) {
+  testing::FakeEnv env;
+  RunningLoop running(env, {}, QuickTiming());
+  Client pilot;
+  pilot.Send(running.port(), "hello server");
+  pilot.Send(running.port(), std::string("GET:\x01\xFF", 6));
+  pilot.Send(running.port(), "SET:Long@" + std::string(1014, 'x'));  // 1023 bytes
+  pilot.Send(running.port(), "SET:Huge@" + std::string(3000, 'x'));
+  pilot.Send(running.port(), "SET:Hawk@1 2 3 ");
+  EXPECT_EQ("Hawk@1 2 3 ", pilot.Ask(running.port(), "GET:Hawk@ "));
+
+  std::string first = running.lines.WaitFor("hello server");
+  EXPECT_NE(std::string::npos, first.find("rejected a 12-byte datagram from 127.0.0.1:")) << first;
+  EXPECT_NE(std::string::npos, first.find("not a SET: or GET: request")) << first;
+  // The others arrived in the same (fake) millisecond: only counted so far.
+  EXPECT_EQ(1u, running.lines.CountContaining("rejected"));
+  env.tickMs += 1000;
+  EXPECT_NE("", running.lines.WaitFor("3 more rejected or refused datagrams"));
+  EXPECT_EQ("(no found) ", pilot.Ask(running.port(), "GET:Long@ "));
+  EXPECT_EQ("(no found) ", pilot.Ask(running.port(), "GET:Huge@ "));
+}
+
+TEST(ServerLoop, RejectedDatagramIsLoggedPrintably) {
+  testing::FakeEnv env;
+  RunningLoop running(env, {}, QuickTiming());
+  Client pilot;
+  pilot.Send(running.port(), std::string("GET:\x01\xFF\"", 7));
+  EXPECT_NE("", running.lines.WaitFor("no \"@\" after the nickname: \"GET:\\x01\\xFF\\x22\""));
+}
+
+TEST(ServerLoop, RecordNotRefreshedExpires) {
+  testing::FakeEnv env;
+  StationServerLimits limits;
+  limits.expiryMs = 60000;
+  RunningLoop running(env, limits, QuickTiming());
+  Client pilot;
+  pilot.Send(running.port(), "SET:Hawk@1 2 3 ");
+  EXPECT_EQ("Hawk@1 2 3 ", pilot.Ask(running.port(), "GET:Hawk@ "));
+  env.tickMs += 59000;
+  EXPECT_EQ("Hawk@1 2 3 ", pilot.Ask(running.port(), "GET:Hawk@ "));
+  env.tickMs += 1000;
+  EXPECT_EQ("(no found) ", pilot.Ask(running.port(), "GET:Hawk@ "));
+}
+
+TEST(ServerLoop, RecordLimitRefusesNewcomersAndSaysSo) {
+  testing::FakeEnv env;
+  StationServerLimits limits;
+  limits.maxRecords = 2;
+  RunningLoop running(env, limits, QuickTiming());
+  Client pilot;
+  pilot.Send(running.port(), "SET:A@1 ");
+  pilot.Send(running.port(), "SET:B@1 ");
+  pilot.Send(running.port(), "SET:C@1 ");
+  pilot.Send(running.port(), "SET:A@2 ");
+  EXPECT_EQ("A@2 ", pilot.Ask(running.port(), "GET:A@ "));
+  EXPECT_EQ("(no found) ", pilot.Ask(running.port(), "GET:C@ "));
+  EXPECT_NE("", running.lines.WaitFor("refused a new record from 127.0.0.1:"));
+  EXPECT_NE("", running.lines.WaitFor("the store is full (2 records): \"SET:C@1 \""));
+}
+
+TEST(ServerLoop, SummaryLineCountsTheInterval) {
+  testing::FakeEnv env;
+  ServerLoopTiming timing = QuickTiming();
+  timing.summaryIntervalMs = 60000;
+  RunningLoop running(env, {}, timing);
+  Client pilot;
+  pilot.Send(running.port(), "SET:A@1 ");
+  pilot.Send(running.port(), "junk");
+  EXPECT_EQ("A@1 ", pilot.Ask(running.port(), "GET:A@ "));
+  env.tickMs += 60000;
+  std::string summary = running.lines.WaitFor("summary:");
+  EXPECT_EQ("summary: records=1 requests/s=0.0 rejected=1 refused=0 expired=0 unanswered=0 interval=60s",
+            summary);
+}
+
+TEST(RateLimitedLog, WritesOneLinePerIntervalAndCountsTheRest) {
+  std::vector<std::string> lines;
+  RateLimitedLog log(1000, "rejected datagrams", [&](const std::string& line) { lines.push_back(line); });
+  log.Write(100, "first");
+  log.Write(600, "second");
+  log.Write(1099, "third");
+  log.Flush(1099);
+  ASSERT_EQ(1u, lines.size());
+  log.Write(1100, "fourth");
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("fourth (and 2 more rejected datagrams before it)", lines[1]);
+  log.Write(1500, "fifth");
+  log.Flush(2100);
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ("1 more rejected datagrams", lines[2]);
+  log.Flush(5000);
+  EXPECT_EQ(3u, lines.size());
+}
+
+TEST(RunServer, StartsOnTheChosenPortAndStopsCleanly) {
+  testing::FakeEnv env;
+  Lines out, err;
+  ServerOptions options;
+  options.bindAddress = kLoopback;
+  options.port = 0;
+  std::atomic<bool> stop{false};
+  std::atomic<int> exitCode{-1};
+  auto thread = env.StartThread(
+      [&] { exitCode = RunServer(env, options, [&] { return stop.load(); }, out.Sink(), err.Sink()); });
+
+  std::string start = out.WaitFor("halcyra-server listening on 127.0.0.1:");
+  ASSERT_NE("", start);
+  EXPECT_NE(std::string::npos, start.find("(at most 10000 records, expiry 600 s, summary every 60 s)")) << start;
+  uint16_t port = static_cast<uint16_t>(std::stoi(start.substr(start.find(':') + 1)));
+  ASSERT_NE(0, port);
+  Client pilot;
+  pilot.Send(port, "SET:A@1 ");
+  EXPECT_EQ("A@1 ", pilot.Ask(port, "GET:A@ "));
+
+  stop = true;
+  thread->Join();
+  EXPECT_EQ(0, exitCode.load());
+  EXPECT_NE("", out.WaitFor("halcyra-server stopped (records held: 1)"));
+  EXPECT_EQ(0u, err.CountContaining(""));
+}
+
+TEST(RunServer, BusyPortIsAClearErrorAndAFailingExitCode) {
+  testing::FakeEnv env;
+  auto taken = env.CreateUdpSocket();
+  ASSERT_EQ(0, taken->Bind(kLoopback, 0));
+  Lines out, err;
+  ServerOptions options;
+  options.bindAddress = kLoopback;
+  options.port = taken->LocalPort();
+  int exitCode = RunServer(env, options, [] { return true; }, out.Sink(), err.Sink());
+  EXPECT_EQ(1, exitCode);
+  std::string message = err.WaitFor("halcyra-server: cannot listen on UDP 127.0.0.1:" + std::to_string(options.port));
+  EXPECT_NE("", message);
+  EXPECT_NE(std::string::npos, message.find("(error ")) << message;
+  EXPECT_EQ(0u, out.CountContaining("listening"));
+}
+
+TEST(RunServer, FailedNetworkingStartIsReported) {
+  testing::FakeEnv env;
+  env.startNetworkingResult = 10091;
+  Lines out, err;
+  EXPECT_EQ(1, RunServer(env, ServerOptions{}, [] { return true; }, out.Sink(), err.Sink()));
+  EXPECT_NE("", err.WaitFor("cannot start networking"));
+}
+
+}  // namespace
+}  // namespace halcyra::server

@@ -1,0 +1,138 @@
+#include "station_server.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace halcyra::server {
+namespace {
+
+constexpr uint64_t kStart = 5000;
+const std::string kViper = "Viper@0.000000 0.000000 0 000.000 000.000 000.000 ___ 000.000 0 0 ";
+
+StationServerLimits Limits(size_t maxRecords, uint64_t expiryMs) {
+  StationServerLimits limits;
+  limits.maxRecords = maxRecords;
+  limits.expiryMs = expiryMs;
+  return limits;
+}
+
+std::string Get(StationServer& server, const std::string& nickname, uint64_t now = kStart) {
+  RequestResult result = server.Handle("GET:" + nickname + "@ ", now);
+  EXPECT_TRUE(result.outcome == RequestOutcome::kAnswered || result.outcome == RequestOutcome::kNotFound);
+  return std::string(result.reply);
+}
+
+RequestOutcome Set(StationServer& server, const std::string& record, uint64_t now = kStart) {
+  return server.Handle("SET:" + record, now).outcome;
+}
+
+TEST(StationServer, StoresTheRecordAsSentAndAnswersIt) {
+  StationServer server(Limits(10, 60000));
+  EXPECT_EQ(RequestOutcome::kStored, Set(server, kViper));
+  EXPECT_EQ(kViper, Get(server, "Viper"));
+  EXPECT_EQ("(no found) ", Get(server, "viper"));  // nicknames are case-sensitive
+  EXPECT_EQ("(no found) ", Get(server, "Vip"));
+
+  const std::string moved = "Viper@41.5 -41.6 16000 251.000 000.000 000.000 X__ 000.000 3 200 ";
+  EXPECT_EQ(RequestOutcome::kStored, Set(server, moved));
+  EXPECT_EQ(moved, Get(server, "Viper"));
+  EXPECT_EQ(1u, server.RecordCount());
+}
+
+TEST(StationServer, NicknameIsTheTextBeforeTheFirstAt) {
+  StationServer server(Limits(10, 60000));
+  Set(server, "Red Dog 1-1@1 2 3 111.000 000.000 000.000 X__ 000.000 0 0 ");
+  EXPECT_EQ("Red Dog 1-1@1 2 3 111.000 000.000 000.000 X__ 000.000 0 0 ", Get(server, "Red Dog 1-1"));
+
+  Set(server, "ace@wing@1 2 3 ");
+  EXPECT_EQ("ace@wing@1 2 3 ", Get(server, "ace"));
+  // A query for the same nickname is cut at its first "@" too.
+  EXPECT_EQ("ace@wing@1 2 3 ", Get(server, "ace@wing"));
+}
+
+TEST(StationServer, QueryWithoutFinalBlankIsAnswered) {
+  StationServer server(Limits(10, 60000));
+  Set(server, kViper);
+  RequestResult result = server.Handle("GET:Viper@", kStart);
+  EXPECT_EQ(RequestOutcome::kAnswered, result.outcome);
+  EXPECT_EQ(kViper, result.reply);
+}
+
+TEST(StationServer, MalformedRequestsAreCountedAndChangeNothing) {
+  StationServer server(Limits(10, 60000));
+  Set(server, kViper);
+  for (std::string datagram :
+       {std::string(), std::string("hello"), std::string("set:Viper@1 2 3 "), std::string("SET:Viper 1 2 3"),
+        std::string("GET:Viper"), std::string("SET:@1 2 3 "), std::string("GET:@ "), std::string("GET"),
+        std::string("SET:Viper@1\0 2", 14), std::string("SET:Vi\0per@1 2", 14)}) {
+    RequestResult result = server.Handle(datagram, kStart);
+    EXPECT_EQ(RequestOutcome::kMalformed, result.outcome) << datagram;
+    EXPECT_TRUE(result.reply.empty());
+    EXPECT_STRNE("", result.reason);
+  }
+  EXPECT_EQ(10u, server.counters().malformed);
+  EXPECT_EQ(kViper, Get(server, "Viper"));
+  EXPECT_EQ(1u, server.RecordCount());
+}
+
+TEST(StationServer, DatagramOf1022BytesIsTakenAnd1023IsTooLong) {
+  StationServer server(Limits(10, 60000));
+  std::string longest = "SET:Long@" + std::string(1022 - 9, 'x');
+  ASSERT_EQ(1022u, longest.size());
+  EXPECT_EQ(RequestOutcome::kStored, server.Handle(longest, kStart).outcome);
+  EXPECT_EQ(1018u, Get(server, "Long").size());  // the reply fits a datagram as well
+
+  RequestResult tooLong = server.Handle(longest + "y", kStart);
+  EXPECT_EQ(RequestOutcome::kTooLong, tooLong.outcome);
+  EXPECT_EQ(1u, server.counters().tooLong);
+  EXPECT_EQ(std::string(1022 - 9, 'x'), Get(server, "Long").substr(5));
+}
+
+TEST(StationServer, RecordExpiresWhenNotRefreshed) {
+  StationServer server(Limits(10, 600000));
+  Set(server, kViper, kStart);
+  EXPECT_EQ(kViper, Get(server, "Viper", kStart + 599999));
+  Set(server, kViper, kStart + 300000);  // refreshed
+  EXPECT_EQ(kViper, Get(server, "Viper", kStart + 899999));
+  EXPECT_EQ("(no found) ", Get(server, "Viper", kStart + 900000));
+  EXPECT_EQ(0u, server.RecordCount());  // forgotten at once, not only hidden
+  EXPECT_EQ(1u, server.counters().expired);
+}
+
+TEST(StationServer, SweepForgetsOnlyExpiredRecords) {
+  StationServer server(Limits(10, 1000));
+  Set(server, "Old@1 2 3 ", kStart);
+  Set(server, "New@1 2 3 ", kStart + 600);
+  EXPECT_EQ(0u, server.Sweep(kStart + 999));
+  EXPECT_EQ(1u, server.Sweep(kStart + 1000));
+  EXPECT_EQ(1u, server.RecordCount());
+  EXPECT_EQ("New@1 2 3 ", Get(server, "New", kStart + 1000));
+  EXPECT_EQ(1u, server.counters().expired);
+}
+
+TEST(StationServer, FullStoreRefusesNewNicknamesButUpdatesKnownOnes) {
+  StationServer server(Limits(2, 1000));
+  EXPECT_EQ(RequestOutcome::kStored, Set(server, "A@1 ", kStart));
+  EXPECT_EQ(RequestOutcome::kStored, Set(server, "B@1 ", kStart + 500));
+  EXPECT_EQ(RequestOutcome::kRefused, Set(server, "C@1 ", kStart + 500));
+  EXPECT_EQ("(no found) ", Get(server, "C", kStart + 500));
+  EXPECT_EQ(RequestOutcome::kStored, Set(server, "A@2 ", kStart + 500));
+  EXPECT_EQ("A@2 ", Get(server, "A", kStart + 500));
+  EXPECT_EQ(1u, server.counters().refused);
+
+  // Once records expire there is room again.
+  server.Sweep(kStart + 1500);
+  EXPECT_EQ(RequestOutcome::kStored, Set(server, "C@1 ", kStart + 1500));
+  EXPECT_EQ("C@1 ", Get(server, "C", kStart + 1500));
+}
+
+TEST(StationServer, ClockGoingBackwardsExpiresNothing) {
+  StationServer server(Limits(10, 1000));
+  Set(server, kViper, kStart);
+  EXPECT_EQ(0u, server.Sweep(kStart - 4000));
+  EXPECT_EQ(kViper, Get(server, "Viper", kStart - 4000));
+}
+
+}  // namespace
+}  // namespace halcyra::server
