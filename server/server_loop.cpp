@@ -10,7 +10,7 @@
 namespace halcyra::server {
 namespace {
 
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 std::string Printf(const char* format, ...) {
   char text[1024];
   va_list arguments;
@@ -18,7 +18,8 @@ std::string Printf(const char* format, ...) {
   int length = std::vsnprintf(text, sizeof text, format, arguments);
   va_end(arguments);
   if (length < 0) return std::string();
-  return std::string(text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length) : sizeof text - 1);
+  return std::string(
+      text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length) : sizeof text - 1);
 }
 
 std::string Endpoint(uint32_t address, uint16_t port) {
@@ -57,11 +58,7 @@ bool RateLimitedLog::IntervalPassed(uint64_t nowMs) const {
   return !written_ || nowMs < lastWrittenMs_ || nowMs - lastWrittenMs_ >= intervalMs_;
 }
 
-void RateLimitedLog::Write(uint64_t nowMs, const std::string& line) {
-  if (!IntervalPassed(nowMs)) {
-    ++suppressed_;
-    return;
-  }
+void RateLimitedLog::Emit(uint64_t nowMs, const std::string& line) {
   if (suppressed_ > 0) {
     sink_(line + Printf(" (and %llu more %s before it)", Count(suppressed_), what_.c_str()));
   } else {
@@ -125,23 +122,31 @@ void ServerLoop::HandleDatagram(const char* data, size_t size, uint32_t fromAddr
       if (socket_.SendTo(result.reply.data(), result.reply.size(), fromAddress, fromPort) < 0) {
         ++sendFailures_;
         int error = socket_.LastError();
-        socketLog_.Write(nowMs, Printf("cannot answer %s: %s (error %d)", Endpoint(fromAddress, fromPort).c_str(),
-                                       platform::SocketErrorText(error).c_str(), error));
+        socketLog_.Write(nowMs, [&] {
+          return Printf("cannot answer %s: %s (error %d)", Endpoint(fromAddress, fromPort).c_str(),
+                        platform::SocketErrorText(error).c_str(), error);
+        });
       }
       break;
     case RequestOutcome::kRefused:
-      rejectLog_.Write(nowMs, Printf("refused a new record from %s: the store is full (%llu records): \"%s\"",
-                                     Endpoint(fromAddress, fromPort).c_str(), Count(server_.limits().maxRecords),
-                                     Printable(datagram, kPrintedDatagramBytes).c_str()));
+      rejectLog_.Write(nowMs, [&] {
+        return Printf("refused a new record from %s: the store is full (%llu records): \"%s\"",
+                      Endpoint(fromAddress, fromPort).c_str(), Count(server_.limits().maxRecords),
+                      Printable(datagram, kPrintedDatagramBytes).c_str());
+      });
       break;
     case RequestOutcome::kTooLong:
-      rejectLog_.Write(nowMs, Printf("rejected a %zu-byte datagram from %s: longer than %zu bytes", size,
-                                     Endpoint(fromAddress, fromPort).c_str(), wire::kMaxDatagramBytes));
+      rejectLog_.Write(nowMs, [&] {
+        return Printf("rejected a %zu-byte datagram from %s: longer than %zu bytes", size,
+                      Endpoint(fromAddress, fromPort).c_str(), wire::kMaxDatagramBytes);
+      });
       break;
     case RequestOutcome::kMalformed:
-      rejectLog_.Write(nowMs, Printf("rejected a %zu-byte datagram from %s: %s: \"%s\"", size,
-                                     Endpoint(fromAddress, fromPort).c_str(), result.reason,
-                                     Printable(datagram, kPrintedDatagramBytes).c_str()));
+      rejectLog_.Write(nowMs, [&] {
+        return Printf("rejected a %zu-byte datagram from %s: %s: \"%s\"", size,
+                      Endpoint(fromAddress, fromPort).c_str(), result.reason,
+                      Printable(datagram, kPrintedDatagramBytes).c_str());
+      });
       break;
   }
 }
@@ -150,13 +155,16 @@ void ServerLoop::HandleReceiveFailure(int received, uint64_t nowMs) {
   if (received == platform::kReceiveTimedOut) return;
   if (received == platform::kReceiveTooLong) {
     server_.CountTooLong();
-    rejectLog_.Write(nowMs, Printf("rejected a datagram longer than %zu bytes", wire::kMaxDatagramBytes));
+    rejectLog_.Write(
+        nowMs, [&] { return Printf("rejected a datagram longer than %zu bytes", wire::kMaxDatagramBytes); });
     return;
   }
   int error = socket_.LastError();
   // An answer sent to a client that has gone away; the socket is fine.
   if (platform::IsPortUnreachableError(error)) return;
-  socketLog_.Write(nowMs, Printf("receive failed: %s (error %d)", platform::SocketErrorText(error).c_str(), error));
+  socketLog_.Write(nowMs, [&] {
+    return Printf("receive failed: %s (error %d)", platform::SocketErrorText(error).c_str(), error);
+  });
   env_.SleepMs(10);  // a failing socket must not spin the loop
 }
 
@@ -176,13 +184,14 @@ void ServerLoop::RunPeriodicWork(uint64_t nowMs) {
 void ServerLoop::WriteSummary(uint64_t nowMs) {
   const StationServerCounters& now = server_.counters();
   uint64_t elapsedMs = nowMs > summaryStartMs_ ? nowMs - summaryStartMs_ : 1;
-  double requestsPerSecond = static_cast<double>(Requests(now) - Requests(summaryStart_)) * 1000.0 /
-                             static_cast<double>(elapsedMs);
-  out_(Printf("summary: records=%zu requests/s=%.1f rejected=%llu refused=%llu expired=%llu "
-              "unanswered=%llu interval=%.0fs",
-              server_.RecordCount(), requestsPerSecond, Count(Rejected(now) - Rejected(summaryStart_)),
-              Count(now.refused - summaryStart_.refused), Count(now.expired - summaryStart_.expired),
-              Count(sendFailures_ - summarySendFailures_), static_cast<double>(elapsedMs) / 1000.0));
+  double requestsPerSecond =
+      static_cast<double>(Requests(now) - Requests(summaryStart_)) * 1000.0 / static_cast<double>(elapsedMs);
+  out_(
+      Printf("summary: records=%zu requests/s=%.1f rejected=%llu refused=%llu expired=%llu "
+             "unanswered=%llu interval=%.0fs",
+             server_.RecordCount(), requestsPerSecond, Count(Rejected(now) - Rejected(summaryStart_)),
+             Count(now.refused - summaryStart_.refused), Count(now.expired - summaryStart_.expired),
+             Count(sendFailures_ - summarySendFailures_), static_cast<double>(elapsedMs) / 1000.0));
   summaryStart_ = now;
   summaryStartMs_ = nowMs;
   summarySendFailures_ = sendFailures_;
@@ -192,26 +201,28 @@ int RunServer(platform::Env& env, const ServerOptions& options, const std::funct
               const LineSink& out, const LineSink& err) {
   int started = env.StartNetworking();
   if (started != 0) {
-    err(Printf("halcyra-server: cannot start networking: %s (error %d)", platform::SocketErrorText(started).c_str(),
-               started));
+    err(Printf("halcyra-server: cannot start networking: %s (error %d)",
+               platform::SocketErrorText(started).c_str(), started));
     return 1;
   }
   std::unique_ptr<platform::UdpSocket> socket = env.CreateUdpSocket();
   if (!socket) {
     int error = env.LastNetworkingError();
-    err(Printf("halcyra-server: cannot create a UDP socket: %s (error %d)", platform::SocketErrorText(error).c_str(),
-               error));
+    err(Printf("halcyra-server: cannot create a UDP socket: %s (error %d)",
+               platform::SocketErrorText(error).c_str(), error));
     return 1;
   }
   int bound = socket->Bind(options.bindAddress, options.port);
   if (bound != 0) {
     err(Printf("halcyra-server: cannot listen on UDP %s: %s (error %d)",
-               Endpoint(options.bindAddress, options.port).c_str(), platform::SocketErrorText(bound).c_str(), bound));
+               Endpoint(options.bindAddress, options.port).c_str(), platform::SocketErrorText(bound).c_str(),
+               bound));
     return 1;
   }
 
-  std::string summary =
-      options.summarySeconds > 0 ? Printf("summary every %llu s", Count(options.summarySeconds)) : "no summary";
+  std::string summary = options.summarySeconds > 0
+                            ? Printf("summary every %llu s", Count(options.summarySeconds))
+                            : "no summary";
   out(Printf("halcyra-server listening on %s (at most %llu records, expiry %llu s, %s)",
              Endpoint(options.bindAddress, socket->LocalPort()).c_str(), Count(options.maxRecords),
              Count(options.expirySeconds), summary.c_str()));

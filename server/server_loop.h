@@ -2,6 +2,7 @@
 // against platform::Env so tests drive it with real sockets and a fake clock.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,12 +23,24 @@ class RateLimitedLog {
   // what names the suppressed lines in the count, e.g. "rejected datagrams".
   RateLimitedLog(uint64_t intervalMs, std::string what, LineSink sink);
 
-  void Write(uint64_t nowMs, const std::string& line);
+  void Write(uint64_t nowMs, const std::string& line) {
+    Write(nowMs, [&line] { return line; });
+  }
+  // Builds the line only when it is written, so a flood of suppressed lines costs little.
+  template <std::invocable MakeLine>
+  void Write(uint64_t nowMs, MakeLine makeLine) {
+    if (!IntervalPassed(nowMs)) {
+      ++suppressed_;
+      return;
+    }
+    Emit(nowMs, makeLine());
+  }
   // Reports the count of suppressed lines once the interval since the last line has passed.
   void Flush(uint64_t nowMs);
 
  private:
   bool IntervalPassed(uint64_t nowMs) const;
+  void Emit(uint64_t nowMs, const std::string& line);
 
   uint64_t intervalMs_;
   std::string what_;
@@ -38,7 +51,7 @@ class RateLimitedLog {
 };
 
 struct ServerLoopTiming {
-  int receiveWaitMs = 200;        // how often the stop request is checked while idle
+  int receiveWaitMs = 200;  // how often the stop request is checked while idle
   uint64_t sweepIntervalMs = 1000;
   uint64_t summaryIntervalMs = 60000;  // 0 = no summary
   uint64_t problemLogIntervalMs = 1000;

@@ -3,12 +3,6 @@
 #include "network/wire/station_messages.h"
 
 namespace halcyra::server {
-namespace {
-
-RequestResult Malformed(const char* reason) { return {RequestOutcome::kMalformed, {}, reason}; }
-
-}  // namespace
-
 StationServer::StationServer(StationServerLimits limits) : limits_(limits) {
   if (limits_.maxRecords == 0) limits_.maxRecords = 1;
   if (limits_.expiryMs == 0) limits_.expiryMs = 1;
@@ -21,27 +15,20 @@ RequestResult StationServer::Handle(std::string_view datagram, uint64_t nowMs) {
     return {RequestOutcome::kTooLong, {}, ""};
   }
   bool publish = datagram.starts_with(wire::kPublishPrefix);
-  if (!publish && !datagram.starts_with(wire::kQueryPrefix)) {
-    ++counters_.malformed;
-    return Malformed("not a SET: or GET: request");
-  }
+  if (!publish && !datagram.starts_with(wire::kQueryPrefix)) return Malformed("not a SET: or GET: request");
   // Records travel as zero-terminated texts in the plug-in; a zero byte would cut them.
-  if (datagram.find('\0') != std::string_view::npos) {
-    ++counters_.malformed;
-    return Malformed("contains a zero byte");
-  }
-  std::string_view body = datagram.substr(wire::kPublishPrefix.size());
+  if (datagram.find('\0') != std::string_view::npos) return Malformed("contains a zero byte");
+  std::string_view body = datagram.substr((publish ? wire::kPublishPrefix : wire::kQueryPrefix).size());
   size_t at = body.find('@');
-  if (at == std::string_view::npos) {
-    ++counters_.malformed;
-    return Malformed("no \"@\" after the nickname");
-  }
-  if (at == 0) {
-    ++counters_.malformed;
-    return Malformed("empty nickname");
-  }
+  if (at == std::string_view::npos) return Malformed("no \"@\" after the nickname");
+  if (at == 0) return Malformed("empty nickname");
   std::string_view nickname = body.substr(0, at);
   return publish ? Store(nickname, body, nowMs) : Answer(nickname, nowMs);
+}
+
+RequestResult StationServer::Malformed(const char* reason) {
+  ++counters_.malformed;
+  return {RequestOutcome::kMalformed, {}, reason};
 }
 
 RequestResult StationServer::Store(std::string_view nickname, std::string_view record, uint64_t nowMs) {

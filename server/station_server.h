@@ -18,17 +18,17 @@
 namespace halcyra::server {
 
 struct StationServerLimits {
-  size_t maxRecords = 10000;  // nicknames stored at once, >= 1
+  size_t maxRecords = 10000;   // nicknames stored at once, >= 1
   uint64_t expiryMs = 600000;  // a record not refreshed for this long is forgotten, >= 1
 };
 
 enum class RequestOutcome {
-  kStored,       // SET: a record was created or refreshed
-  kRefused,      // SET for a new nickname while the store is full
-  kAnswered,     // GET: the record was found; reply holds it
-  kNotFound,     // GET: no (live) record; reply is "(no found) "
-  kTooLong,      // more than 1022 bytes
-  kMalformed,    // not a SET or GET request with a nickname and "@"
+  kStored,     // SET: a record was created or refreshed
+  kRefused,    // SET for a new nickname while the store is full
+  kAnswered,   // GET: the record was found; reply holds it
+  kNotFound,   // GET: no (live) record; reply is "(no found) "
+  kTooLong,    // more than 1022 bytes
+  kMalformed,  // not a SET or GET request with a nickname and "@"
 };
 
 struct RequestResult {
@@ -78,6 +78,7 @@ class StationServer {
   };
   using RecordMap = std::unordered_map<std::string, Record, NicknameHash, std::equal_to<>>;
 
+  RequestResult Malformed(const char* reason);
   RequestResult Store(std::string_view nickname, std::string_view record, uint64_t nowMs);
   RequestResult Answer(std::string_view nickname, uint64_t nowMs);
   bool Expired(const Record& record, uint64_t nowMs) const;

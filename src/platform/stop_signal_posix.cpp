@@ -1,6 +1,5 @@
-#include <csignal>
-
 #include <atomic>
+#include <csignal>
 
 #include "platform/stop_signal.h"
 

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +20,18 @@ namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr int kReplyWaitMs = 3000;
+
+// Sockets need the socket library started (WSAStartup on Windows; it counts its calls).
+std::unique_ptr<platform::UdpSocket> NewSocket(platform::Env& env) {
+  EXPECT_EQ(0, env.StartNetworking());
+  std::unique_ptr<platform::UdpSocket> socket = env.CreateUdpSocket();
+  if (!socket) {
+    // Nothing in these tests can go on without sockets.
+    std::fprintf(stderr, "cannot create a UDP socket: error %d\n", env.LastNetworkingError());
+    std::abort();
+  }
+  return socket;
+}
 
 // Collects output lines from the server thread.
 class Lines {
@@ -61,12 +75,10 @@ class Lines {
 // A pilot's socket on loopback.
 class Client {
  public:
-  Client() : socket_(platform::Env::Default().CreateUdpSocket()) {
-    EXPECT_NE(nullptr, socket_);
-    EXPECT_EQ(0, socket_->Bind(kLoopback, 0));
-  }
+  Client() : socket_(NewSocket(platform::Env::Default())) { EXPECT_EQ(0, socket_->Bind(kLoopback, 0)); }
   void Send(uint16_t port, const std::string& datagram) {
-    ASSERT_EQ(static_cast<int>(datagram.size()), socket_->SendTo(datagram.data(), datagram.size(), kLoopback, port));
+    ASSERT_EQ(static_cast<int>(datagram.size()),
+              socket_->SendTo(datagram.data(), datagram.size(), kLoopback, port));
   }
   // The reply, or "<timeout>".
   std::string Receive(int waitMs = kReplyWaitMs) {
@@ -89,7 +101,7 @@ class Client {
 class RunningLoop {
  public:
   RunningLoop(testing::FakeEnv& env, StationServerLimits limits, ServerLoopTiming timing)
-      : server_(limits), socket_(env.CreateUdpSocket()) {
+      : server_(limits), socket_(NewSocket(env)) {
     EXPECT_EQ(0, socket_->Bind(kLoopback, 0));
     port_ = socket_->LocalPort();
     loop_ = std::make_unique<ServerLoop>(env, *socket_, server_, timing, lines.Sink());
@@ -177,6 +189,20 @@ TEST(ServerLoop, GarbageAndOverlongDatagramsAreRejectedAndTheServerGoesOn) {
   EXPECT_EQ("(no found) ", pilot.Ask(running.port(), "GET:Huge@ "));
 }
 
+TEST(ServerLoop, AnswerToAClosedSocketDoesNotDisturbTheServer) {
+  testing::FakeEnv env;
+  RunningLoop running(env, {}, QuickTiming());
+  Client pilot;
+  pilot.Send(running.port(), "SET:Hawk@1 2 3 ");
+  for (int i = 0; i < 3; ++i) {
+    Client gone;
+    gone.Send(running.port(), "GET:Hawk@ ");
+  }  // closed before the answers arrive: Windows reports the unreachable port on the next receive
+  EXPECT_EQ("Hawk@1 2 3 ", pilot.Ask(running.port(), "GET:Hawk@ "));
+  EXPECT_EQ("Hawk@1 2 3 ", pilot.Ask(running.port(), "GET:Hawk@ "));
+  EXPECT_EQ(0u, running.lines.CountContaining("receive failed"));
+}
+
 TEST(ServerLoop, RejectedDatagramIsLoggedPrintably) {
   testing::FakeEnv env;
   RunningLoop running(env, {}, QuickTiming());
@@ -230,6 +256,38 @@ TEST(ServerLoop, SummaryLineCountsTheInterval) {
             summary);
 }
 
+// A socket whose every receive fails with the same error.
+class BrokenSocket : public platform::UdpSocket {
+ public:
+  int Bind(uint32_t, uint16_t) override { return 0; }
+  int SendTo(const void*, size_t, uint32_t, uint16_t) override { return -1; }
+  int ReceiveFrom(void*, size_t, int, uint32_t*, uint16_t*) override {
+    ++receives;
+    return platform::kReceiveError;
+  }
+  uint16_t LocalPort() const override { return 0; }
+  void Shutdown() override {}
+  void Close() override {}
+  int LastError() const override { return 5; }
+
+  std::atomic<int> receives{0};
+};
+
+TEST(ServerLoop, FailingSocketIsReportedAtAPaceAndDoesNotSpin) {
+  testing::FakeEnv env;
+  BrokenSocket socket;
+  StationServer server({});
+  Lines lines;
+  ServerLoop loop(env, socket, server, QuickTiming(), lines.Sink());
+  uint64_t start = env.tickMs;
+  loop.Run([&] { return socket.receives.load() >= 250; });
+  // Each failure pauses 10 ms (fake time), so 250 failures span 2.5 s: three lines, the rest counted.
+  EXPECT_GE(env.sleptMs.load(), 2490u);
+  EXPECT_GE(env.tickMs - start, 2490u);
+  EXPECT_EQ(3u, lines.CountContaining("receive failed: "));
+  EXPECT_NE("", lines.WaitFor("(error 5) (and 99 more socket errors before it)"));
+}
+
 TEST(RateLimitedLog, WritesOneLinePerIntervalAndCountsTheRest) {
   std::vector<std::string> lines;
   RateLimitedLog log(1000, "rejected datagrams", [&](const std::string& line) { lines.push_back(line); });
@@ -257,12 +315,15 @@ TEST(RunServer, StartsOnTheChosenPortAndStopsCleanly) {
   options.port = 0;
   std::atomic<bool> stop{false};
   std::atomic<int> exitCode{-1};
-  auto thread = env.StartThread(
-      [&] { exitCode = RunServer(env, options, [&] { return stop.load(); }, out.Sink(), err.Sink()); });
+  auto thread = env.StartThread([&] {
+    exitCode = RunServer(
+        env, options, [&] { return stop.load(); }, out.Sink(), err.Sink());
+  });
 
   std::string start = out.WaitFor("halcyra-server listening on 127.0.0.1:");
   ASSERT_NE("", start);
-  EXPECT_NE(std::string::npos, start.find("(at most 10000 records, expiry 600 s, summary every 60 s)")) << start;
+  EXPECT_NE(std::string::npos, start.find("(at most 10000 records, expiry 600 s, summary every 60 s)"))
+      << start;
   uint16_t port = static_cast<uint16_t>(std::stoi(start.substr(start.find(':') + 1)));
   ASSERT_NE(0, port);
   Client pilot;
@@ -278,15 +339,17 @@ TEST(RunServer, StartsOnTheChosenPortAndStopsCleanly) {
 
 TEST(RunServer, BusyPortIsAClearErrorAndAFailingExitCode) {
   testing::FakeEnv env;
-  auto taken = env.CreateUdpSocket();
+  auto taken = NewSocket(env);
   ASSERT_EQ(0, taken->Bind(kLoopback, 0));
   Lines out, err;
   ServerOptions options;
   options.bindAddress = kLoopback;
   options.port = taken->LocalPort();
-  int exitCode = RunServer(env, options, [] { return true; }, out.Sink(), err.Sink());
+  int exitCode = RunServer(
+      env, options, [] { return true; }, out.Sink(), err.Sink());
   EXPECT_EQ(1, exitCode);
-  std::string message = err.WaitFor("halcyra-server: cannot listen on UDP 127.0.0.1:" + std::to_string(options.port));
+  std::string message =
+      err.WaitFor("halcyra-server: cannot listen on UDP 127.0.0.1:" + std::to_string(options.port));
   EXPECT_NE("", message);
   EXPECT_NE(std::string::npos, message.find("(error ")) << message;
   EXPECT_EQ(0u, out.CountContaining("listening"));
@@ -296,7 +359,8 @@ TEST(RunServer, FailedNetworkingStartIsReported) {
   testing::FakeEnv env;
   env.startNetworkingResult = 10091;
   Lines out, err;
-  EXPECT_EQ(1, RunServer(env, ServerOptions{}, [] { return true; }, out.Sink(), err.Sink()));
+  EXPECT_EQ(1, RunServer(
+                   env, ServerOptions{}, [] { return true; }, out.Sink(), err.Sink()));
   EXPECT_NE("", err.WaitFor("cannot start networking"));
 }
 

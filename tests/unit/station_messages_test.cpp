@@ -150,8 +150,7 @@ TEST(StationMessages, ShortReplyKeepsThePrefilledFields) {
 
 TEST(StationMessages, OverlongFrequencyEmptiesItAndKeepsTheRest) {
   StationRecord scratch = FlyingStation();
-  ParsedReply result =
-      ParseReply("Hawk@1.5 2.5 300 118.000 1240000.0 999.999 X__ 000.000 7 1", &scratch);
+  ParsedReply result = ParseReply("Hawk@1.5 2.5 300 118.000 1240000.0 999.999 X__ 000.000 7 1", &scratch);
   ASSERT_EQ(ReplyKind::kRecord, result.kind);
   EXPECT_EQ(4, result.fields);
   EXPECT_STREQ("118.000", scratch.frequency1);
@@ -164,8 +163,7 @@ TEST(StationMessages, OverlongFrequencyEmptiesItAndKeepsTheRest) {
 
 TEST(StationMessages, NonNumericKeyLeavesKeyAndClass) {
   StationRecord scratch = FlyingStation();
-  ParsedReply result =
-      ParseReply("Hawk@1.5 2.5 300 118.000 124.000 999.999 X__ 000.000 secret 1", &scratch);
+  ParsedReply result = ParseReply("Hawk@1.5 2.5 300 118.000 124.000 999.999 X__ 000.000 secret 1", &scratch);
   ASSERT_EQ(ReplyKind::kRecord, result.kind);
   EXPECT_EQ(8, result.fields);
   EXPECT_EQ(-4, scratch.cryptoKey);
@@ -206,8 +204,8 @@ TEST(DecimalValue, ReadsLikeStrtodInAnyLocale) {
 TEST(DecimalValue, NonFiniteValuesBecomeZero) {
   EXPECT_EQ(0.0f, DecimalValue("nan"));
   EXPECT_EQ(0.0f, DecimalValue("-inf"));
-  EXPECT_EQ(0.0f, DecimalValue("1e39"));    // beyond float
-  EXPECT_EQ(0.0f, DecimalValue("1e999"));   // beyond double
+  EXPECT_EQ(0.0f, DecimalValue("1e39"));   // beyond float
+  EXPECT_EQ(0.0f, DecimalValue("1e999"));  // beyond double
 }
 
 }  // namespace

@@ -33,9 +33,9 @@ std::string FormatRecord(const char* prefix, const StationRecord& s, const char*
           alt = Field(s.altitudeText), f1 = Field(s.frequency1), f2 = Field(s.frequency2),
           f3 = Field(s.frequency3), marks = Field(s.activeMarks), crypto = Field(s.cryptoFrequency);
   int length = std::snprintf(area, sizeof area, "%s%.*s@%.*s %.*s %.*s %.*s %.*s %.*s %.*s %.*s %d %d%s",
-                             prefix, n.length, n.text, lat.length, lat.text, lon.length, lon.text,
-                             alt.length, alt.text, f1.length, f1.text, f2.length, f2.text, f3.length,
-                             f3.text, marks.length, marks.text, crypto.length, crypto.text,
+                             prefix, n.length, n.text, lat.length, lat.text, lon.length, lon.text, alt.length,
+                             alt.text, f1.length, f1.text, f2.length, f2.text, f3.length, f3.text,
+                             marks.length, marks.text, crypto.length, crypto.text,
                              static_cast<int>(s.cryptoKey), static_cast<int>(s.radioClass), end);
   if (length < 0) return std::string();
   return std::string(area, std::min(static_cast<size_t>(length), kMaxDatagramBytes));
@@ -47,9 +47,7 @@ bool IsWhitespace(char c) {
 
 }  // namespace
 
-std::string FormatPublish(const StationRecord& station) {
-  return FormatRecord("SET:", station, " ");
-}
+std::string FormatPublish(const StationRecord& station) { return FormatRecord("SET:", station, " "); }
 
 std::string FormatQuery(std::string_view nickname) {
   std::string query;
