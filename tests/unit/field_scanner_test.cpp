@@ -109,14 +109,5 @@ TEST(FieldScanner, TextEndsAtItsFirstZeroByte) {
   EXPECT_STREQ("keep", second);
 }
 
-TEST(FieldScanner, CapacityOneTakesNoWord) {
-  char tiny[1] = {'\0'};
-  int32_t after = 4;
-  FieldScanner scan("a 5");
-  scan.Text(tiny).Int(after);
-  EXPECT_EQ(0, scan.assigned());
-  EXPECT_EQ(4, after);
-}
-
 }  // namespace
 }  // namespace halcyra::wire
