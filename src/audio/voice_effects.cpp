@@ -43,6 +43,13 @@ int16_t ToneSample(int index, int digit, int amplitude) {
   return static_cast<int16_t>(truncated < 0 ? 0 : truncated);
 }
 
+// A row value 0..(range / 5 - 1), range / 5 in unsigned division (8192 gives 0..1637).
+int32_t NextRowValue(int32_t range) {
+  uint32_t rowRange = static_cast<uint32_t>(range) / 5;
+  uint32_t value = static_cast<uint32_t>(RadioNoiseRandom());
+  return rowRange == 0 ? 0 : static_cast<int32_t>(value % rowRange);
+}
+
 // Adds radio noise sample by sample: out = trunc(trunc(noise * noiseShare * 0.75) + out * voiceShare).
 void MixRadioNoise(int16_t* samples, int count, float gain) {
   RadioNoiseState noise = MakeRadioNoiseState();
@@ -65,8 +72,7 @@ int RadioNoiseRandom() {
 
 RadioNoiseState MakeRadioNoiseState() {
   RadioNoiseState state;
-  uint32_t rowRange = static_cast<uint32_t>(state.range) / 5;
-  for (int32_t& row : state.rows) row = static_cast<int32_t>(static_cast<uint32_t>(RadioNoiseRandom()) % rowRange);
+  for (int32_t& row : state.rows) row = NextRowValue(state.range);
   return state;
 }
 
@@ -74,12 +80,9 @@ int16_t NextRadioNoise(RadioNoiseState& state) {
   int32_t old = state.counter;
   state.counter = old + 1 > state.limit ? 0 : old + 1;
   int32_t changed = old ^ state.counter;
-  uint32_t rowRange = static_cast<uint32_t>(state.range) / 5;
   int32_t sum = 0;
   for (int k = 0; k < 5; ++k) {
-    if ((changed >> k) & 1) {
-      state.rows[k] = rowRange == 0 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(RadioNoiseRandom()) % rowRange);
-    }
+    if ((changed >> k) & 1) state.rows[k] = NextRowValue(state.range);
     sum += state.rows[k];
   }
   if (state.signToggle == 0) {
@@ -150,9 +153,15 @@ void SamplesByHCVolumes(int16_t* out, const int16_t* in, int count, int localRad
   }
   int32_t volume = 0;
   switch (localRadio) {
-    case 1: volume = volumes.volume1; break;
-    case 2: volume = volumes.volume2; break;
-    case 3: volume = volumes.volume3; break;
+    case 1:
+      volume = volumes.volume1;
+      break;
+    case 2:
+      volume = volumes.volume2;
+      break;
+    case 3:
+      volume = volumes.volume3;
+      break;
     default:
       if (out != in) std::memmove(out, in, static_cast<size_t>(count) * sizeof(int16_t));
       return;

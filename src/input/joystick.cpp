@@ -153,7 +153,8 @@ int CJoystick::StartScanning() {
   started_ = false;
   scanner_ = env_.StartThread([this] { ScanLoop(); });
   if (!scanner_) {
-    log_.Write(kStartTag, "/!\\ Can not start the joystick thread: radios can not be selected by joystick", 0);
+    log_.Write(kStartTag, "/!\\ Can not start the joystick thread: radios can not be selected by joystick",
+               0);
     return -1;
   }
   threadHandle_ = static_cast<uint32_t>(scanner_->HandleValue());
@@ -184,7 +185,8 @@ void CJoystick::ReportSelection(int radioIndex) {
   }
   std::string marks = selectRadio ? selectRadio(radioIndex) : ActiveMarksFor(radioIndex);
   if (log_.Detailed()) {
-    log_.Write(kThreadTag, Format("Radio #%d is selected. HCS active : %s", radioIndex + 1, marks.c_str()), 2);
+    log_.Write(kThreadTag, Format("Radio #%d is selected. HCS active : %s", radioIndex + 1, marks.c_str()),
+               2);
   }
   if (publish) publish(marks.c_str());
 }

@@ -29,7 +29,7 @@ namespace halcyra {
 class CJoystick : public RadioSelectorSink {
  public:
   static constexpr int kRadios = 3;
-  static constexpr int kJoysticks = 32;       // joystick ids 0..31
+  static constexpr int kJoysticks = 32;  // joystick ids 0..31
   static constexpr uint32_t kScanPeriodMs = 200;
 
   // Rewrites the local station's activeMarks for radioIndex 0..2 and returns the new marks.
