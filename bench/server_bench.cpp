@@ -165,4 +165,3 @@ BENCHMARK(BM_HandleGet);
 }  // namespace
 }  // namespace halcyra::server
 
-BENCHMARK_MAIN();

@@ -1,0 +1,370 @@
+#include "audio/voice_effects.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "fake_env.h"
+#include "temp_dir.h"
+
+namespace halcyra {
+namespace {
+
+using Block = std::vector<int16_t>;
+
+// Runs body on a new thread, whose noise source starts from its seed like every fresh thread.
+void OnFreshThread(const std::function<void()>& body) { std::thread(body).join(); }
+
+int16_t ClipTo16(double value) { return static_cast<int16_t>(std::clamp(value, -32767.0, 32767.0)); }
+
+// A speech-like test block: two sines, loud enough that doubling clips at the peaks.
+Block SpeechBlock(int count, double amplitude = 20000) {
+  Block block(count);
+  for (int i = 0; i < count; ++i) {
+    block[i] = static_cast<int16_t>(amplitude * (0.7 * std::sin(i * 0.031) + 0.3 * std::sin(i * 0.21)));
+  }
+  return block;
+}
+
+Block LowPassed(Block block) {
+  LowPassFilter(block.data(), static_cast<int>(block.size()), kVoiceCutoffHz, kVoiceSampleRateHz);
+  return block;
+}
+
+// ---------------------------------------------------------------- random source and noise
+
+TEST(RadioNoiseRandomTest, EveryThreadStartsTheSameSequenceFromSeedOne) {
+  std::vector<int> first;
+  OnFreshThread([&] {
+    for (int i = 0; i < 5; ++i) first.push_back(RadioNoiseRandom());
+  });
+  EXPECT_EQ((std::vector<int>{41, 18467, 6334, 26500, 19169}), first);
+
+  for (int i = 0; i < 100000; ++i)
+    ASSERT_LE(RadioNoiseRandom(), 32767);                     // this thread's sequence moves on...
+  OnFreshThread([&] { EXPECT_EQ(41, RadioNoiseRandom()); });  // ...another thread's does not
+}
+
+TEST(RadioNoiseTest, SignAlternatesStartingNonPositiveAndMagnitudeStaysWithin8185) {
+  for (int block = 0; block < 50; ++block) {
+    RadioNoiseState state = MakeRadioNoiseState();
+    for (int32_t row : state.rows) ASSERT_LE(static_cast<uint32_t>(row), 1637u);
+    int largest = 0;
+    for (int i = 0; i < 4096; ++i) {
+      int value = NextRadioNoise(state);
+      if (i % 2 == 0) {
+        ASSERT_LE(value, 0) << "sample " << i;
+      } else {
+        ASSERT_GE(value, 0) << "sample " << i;
+      }
+      largest = std::max(largest, std::abs(value));
+    }
+    EXPECT_LE(largest, kRadioNoiseMaxMagnitude);
+    EXPECT_GT(largest, 4000);  // five rows of 0..1637 summed: a flat noise would never get here
+  }
+}
+
+TEST(RadioNoiseTest, ValueIsTheSumOfTheRowsAfterTheirRefresh) {
+  RadioNoiseState state = MakeRadioNoiseState();
+  for (int i = 0; i < 100; ++i) {
+    int value = NextRadioNoise(state);
+    int sum = std::accumulate(std::begin(state.rows), std::end(state.rows), 0);
+    ASSERT_EQ(i % 2 == 0 ? -sum : sum, value);
+  }
+}
+
+// Rows are primed with a value the generator never draws, so a row still holding it was not refreshed.
+TEST(RadioNoiseTest, RowKIsRefreshedWhenBitKOfTheCounterChanges) {
+  constexpr int kUntouched = 5000;
+  RadioNoiseState state = MakeRadioNoiseState();
+  for (int32_t& row : state.rows) row = kUntouched;
+
+  // Expected refreshed rows for counter steps 0->1, 1->2, 2->3, 3->4, 4->5, 5->6, 6->7, 7->8.
+  const std::vector<int> highestRefreshed = {0, 1, 0, 2, 0, 1, 0, 3};
+  for (size_t step = 0; step < highestRefreshed.size(); ++step) {
+    NextRadioNoise(state);
+    EXPECT_EQ(static_cast<int32_t>(step + 1), state.counter);
+    for (int k = 0; k <= highestRefreshed[step]; ++k) EXPECT_LE(state.rows[k], 1637) << "step " << step;
+    for (int k = highestRefreshed[step] + 1; k < 5; ++k) {
+      EXPECT_EQ(kUntouched, state.rows[k]) << "step " << step << " row " << k;
+    }
+    for (int k = 0; k <= highestRefreshed[step]; ++k) state.rows[k] = kUntouched;
+  }
+
+  state.counter = 31;  // wrapping to 0 changes all five bits
+  NextRadioNoise(state);
+  EXPECT_EQ(0, state.counter);
+  for (int32_t row : state.rows) EXPECT_LE(row, 1637);
+}
+
+// ---------------------------------------------------------------- low-pass filter
+
+TEST(LowPassFilterTest, AlphaFor3000HzAt48000HzIs0_28197) {
+  EXPECT_NEAR(0.28197, LowPassAlpha(kVoiceCutoffHz, kVoiceSampleRateHz), 0.000005);
+}
+
+// Expected values worked out by hand from alpha = 0.28196982 with float arithmetic:
+// y1 = trunc(10000 * alpha) = 2819, y2 = trunc(7181 * alpha + 2819) = 4843, ...
+TEST(LowPassFilterTest, StepResponseKeepsTheFirstSampleAndTruncatesEachStep) {
+  Block up = {0, 10000, 10000, 10000, 10000, 10000, 10000, 10000, 10000, 10000};
+  LowPassFilter(up.data(), static_cast<int>(up.size()), kVoiceCutoffHz, kVoiceSampleRateHz);
+  EXPECT_EQ((Block{0, 2819, 4843, 6297, 7341, 8090, 8628, 9014, 9292, 9491}), up);
+
+  // Truncation is toward zero, so a falling step ends above the float result.
+  Block down = {-5, -20000, -20000, -20000, -20000, -20000, -20000};
+  LowPassFilter(down.data(), static_cast<int>(down.size()), kVoiceCutoffHz, kVoiceSampleRateHz);
+  EXPECT_EQ((Block{-5, -5642, -9690, -12597, -14684, -16182, -17258}), down);
+
+  Block swing = {32767, -32768, 32767, -32768, 32767};
+  LowPassFilter(swing.data(), static_cast<int>(swing.size()), kVoiceCutoffHz, kVoiceSampleRateHz);
+  EXPECT_EQ((Block{32767, 14288, 19498, 4760, 12657}), swing);
+}
+
+TEST(LowPassFilterTest, OneSampleAndEmptyBlocksAreUnchanged) {
+  Block one = {-1234};
+  LowPassFilter(one.data(), 1, kVoiceCutoffHz, kVoiceSampleRateHz);
+  EXPECT_EQ(-1234, one[0]);
+
+  Block two = {5, 9};
+  LowPassFilter(two.data(), 0, kVoiceCutoffHz, kVoiceSampleRateHz);
+  LowPassFilter(two.data(), -3, kVoiceCutoffHz, kVoiceSampleRateHz);
+  LowPassFilter(nullptr, 960, kVoiceCutoffHz, kVoiceSampleRateHz);
+  EXPECT_EQ((Block{5, 9}), two);
+}
+
+// ---------------------------------------------------------------- scaling and volumes
+
+TEST(ScaleSamplesTest, TruncatesTowardZeroAndClipsSymmetrically) {
+  Block in = {3, -3, 20000, -20000, -32768, 32767, 0};
+  Block out(in.size());
+  ScaleSamples(out.data(), in.data(), static_cast<int>(in.size()), 2.0f);
+  EXPECT_EQ((Block{6, -6, 32767, -32767, -32767, 32767, 0}), out);
+
+  ScaleSamples(out.data(), in.data(), static_cast<int>(in.size()), 0.5f);
+  EXPECT_EQ((Block{1, -1, 10000, -10000, -16384, 16383, 0}), out);
+
+  ScaleSamples(out.data(), in.data(), static_cast<int>(in.size()), 1.0f);
+  EXPECT_EQ(-32767, out[4]) << "-32768 is outside the clip range";
+
+  ScaleSamples(in.data(), in.data(), static_cast<int>(in.size()), 2.0e9f);  // in place, far beyond int
+  EXPECT_EQ((Block{32767, -32767, 32767, -32767, -32767, 32767, 0}), in);
+}
+
+TEST(SamplesByHCVolumesTest, EachRadioUsesItsOwnVolumeAndOtherRadiosCopy) {
+  RadioVolumes volumes{100, 50, 200};
+  Block in = {1000, -1001, 20000, -20000};
+  auto apply = [&](int localRadio) {
+    Block out(in.size(), 7);
+    SamplesByHCVolumes(out.data(), in.data(), static_cast<int>(in.size()), localRadio, volumes, nullptr);
+    return out;
+  };
+  EXPECT_EQ(in, apply(1));
+  EXPECT_EQ((Block{500, -500, 10000, -10000}), apply(2));
+  EXPECT_EQ((Block{2000, -2002, 32767, -32767}), apply(3));
+  EXPECT_EQ(in, apply(0));
+  EXPECT_EQ(in, apply(4));
+}
+
+TEST(VolumesLogTest, DetailedLogNamesTheRadioAndTheThreeVolumes) {
+  testing::TempDir dir;
+  testing::FakeEnv env;
+  std::filesystem::path file = dir / "Halcyra.log";
+  {
+    Clog log(env);
+    ASSERT_EQ(0, log.Init(file.wstring(), 5));
+    Block block = {100, 200};
+    SamplesByHCVolumes(block.data(), block.data(), 2, 2, RadioVolumes{100, 50, 200}, &log);
+  }  // closing the log writes what is queued
+  EXPECT_NE(std::string::npos,
+            testing::ReadFile(file).find("SamplesByHCVolumes :  Radio #2 / Volume (1=100 , 2=50 , 3=200) "));
+}
+
+// ---------------------------------------------------------------- encryption tone
+
+// Index of the digit of "digits" that sounds at sample i >= 1: the first digit for samples 1..257,
+// every later one for 256 samples, cycling.
+int DigitAt(int i, const std::string& digits) {
+  int stretch = i <= 257 ? 0 : 1 + (i - 258) / 256;
+  return digits[stretch % digits.size()] - '0';
+}
+
+int16_t ExpectedTone(int i, int digit, int amplitude) {
+  if (digit == 0) return 0;
+  double value = std::sin(i / (48000.0 / (digit * 440.0 * 6.2831853))) * amplitude;
+  return static_cast<int16_t>(std::max(0, static_cast<int>(value)));
+}
+
+void ExpectToneOf(const std::string& digits, int amplitude, const Block& tone) {
+  ASSERT_FALSE(tone.empty());
+  EXPECT_EQ(0, tone[0]);
+  for (int i = 1; i < static_cast<int>(tone.size()); ++i) {
+    ASSERT_EQ(ExpectedTone(i, DigitAt(i, digits), amplitude), tone[i]) << "sample " << i;
+  }
+}
+
+Block ToneOf(int32_t key, int count, int16_t level) {
+  Block block(count, level);
+  MakeEncryptionTone(block.data(), count, key);
+  return block;
+}
+
+// Frequency of a half-wave rectified tone within [begin, end): from the distance between the first
+// and the last start of a positive half-wave.
+double MeasuredFrequency(const Block& tone, int begin, int end) {
+  std::vector<int> starts;
+  for (int i = begin + 1; i < end; ++i) {
+    if (tone[i - 1] == 0 && tone[i] > 0) starts.push_back(i);
+  }
+  if (starts.size() < 2) return 0;
+  double period = double(starts.back() - starts.front()) / double(starts.size() - 1);
+  return 48000.0 / period;
+}
+
+TEST(EncryptionToneTest, Key123SoundsItsDigitsAs440_880And1320Hz) {
+  Block tone = ToneOf(123, 1200, 10000);
+  ExpectToneOf("123", 10000, tone);
+  // Stretches: 1..257, 258..513, 514..769, then the first digit again.
+  EXPECT_NEAR(440.0, MeasuredFrequency(tone, 1, 258), 15.0);
+  EXPECT_NEAR(880.0, MeasuredFrequency(tone, 258, 514), 30.0);
+  EXPECT_NEAR(1320.0, MeasuredFrequency(tone, 514, 770), 45.0);
+  EXPECT_NEAR(440.0, MeasuredFrequency(tone, 770, 1026), 15.0);
+  for (int16_t sample : tone) ASSERT_GE(sample, 0);
+}
+
+TEST(EncryptionToneTest, Key1234IsMaskedTo210WithSilenceForTheZero) {
+  Block tone = ToneOf(1234, 1100, 8000);
+  ExpectToneOf("210", 8000, tone);
+  EXPECT_NEAR(880.0, MeasuredFrequency(tone, 1, 258), 30.0);
+  EXPECT_NEAR(440.0, MeasuredFrequency(tone, 258, 514), 15.0);
+  EXPECT_TRUE(std::all_of(tone.begin() + 514, tone.begin() + 770, [](int16_t s) { return s == 0; }));
+  EXPECT_GT(*std::max_element(tone.begin() + 770, tone.end()), 7900);  // the 2 again
+}
+
+TEST(EncryptionToneTest, OneDigitKeySoundsThroughoutAndNegativeKeysKeepTheirLowTenBits) {
+  Block tone = ToneOf(1024 + 7, 1024, 5000);  // 1031 & 1023 = 7
+  ExpectToneOf("7", 5000, tone);
+  EXPECT_NEAR(7 * 440.0, MeasuredFrequency(tone, 1, 1024), 60.0);
+  ExpectToneOf("1023", 3000, ToneOf(-1, 1300, 3000));  // negative keys too keep their low ten bits
+}
+
+TEST(EncryptionToneTest, AmplitudeIsTheMeanMagnitudeOfTheBlockEvenWhenSilentOrTiny) {
+  Block block(960);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = (i % 3 == 0) ? -3000 : 1500;  // mean magnitude 2000
+  MakeEncryptionTone(block.data(), static_cast<int>(block.size()), 3);
+  ExpectToneOf("3", 2000, block);
+  EXPECT_GE(*std::max_element(block.begin(), block.end()), 1990);
+
+  Block silent = ToneOf(123, 960, 0);
+  EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](int16_t s) { return s == 0; }));
+  EXPECT_EQ((Block{0}), ToneOf(5, 1, 12000));
+  MakeEncryptionTone(nullptr, 960, 5);
+}
+
+// ---------------------------------------------------------------- the whole block
+
+class TreatVoiceBlockTest : public ::testing::Test {
+ protected:
+  Block Treat(Block block, float gain, bool encrypted = false, int32_t key = 0, int radio = 1) {
+    TreatVoiceBlock(block.data(), static_cast<int>(block.size()), gain, encrypted, key, radio, volumes_,
+                    nullptr);
+    return block;
+  }
+  // The treated block before the noise mix: low-passed, then doubled with clipping.
+  static Block Doubled(const Block& block) {
+    Block treated = LowPassed(block);
+    for (int16_t& sample : treated) sample = ClipTo16(sample * 2.0);
+    return treated;
+  }
+  RadioVolumes volumes_{100, 50, 200};
+};
+
+TEST_F(TreatVoiceBlockTest, PerfectClearReceptionIsTheLowPassedBlockDoubledAndClipped) {
+  Block in = SpeechBlock(960);
+  Block out = Treat(in, 0.0f);
+  EXPECT_EQ(Doubled(in), out);
+  EXPECT_EQ(32767, *std::max_element(out.begin(), out.end()));
+  EXPECT_EQ(-32767, *std::min_element(out.begin(), out.end()));
+}
+
+TEST_F(TreatVoiceBlockTest, HalfLossMixesHalfTheVoiceWithScaledNoise) {
+  Block in = SpeechBlock(960, 6000);
+  Block treated = Doubled(in);
+  Block out;
+  Block expected(in.size());
+  OnFreshThread([&] { out = Treat(in, 10.0f); });
+  OnFreshThread([&] {  // the same noise sequence, drawn again on a thread of its own
+    RadioNoiseState noise = MakeRadioNoiseState();
+    for (size_t i = 0; i < in.size(); ++i) {
+      int noiseTerm = static_cast<int>(NextRadioNoise(noise) * 0.375);
+      expected[i] = ClipTo16(std::trunc(noiseTerm + treated[i] * 0.5));
+    }
+  });
+  EXPECT_EQ(expected, out);
+  for (size_t i = 0; i < in.size(); ++i) {
+    ASSERT_LE(std::abs(out[i] - treated[i] * 0.5), 3069.0 + 1.0) << "sample " << i;
+  }
+}
+
+TEST_F(TreatVoiceBlockTest, MixClipsAtBothEnds) {
+  Block in(960, 20000);  // doubled to 40000 before the mix
+  Block out = Treat(in, 0.0f);
+  EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](int16_t s) { return s == 32767; }));
+  std::fill(in.begin(), in.end(), -20000);
+  out = Treat(in, 0.0f);
+  EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](int16_t s) { return s == -32767; }));
+}
+
+TEST_F(TreatVoiceBlockTest, EncryptedTalkerIsReplacedByTheToneOfTheFilteredBlock) {
+  Block in = SpeechBlock(960, 6000);
+  Block expected = LowPassed(in);
+  MakeEncryptionTone(expected.data(), static_cast<int>(expected.size()), 123);
+  EXPECT_EQ(expected, Treat(in, 0.0f, true, 123));
+}
+
+TEST_F(TreatVoiceBlockTest, ReceivingRadioVolumeIsAppliedLast) {
+  Block in = SpeechBlock(960, 6000);
+  Block doubled = Doubled(in);
+  Block half(doubled.size());
+  for (size_t i = 0; i < doubled.size(); ++i) half[i] = static_cast<int16_t>(doubled[i] / 2);
+  EXPECT_EQ(half, Treat(in, 0.0f, false, 0, 2));
+
+  Block loud = Treat(in, 0.0f, false, 0, 3);
+  for (size_t i = 0; i < doubled.size(); ++i) ASSERT_EQ(ClipTo16(doubled[i] * 2.0), loud[i]);
+}
+
+TEST_F(TreatVoiceBlockTest, AtOrAboveTheGainLimitTheBlockIsUntouched) {
+  Block in = SpeechBlock(960);
+  EXPECT_EQ(in, Treat(in, 20.0f));
+  EXPECT_EQ(in, Treat(in, 35.5f));
+  EXPECT_EQ(in, Treat(in, std::nanf("")));
+  EXPECT_EQ(in, Treat(in, 20.0f, true, 123));
+}
+
+TEST_F(TreatVoiceBlockTest, NegativeGainCountsAsPerfect) {
+  Block in = SpeechBlock(960);
+  EXPECT_EQ(Doubled(in), Treat(in, -3.0f));
+}
+
+TEST_F(TreatVoiceBlockTest, EmptyOrMissingBlocksEditNothing) {
+  Block in = {1000, 2000, 3000};
+  Block block = in;
+  TreatVoiceBlock(block.data(), 0, 0.0f, false, 0, 1, volumes_, nullptr);
+  TreatVoiceBlock(block.data(), -960, 0.0f, true, 123, 1, volumes_, nullptr);
+  EXPECT_EQ(in, block);
+  TreatVoiceBlock(nullptr, 960, 0.0f, false, 0, 1, volumes_, nullptr);
+}
+
+TEST_F(TreatVoiceBlockTest, BlocksOfAnySizeAreTreated) {
+  for (int count : {1, 2, 257, 960, 48000}) {
+    Block in = SpeechBlock(count, 6000);
+    EXPECT_EQ(Doubled(in), Treat(in, 0.0f)) << count << " samples";
+  }
+}
+
+}  // namespace
+}  // namespace halcyra
