@@ -3,7 +3,8 @@
 //
 // Guarding: listLock_ covers the node list; a rebuild (deleteCDB + BuildDataBase) holds it
 // throughout, and every look-up holds it for its walk and returns a copy of the node. The handler,
-// own client and own channel ids are single atomics.
+// own client and own channel ids are single atomics. The own-nickname callback is called after
+// listLock_ is released, so it may take locks of its own.
 #pragma once
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "plugin/host_abi.h"
@@ -20,7 +22,7 @@
 namespace halcyra {
 
 struct ClientNode {
-  int32_t id = 0;                        // 1-based position in insertion order
+  int32_t id = 0;                         // 1-based position in insertion order
   char nickname[kNicknameCapacity] = {};  // UTF-8, at most 127 bytes
   anyID clientID = 0;
 };
@@ -32,7 +34,8 @@ class CTS3ClientsBase {
 
   // --- host events ---
   void OnConnectStatusChange(uint64 serverConnectionHandlerID, int newStatus, const TS3Functions& host);
-  void OnClientMove(uint64 serverConnectionHandlerID, anyID clientID, uint64 newChannelID, const TS3Functions& host);
+  void OnClientMove(uint64 serverConnectionHandlerID, anyID clientID, uint64 newChannelID,
+                    const TS3Functions& host);
 
   // Appends one node per other client of the own channel; the own client's nickname goes to the
   // local station. Returns the count, or -1 when the host refused the list or it was empty.
@@ -56,6 +59,19 @@ class CTS3ClientsBase {
   uint64 OwnChannelID() const { return ownChannelID_.load(); }
 
  private:
+  // The caller holds listLock_.
+  void DeleteLocked();
+  int BuildLocked(uint64 serverConnectionHandlerID, const TS3Functions& host,
+                  std::optional<std::string>& ownNickname);
+  bool ReadClientLocked(uint64 serverConnectionHandlerID, const TS3Functions& host, anyID clientID,
+                        std::optional<std::string>& ownNickname);
+  int AddLocked(const char* nickname, anyID clientID);
+
+  void OnConnectionEstablished(uint64 serverConnectionHandlerID, const TS3Functions& host);
+  void ReportOwnNickname(const std::optional<std::string>& ownNickname);
+  void LogNewClient(const ClientNode& node);
+  std::optional<ClientNode> FindFirst(const std::function<bool(const ClientNode&)>& matches) const;
+
   Clog& log_;
   std::function<void(const char*)> ownNickname_;
   mutable std::mutex listLock_;  // guards nodes_
