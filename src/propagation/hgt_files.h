@@ -12,7 +12,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/env.h"
@@ -51,9 +53,17 @@ class CHGTFiles : public TileFolderSink {
 
  private:
   struct HGTMap;
+  // Elevation at a point; lastTile is tried first and set to the tile used (the sight-line test
+  // mostly stays inside one tile).
+  uint16_t ElevationAt(double latitude, double longitude, HGTMap*& lastTile);
   HGTMap* FindLoaded(int latitude, int longitude) const;
-  HGTMap* AddMap(double latitude, double longitude);
-  int LoadMatrix(HGTMap& map);
+  HGTMap* FindOrAddMap(double latitude, double longitude);  // takes tileLock_
+  HGTMap* AddMap(double latitude, double longitude);        // tileLock_ held
+  int LoadMatrix(HGTMap& map);                              // tileLock_ held
+  std::string TileFileName(const HGTMap& map, bool* fits) const;
+  const char* ReadSamples(std::FILE* file, HGTMap& map);
+  void LogTileLine(const char* format, const HGTMap& map, const std::string& fileName);
+  void ReportBadFile(const std::string& fileName, const char* problem);  // tileLock_ held
   void ReleaseTiles();
 
   platform::Env& env_;
@@ -62,6 +72,7 @@ class CHGTFiles : public TileFolderSink {
   std::string hgtPath_;                   // written at start only
   std::atomic<HGTMap*> head_{nullptr};    // loaded tiles, in load order; appended under tileLock_
   std::atomic<int> mapCount_{0};
+  std::set<std::string> reportedBadFiles_;  // defective files already logged; guarded by tileLock_
 };
 
 }  // namespace halcyra

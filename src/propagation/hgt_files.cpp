@@ -1,0 +1,265 @@
+#include "propagation/hgt_files.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "plugin/format.h"
+
+namespace halcyra {
+namespace {
+
+constexpr size_t kSampleCount = static_cast<size_t>(CHGTFiles::kTileSize) * CHGTFiles::kTileSize;
+constexpr size_t kFileNameCapacity = 260;  // terminator included
+constexpr double kFeetPerMetre = 3.28;
+constexpr double kSameLongitudeNudge = 0.0000001;  // degrees
+// Beyond this many degrees a coordinate names no tile (and would not fit a whole-degree int).
+constexpr double kLargestCoordinate = 1000000.0;
+
+constexpr char kLoadTag[] = "CHGTFiles::LoadMatrix";
+constexpr char kSightTag[] = "CHGTFiles::CheckSightLineFromLLToLL";
+
+// Tile files hold big-endian samples; this turns the samples read in place into host order and
+// stores everything above the highest elevation (voids, negative values) as 0.
+void ToElevations(uint16_t* samples, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    uint16_t value = samples[i];
+    if constexpr (std::endian::native == std::endian::little) {
+      value = static_cast<uint16_t>((value >> 8) | (value << 8));
+    }
+    samples[i] = value > CHGTFiles::kMaximumElevation ? 0 : value;
+  }
+}
+
+// Row and column of a point inside its tile, scaled by 1201. A whole-degree latitude gives row
+// 1201, which lies on the tile's southern edge: row 1200 holds it. The column is kept inside too.
+int TileIndex(double fraction) {
+  int index = static_cast<int>(std::floor(fraction * CHGTFiles::kTileSize));
+  if (index < 0) return 0;
+  if (index > CHGTFiles::kTileSize - 1) return CHGTFiles::kTileSize - 1;
+  return index;
+}
+
+size_t SampleIndex(double latitude, double longitude) {
+  int row = TileIndex(1.0 - (latitude - std::floor(latitude)));
+  int column = TileIndex(longitude - std::floor(longitude));
+  return static_cast<size_t>(row) * CHGTFiles::kTileSize + static_cast<size_t>(column);
+}
+
+bool NamesATile(double latitude, double longitude) {
+  return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) < kLargestCoordinate &&
+         std::fabs(longitude) < kLargestCoordinate;
+}
+
+double FlatDistance(double deltaLatitude, double deltaLongitude) {
+  return std::sqrt(deltaLatitude * deltaLatitude + deltaLongitude * deltaLongitude);
+}
+
+}  // namespace
+
+struct CHGTFiles::HGTMap {
+  int latitude = 0;   // whole degree of the southern edge
+  int longitude = 0;  // whole degree of the western edge
+  std::unique_ptr<uint16_t[]> matrix;  // kTileSize x kTileSize metres, row 0 = northern edge
+  std::atomic<HGTMap*> next{nullptr};  // set once, under tileLock_
+};
+
+CHGTFiles::CHGTFiles(platform::Env& env, Clog& log) : env_(env), log_(log) {}
+
+CHGTFiles::~CHGTFiles() { ReleaseTiles(); }
+
+void CHGTFiles::SetTileFolder(const std::string& folderUtf8) {
+  std::lock_guard<std::mutex> lock(tileLock_);
+  ReleaseTiles();
+  hgtPath_ = folderUtf8;
+  reportedBadFiles_.clear();
+}
+
+int CHGTFiles::MapCount() const { return mapCount_.load(); }
+
+void CHGTFiles::Terminate() {
+  LogNarrow(log_, "CHGTFiles::Terminate", "", 2);
+  std::lock_guard<std::mutex> lock(tileLock_);
+  ReleaseTiles();
+  hgtPath_.clear();
+  reportedBadFiles_.clear();
+}
+
+void CHGTFiles::ReleaseTiles() {
+  HGTMap* map = head_.exchange(nullptr);
+  while (map != nullptr) {
+    HGTMap* next = map->next.load();
+    delete map;
+    --mapCount_;
+    map = next;
+  }
+}
+
+CHGTFiles::HGTMap* CHGTFiles::FindLoaded(int latitude, int longitude) const {
+  for (HGTMap* map = head_.load(std::memory_order_acquire); map != nullptr;
+       map = map->next.load(std::memory_order_acquire)) {
+    if (map->latitude == latitude && map->longitude == longitude) return map;
+  }
+  return nullptr;
+}
+
+uint16_t CHGTFiles::GetElevationFromLL(const LLAltPoint& point) {
+  HGTMap* lastTile = nullptr;
+  return ElevationAt(point.latitude, point.longitude, lastTile);
+}
+
+uint16_t CHGTFiles::ElevationAt(double latitude, double longitude, HGTMap*& lastTile) {
+  if (!NamesATile(latitude, longitude)) return 0;
+  int tileLatitude = static_cast<int>(std::floor(latitude));
+  int tileLongitude = static_cast<int>(std::floor(longitude));
+  HGTMap* map = lastTile;
+  if (map == nullptr || map->latitude != tileLatitude || map->longitude != tileLongitude) {
+    map = FindLoaded(tileLatitude, tileLongitude);
+    if (map == nullptr) map = FindOrAddMap(latitude, longitude);
+    if (map == nullptr) return 0;
+    lastTile = map;
+  }
+  return map->matrix[SampleIndex(latitude, longitude)];
+}
+
+// A miss is looked up again under the lock: another thread may have loaded the tile meanwhile.
+CHGTFiles::HGTMap* CHGTFiles::FindOrAddMap(double latitude, double longitude) {
+  std::lock_guard<std::mutex> lock(tileLock_);
+  HGTMap* map = FindLoaded(static_cast<int>(std::floor(latitude)), static_cast<int>(std::floor(longitude)));
+  return map != nullptr ? map : AddMap(latitude, longitude);
+}
+
+CHGTFiles::HGTMap* CHGTFiles::AddMap(double latitude, double longitude) {
+  auto map = std::make_unique<HGTMap>();
+  map->latitude = static_cast<int>(std::floor(latitude));
+  map->longitude = static_cast<int>(std::floor(longitude));
+  if (log_.Detailed()) {
+    LogNarrow(log_, "CHGTFiles::AddMap",
+              Format("Add Map for Lat : %d , Long : %d ", map->latitude, map->longitude), 4);
+  }
+  if (LoadMatrix(*map) != 1) return nullptr;
+
+  HGTMap* added = map.release();
+  HGTMap* tail = head_.load();
+  if (tail == nullptr) {
+    head_.store(added, std::memory_order_release);
+  } else {
+    while (HGTMap* next = tail->next.load()) tail = next;
+    tail->next.store(added, std::memory_order_release);
+  }
+  ++mapCount_;
+  return added;
+}
+
+std::string CHGTFiles::TileFileName(const HGTMap& map, bool* fits) const {
+  char name[kFileNameCapacity];
+  int length = std::snprintf(name, sizeof name, "%s%c%c%02d%c%03d.HGT", hgtPath_.c_str(), platform::PathSeparator(),
+                             map.latitude >= 0 ? 'N' : 'S', std::abs(map.latitude),
+                             map.longitude >= 0 ? 'E' : 'W', std::abs(map.longitude));
+  *fits = length >= 0 && static_cast<size_t>(length) < sizeof name;
+  return name;
+}
+
+int CHGTFiles::LoadMatrix(HGTMap& map) {
+  bool fits = false;
+  std::string fileName = TileFileName(map, &fits);
+  LogTileLine("Try to load HGT Map for Lat: %d , Long: %d (%s)", map, fileName);
+  if (!fits) {
+    ReportBadFile(fileName, "HGT file name is longer than 259 characters, the tile is not loaded");
+    LogTileLine("Can not load HGT Map for %d , %d (%s) !", map, fileName);
+    return 0;
+  }
+  std::FILE* file = env_.OpenFile(platform::Utf8ToWide(fileName), "rb");
+  if (file == nullptr) {
+    LogTileLine("Can not load HGT Map for %d , %d (%s) !", map, fileName);
+    return 0;
+  }
+  const char* problem = ReadSamples(file, map);
+  std::fclose(file);
+  if (problem != nullptr) {
+    map.matrix.reset();
+    ReportBadFile(fileName, problem);
+    LogTileLine("Can not load HGT Map for %d , %d (%s) !", map, fileName);
+    return 0;
+  }
+  LogNarrow(log_, kLoadTag, "Matrix of map Loaded", 4);
+  return 1;
+}
+
+// Reads the whole tile in one go and converts it in place. Returns null when loaded, else what is
+// wrong with the file; nothing half-read is kept then.
+const char* CHGTFiles::ReadSamples(std::FILE* file, HGTMap& map) {
+  map.matrix.reset(new (std::nothrow) uint16_t[kSampleCount]);
+  if (!map.matrix) return "Not enough memory for an HGT tile, the tile is not loaded";
+  size_t read = std::fread(map.matrix.get(), sizeof(uint16_t), kSampleCount, file);
+  if (read != kSampleCount) {
+    return "HGT file is shorter than 1201 x 1201 samples (2884802 bytes), the tile is not loaded";
+  }
+  if (std::fgetc(file) != EOF) {
+    return "HGT file is longer than 1201 x 1201 samples (2884802 bytes), the tile is not loaded";
+  }
+  ToElevations(map.matrix.get(), kSampleCount);
+  return nullptr;
+}
+
+void CHGTFiles::LogTileLine(const char* format, const HGTMap& map, const std::string& fileName) {
+  if (!log_.Accepts(4)) return;
+  LogNarrow(log_, kLoadTag, Format(format, map.latitude, map.longitude, fileName.c_str()), 4);
+}
+
+// A defective file is retried at every look-up like a missing one; its level 0 line is written
+// once per file name, so a sight-line test does not flood the log with it.
+void CHGTFiles::ReportBadFile(const std::string& fileName, const char* problem) {
+  if (!reportedBadFiles_.insert(fileName).second) return;
+  LogNarrow(log_, kLoadTag, Format("%s (%s)", problem, fileName.c_str()), 0);
+}
+
+int CHGTFiles::CheckSightLineFromLLToLL(LLAltPoint& from, const LLAltPoint& to, double sharpness) {
+  if (to.longitude == from.longitude) from.longitude += kSameLongitudeNudge;
+  double slope = (to.latitude - from.latitude) / (to.longitude - from.longitude);
+  if (log_.Detailed()) {
+    LogNarrow(log_, kSightTag,
+              Format("Check if Sight Line is cut by relief between (%f,%f,%f ft) and (%f,%f,%f ft). "
+                     "Sharpness : %f",
+                     from.latitude, from.longitude, from.altitude, to.latitude, to.longitude, to.altitude,
+                     sharpness),
+              4);
+  }
+  if (!(sharpness > 0) || !std::isfinite(sharpness)) {
+    LogNarrow(log_, kSightTag, Format("Sight line step %f is not a positive number of degrees", sharpness), 0);
+    return 0;
+  }
+
+  bool alongLatitude = std::fabs(slope) > 1;
+  double start = alongLatitude ? from.latitude : from.longitude;
+  double end = alongLatitude ? to.latitude : to.longitude;
+  double step = end > start ? sharpness : -sharpness;
+  double totalDistance = FlatDistance(to.latitude - from.latitude, to.longitude - from.longitude);
+  HGTMap* lastTile = nullptr;
+
+  if (end != start && !std::isnan(end - start)) {
+    double t = start;
+    do {
+      double latitude = alongLatitude ? t : from.latitude + slope * (t - from.longitude);
+      double longitude = alongLatitude ? from.longitude + (t - from.latitude) / slope : t;
+      double covered = FlatDistance(latitude - from.latitude, longitude - from.longitude);
+      double lineAltitude = from.altitude;
+      if (totalDistance > 0) lineAltitude += (to.altitude - from.altitude) * covered / totalDistance;
+      int terrainFeet = static_cast<int>(ElevationAt(latitude, longitude, lastTile) * kFeetPerMetre);
+      if (terrainFeet > lineAltitude) {
+        if (log_.Detailed()) LogNarrow(log_, kSightTag, "Hidden : Sight Line is cut", 4);
+        return 1;
+      }
+      double advanced = t + step;
+      if (advanced == t) break;  // the step is lost in the coordinate's precision
+      t = advanced;
+    } while (step > 0 ? t < end : t > end);
+  }
+  if (log_.Detailed()) LogNarrow(log_, kSightTag, "Visible : Sight Line is clear", 4);
+  return 0;
+}
+
+}  // namespace halcyra
