@@ -15,10 +15,14 @@ constexpr int kRadioCount = 3;
 
 std::string_view FrequencyText(const StationRecord& station, int radio) {
   switch (radio) {
-    case 1: return TextOf(station.frequency1);
-    case 2: return TextOf(station.frequency2);
-    case 3: return TextOf(station.frequency3);
-    default: return std::string_view();
+    case 1:
+      return TextOf(station.frequency1);
+    case 2:
+      return TextOf(station.frequency2);
+    case 3:
+      return TextOf(station.frequency3);
+    default:
+      return std::string_view();
   }
 }
 

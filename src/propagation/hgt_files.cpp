@@ -18,6 +18,10 @@ constexpr double kFeetPerMetre = 3.28;
 constexpr double kSameLongitudeNudge = 0.0000001;  // degrees
 // Beyond this many degrees a coordinate names no tile (and would not fit a whole-degree int).
 constexpr double kLargestCoordinate = 1000000.0;
+// Sight lines are tested between positions on the globe only (longitudes get some slack).
+constexpr double kLargestLatitude = 90.0;
+constexpr double kLargestLongitude = 360.0;
+constexpr double kMostSamples = 1000000.0;  // per sight line
 
 constexpr char kLoadTag[] = "CHGTFiles::LoadMatrix";
 constexpr char kSightTag[] = "CHGTFiles::CheckSightLineFromLLToLL";
@@ -34,19 +38,33 @@ void ToElevations(uint16_t* samples, size_t count) {
   }
 }
 
-// Row and column of a point inside its tile, scaled by 1201. A whole-degree latitude gives row
-// 1201, which lies on the tile's southern edge: row 1200 holds it. The column is kept inside too.
+// floor() without a library call (it runs twice for every sample of a sight-line test). The value
+// must fit an int, which NamesATile ensures.
+int WholeDegree(double value) {
+  int truncated = static_cast<int>(value);
+  return truncated > value ? truncated - 1 : truncated;
+}
+
+// Row or column of a point inside its tile from the fraction of the degree that it covers (0..1),
+// scaled by 1201. A whole-degree latitude gives row 1201, which lies on the tile's southern edge:
+// row 1200 holds it. The column is kept inside too.
 int TileIndex(double fraction) {
-  int index = static_cast<int>(std::floor(fraction * CHGTFiles::kTileSize));
+  int index = static_cast<int>(fraction * CHGTFiles::kTileSize);  // fraction >= 0: truncation floors
   if (index < 0) return 0;
   if (index > CHGTFiles::kTileSize - 1) return CHGTFiles::kTileSize - 1;
   return index;
 }
 
-size_t SampleIndex(double latitude, double longitude) {
-  int row = TileIndex(1.0 - (latitude - std::floor(latitude)));
-  int column = TileIndex(longitude - std::floor(longitude));
+size_t SampleIndex(double latitude, double longitude, int tileLatitude, int tileLongitude) {
+  int row = TileIndex(1.0 - (latitude - tileLatitude));
+  int column = TileIndex(longitude - tileLongitude);
   return static_cast<size_t>(row) * CHGTFiles::kTileSize + static_cast<size_t>(column);
+}
+
+// Every sample of a sight line between two such points names a tile too, and a line between them
+// has at most some hundred thousand samples.
+bool OnTheGlobe(const LLAltPoint& point) {
+  return std::fabs(point.latitude) <= kLargestLatitude && std::fabs(point.longitude) <= kLargestLongitude;
 }
 
 bool NamesATile(double latitude, double longitude) {
@@ -60,9 +78,43 @@ double FlatDistance(double deltaLatitude, double deltaLongitude) {
 
 }  // namespace
 
+// The straight line from the from-point to the to-point in the latitude/longitude plane (longitude
+// not scaled by latitude), walked along latitude when it is steeper than 1, else along longitude.
+struct CHGTFiles::SightLine {
+  SightLine(const LLAltPoint& a, const LLAltPoint& b)
+      : from(a),
+        to(b),
+        slope((b.latitude - a.latitude) / (b.longitude - a.longitude)),
+        alongLatitude(std::fabs(slope) > 1),
+        start(alongLatitude ? a.latitude : a.longitude),
+        end(alongLatitude ? b.latitude : b.longitude),
+        length(FlatDistance(b.latitude - a.latitude, b.longitude - a.longitude)) {}
+
+  double LatitudeAt(double t) const {
+    return alongLatitude ? t : from.latitude + slope * (t - from.longitude);
+  }
+  double LongitudeAt(double t) const {
+    return alongLatitude ? from.longitude + (t - from.latitude) / slope : t;
+  }
+  // Feet, interpolated by the flat distance from the from-point.
+  double AltitudeAt(double latitude, double longitude) const {
+    if (!(length > 0)) return from.altitude;
+    double covered = FlatDistance(latitude - from.latitude, longitude - from.longitude);
+    return from.altitude + (to.altitude - from.altitude) * covered / length;
+  }
+
+  LLAltPoint from;
+  LLAltPoint to;
+  double slope;
+  bool alongLatitude;
+  double start;  // coordinate of the from-point on the stepping axis
+  double end;    // coordinate of the to-point on the stepping axis
+  double length;
+};
+
 struct CHGTFiles::HGTMap {
-  int latitude = 0;   // whole degree of the southern edge
-  int longitude = 0;  // whole degree of the western edge
+  int latitude = 0;                    // whole degree of the southern edge
+  int longitude = 0;                   // whole degree of the western edge
   std::unique_ptr<uint16_t[]> matrix;  // kTileSize x kTileSize metres, row 0 = northern edge
   std::atomic<HGTMap*> next{nullptr};  // set once, under tileLock_
 };
@@ -106,36 +158,42 @@ CHGTFiles::HGTMap* CHGTFiles::FindLoaded(int latitude, int longitude) const {
   return nullptr;
 }
 
+// Runs for every sample of a sight-line test: only a change of tile leaves this path. The point
+// must name a tile (NamesATile).
+inline uint16_t CHGTFiles::ElevationAt(double latitude, double longitude, HGTMap*& lastTile) {
+  int tileLatitude = WholeDegree(latitude);
+  int tileLongitude = WholeDegree(longitude);
+  HGTMap* map = lastTile;
+  if (map == nullptr || map->latitude != tileLatitude || map->longitude != tileLongitude) [[unlikely]] {
+    map = TileFor(tileLatitude, tileLongitude);
+    if (map == nullptr) return 0;
+    lastTile = map;
+  }
+  return map->matrix[SampleIndex(latitude, longitude, tileLatitude, tileLongitude)];
+}
+
+CHGTFiles::HGTMap* CHGTFiles::TileFor(int latitude, int longitude) {
+  HGTMap* map = FindLoaded(latitude, longitude);
+  return map != nullptr ? map : FindOrAddMap(latitude, longitude);
+}
+
 uint16_t CHGTFiles::GetElevationFromLL(const LLAltPoint& point) {
+  if (!NamesATile(point.latitude, point.longitude)) return 0;
   HGTMap* lastTile = nullptr;
   return ElevationAt(point.latitude, point.longitude, lastTile);
 }
 
-uint16_t CHGTFiles::ElevationAt(double latitude, double longitude, HGTMap*& lastTile) {
-  if (!NamesATile(latitude, longitude)) return 0;
-  int tileLatitude = static_cast<int>(std::floor(latitude));
-  int tileLongitude = static_cast<int>(std::floor(longitude));
-  HGTMap* map = lastTile;
-  if (map == nullptr || map->latitude != tileLatitude || map->longitude != tileLongitude) {
-    map = FindLoaded(tileLatitude, tileLongitude);
-    if (map == nullptr) map = FindOrAddMap(latitude, longitude);
-    if (map == nullptr) return 0;
-    lastTile = map;
-  }
-  return map->matrix[SampleIndex(latitude, longitude)];
-}
-
 // A miss is looked up again under the lock: another thread may have loaded the tile meanwhile.
-CHGTFiles::HGTMap* CHGTFiles::FindOrAddMap(double latitude, double longitude) {
+CHGTFiles::HGTMap* CHGTFiles::FindOrAddMap(int latitude, int longitude) {
   std::lock_guard<std::mutex> lock(tileLock_);
-  HGTMap* map = FindLoaded(static_cast<int>(std::floor(latitude)), static_cast<int>(std::floor(longitude)));
+  HGTMap* map = FindLoaded(latitude, longitude);
   return map != nullptr ? map : AddMap(latitude, longitude);
 }
 
-CHGTFiles::HGTMap* CHGTFiles::AddMap(double latitude, double longitude) {
+CHGTFiles::HGTMap* CHGTFiles::AddMap(int latitude, int longitude) {
   auto map = std::make_unique<HGTMap>();
-  map->latitude = static_cast<int>(std::floor(latitude));
-  map->longitude = static_cast<int>(std::floor(longitude));
+  map->latitude = latitude;
+  map->longitude = longitude;
   if (log_.Detailed()) {
     LogNarrow(log_, "CHGTFiles::AddMap",
               Format("Add Map for Lat : %d , Long : %d ", map->latitude, map->longitude), 4);
@@ -156,8 +214,8 @@ CHGTFiles::HGTMap* CHGTFiles::AddMap(double latitude, double longitude) {
 
 std::string CHGTFiles::TileFileName(const HGTMap& map, bool* fits) const {
   char name[kFileNameCapacity];
-  int length = std::snprintf(name, sizeof name, "%s%c%c%02d%c%03d.HGT", hgtPath_.c_str(), platform::PathSeparator(),
-                             map.latitude >= 0 ? 'N' : 'S', std::abs(map.latitude),
+  int length = std::snprintf(name, sizeof name, "%s%c%c%02d%c%03d.HGT", hgtPath_.c_str(),
+                             platform::PathSeparator(), map.latitude >= 0 ? 'N' : 'S', std::abs(map.latitude),
                              map.longitude >= 0 ? 'E' : 'W', std::abs(map.longitude));
   *fits = length >= 0 && static_cast<size_t>(length) < sizeof name;
   return name;
@@ -219,7 +277,6 @@ void CHGTFiles::ReportBadFile(const std::string& fileName, const char* problem) 
 
 int CHGTFiles::CheckSightLineFromLLToLL(LLAltPoint& from, const LLAltPoint& to, double sharpness) {
   if (to.longitude == from.longitude) from.longitude += kSameLongitudeNudge;
-  double slope = (to.latitude - from.latitude) / (to.longitude - from.longitude);
   if (log_.Detailed()) {
     LogNarrow(log_, kSightTag,
               Format("Check if Sight Line is cut by relief between (%f,%f,%f ft) and (%f,%f,%f ft). "
@@ -228,37 +285,46 @@ int CHGTFiles::CheckSightLineFromLLToLL(LLAltPoint& from, const LLAltPoint& to, 
                      sharpness),
               4);
   }
+  SightLine line(from, to);
+  if (!CanWalk(line, sharpness)) return 0;
+  int hidden = WalkSightLine(line, sharpness);
+  if (log_.Detailed()) {
+    LogNarrow(log_, kSightTag, hidden ? "Hidden : Sight Line is cut" : "Visible : Sight Line is clear", 4);
+  }
+  return hidden;
+}
+
+bool CHGTFiles::CanWalk(const SightLine& line, double sharpness) {
   if (!(sharpness > 0) || !std::isfinite(sharpness)) {
-    LogNarrow(log_, kSightTag, Format("Sight line step %f is not a positive number of degrees", sharpness), 0);
-    return 0;
+    LogNarrow(log_, kSightTag, Format("Sight line step %f is not a positive number of degrees", sharpness),
+              0);
+    return false;
   }
+  if (!OnTheGlobe(line.from) || !OnTheGlobe(line.to)) {
+    LogNarrow(log_, kSightTag, "Sight line ends off the globe: no terrain between them", 4);
+    return false;
+  }
+  if (std::fabs(line.end - line.start) / sharpness > kMostSamples) {
+    LogNarrow(log_, kSightTag, Format("Sight line step %f is too fine for the distance", sharpness), 0);
+    return false;
+  }
+  return true;
+}
 
-  bool alongLatitude = std::fabs(slope) > 1;
-  double start = alongLatitude ? from.latitude : from.longitude;
-  double end = alongLatitude ? to.latitude : to.longitude;
-  double step = end > start ? sharpness : -sharpness;
-  double totalDistance = FlatDistance(to.latitude - from.latitude, to.longitude - from.longitude);
+// Examines the samples from the start (the from-point itself) towards the end, which is never
+// examined; 1 at the first sample whose terrain rises above the line.
+int CHGTFiles::WalkSightLine(const SightLine& line, double sharpness) {
+  if (line.end == line.start) return 0;
+  double step = line.end > line.start ? sharpness : -sharpness;
   HGTMap* lastTile = nullptr;
-
-  if (end != start && !std::isnan(end - start)) {
-    double t = start;
-    do {
-      double latitude = alongLatitude ? t : from.latitude + slope * (t - from.longitude);
-      double longitude = alongLatitude ? from.longitude + (t - from.latitude) / slope : t;
-      double covered = FlatDistance(latitude - from.latitude, longitude - from.longitude);
-      double lineAltitude = from.altitude;
-      if (totalDistance > 0) lineAltitude += (to.altitude - from.altitude) * covered / totalDistance;
-      int terrainFeet = static_cast<int>(ElevationAt(latitude, longitude, lastTile) * kFeetPerMetre);
-      if (terrainFeet > lineAltitude) {
-        if (log_.Detailed()) LogNarrow(log_, kSightTag, "Hidden : Sight Line is cut", 4);
-        return 1;
-      }
-      double advanced = t + step;
-      if (advanced == t) break;  // the step is lost in the coordinate's precision
-      t = advanced;
-    } while (step > 0 ? t < end : t > end);
-  }
-  if (log_.Detailed()) LogNarrow(log_, kSightTag, "Visible : Sight Line is clear", 4);
+  double t = line.start;
+  do {
+    double latitude = line.LatitudeAt(t);
+    double longitude = line.LongitudeAt(t);
+    int terrainFeet = static_cast<int>(ElevationAt(latitude, longitude, lastTile) * kFeetPerMetre);
+    if (terrainFeet > line.AltitudeAt(latitude, longitude)) return 1;
+    t += step;
+  } while (step > 0 ? t < line.end : t > line.end);
   return 0;
 }
 

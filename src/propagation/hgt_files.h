@@ -53,13 +53,18 @@ class CHGTFiles : public TileFolderSink {
 
  private:
   struct HGTMap;
+  struct SightLine;
+  bool CanWalk(const SightLine& line, double sharpness);  // logs why not
+  int WalkSightLine(const SightLine& line, double sharpness);
   // Elevation at a point; lastTile is tried first and set to the tile used (the sight-line test
   // mostly stays inside one tile).
   uint16_t ElevationAt(double latitude, double longitude, HGTMap*& lastTile);
+  HGTMap* TileFor(int latitude, int longitude);  // loaded, or loaded now; null when not loadable
   HGTMap* FindLoaded(int latitude, int longitude) const;
-  HGTMap* FindOrAddMap(double latitude, double longitude);  // takes tileLock_
-  HGTMap* AddMap(double latitude, double longitude);        // tileLock_ held
-  int LoadMatrix(HGTMap& map);                              // tileLock_ held
+  // Tiles are named by the whole degrees of their southern and western edges.
+  HGTMap* FindOrAddMap(int latitude, int longitude);  // takes tileLock_
+  HGTMap* AddMap(int latitude, int longitude);        // tileLock_ held
+  int LoadMatrix(HGTMap& map);                        // tileLock_ held
   std::string TileFileName(const HGTMap& map, bool* fits) const;
   const char* ReadSamples(std::FILE* file, HGTMap& map);
   void LogTileLine(const char* format, const HGTMap& map, const std::string& fileName);
@@ -68,9 +73,9 @@ class CHGTFiles : public TileFolderSink {
 
   platform::Env& env_;
   Clog& log_;
-  std::mutex tileLock_;                   // serialises look-up misses, loads and appends
-  std::string hgtPath_;                   // written at start only
-  std::atomic<HGTMap*> head_{nullptr};    // loaded tiles, in load order; appended under tileLock_
+  std::mutex tileLock_;                 // serialises look-up misses, loads and appends
+  std::string hgtPath_;                 // written at start only
+  std::atomic<HGTMap*> head_{nullptr};  // loaded tiles, in load order; appended under tileLock_
   std::atomic<int> mapCount_{0};
   std::set<std::string> reportedBadFiles_;  // defective files already logged; guarded by tileLock_
 };

@@ -17,12 +17,12 @@ namespace propagation {
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-constexpr double kEarthRadius = 3444.0;         // NM
+constexpr double kEarthRadius = 3444.0;  // NM
 constexpr float kFrequencyReference = 500.0f;
-constexpr double kRangeMargin = 0.0001;         // NM, added to both distance and range
-constexpr double kGainKnee = 0.2;               // att of perfect reception
+constexpr double kRangeMargin = 0.0001;              // NM, added to both distance and range
+constexpr double kGainKnee = 0.2;                    // att of perfect reception
 constexpr double kGainDivisor = 0.6400000000000001;  // 0.8 squared
-constexpr double kSightLineStep = 0.002;        // degrees between terrain samples
+constexpr double kSightLineStep = 0.002;             // degrees between terrain samples
 
 double Radians(float degrees) { return degrees * kPi / 180.0; }
 
@@ -30,12 +30,18 @@ double Radians(float degrees) { return degrees * kPi / 180.0; }
 
 RadioClassFigures FiguresOfClass(int32_t radioClass) {
   switch (radioClass) {
-    case 0: return {1.23f, 20.0f};
-    case 1: return {0.071f, 5.0f};
-    case 2: return {0.107f, 20.0f};
-    case 100: return {0.25f, 45.0f};
-    case 200: return {0.642f, 45.0f};
-    default: return {};
+    case 0:
+      return {1.23f, 20.0f};
+    case 1:
+      return {0.071f, 5.0f};
+    case 2:
+      return {0.107f, 20.0f};
+    case 100:
+      return {0.25f, 45.0f};
+    case 200:
+      return {0.642f, 45.0f};
+    default:
+      return {};
   }
 }
 
@@ -69,14 +75,16 @@ float ClearSightGain(float attenuation, float gainLimit) {
 
 }  // namespace propagation
 
-float CHalcyra::CalculateDistance(const StationRecord& local, StationRecord& remote, float* altitudeDifference) {
+float CHalcyra::CalculateDistance(const StationRecord& local, StationRecord& remote,
+                                  float* altitudeDifference) {
   using propagation::Radians;
   double localLatitude = Radians(local.latitude);
   double localLongitude = Radians(local.longitude);
   double remoteLatitude = Radians(remote.latitude);
   double remoteLongitude = Radians(remote.longitude);
-  double cosine = std::cos(remoteLongitude - localLongitude) * (std::cos(remoteLatitude) * std::cos(localLatitude)) +
-                  std::sin(remoteLatitude) * std::sin(localLatitude);
+  double cosine =
+      std::cos(remoteLongitude - localLongitude) * (std::cos(remoteLatitude) * std::cos(localLatitude)) +
+      std::sin(remoteLatitude) * std::sin(localLatitude);
   // Rounding can push the sum just past 1 for stations at one position.
   cosine = std::clamp(cosine, -1.0, 1.0);
   double exactDistance = std::acos(cosine) * propagation::kEarthRadius;
@@ -101,8 +109,8 @@ float CHalcyra::CalculateDBLost(StationRecord& remote, int remoteRadio, float ga
   const char* frequencyField = RadioFrequency(remote, remoteRadio);
   float frequency = 0;
   if (frequencyField != nullptr) {
-    frequency =
-        propagation::ReadFrequency(std::string_view(frequencyField, strnlen(frequencyField, kFrequencyCapacity - 1)));
+    frequency = propagation::ReadFrequency(
+        std::string_view(frequencyField, strnlen(frequencyField, kFrequencyCapacity - 1)));
   }
   float frequencyTerm = propagation::FrequencyTerm(frequency);
 
@@ -123,12 +131,13 @@ float CHalcyra::CalculateDBLost(StationRecord& remote, int remoteRadio, float ga
   if (std::isnan(gain)) gain = gainLimit;
 
   if (log_.Detailed()) {
-    LogNarrow(log_, "CHalcyra::CalculateDBLost",
-              Format("Remote Nickname \"%s\" : Radio #%d (%f) : Factor=%4.3f , DBLost=%4.3f , Distance=%4.3f NM , "
-                     "Hidden=%d(0=No,1=Yes) Range=%4.3f NM ===> Gain=%4.3f (%4.3f)(att=%4.3f) ",
-                     PrintableText(remote.nickname).c_str(), remoteRadio, frequency, figures.rangeFactor,
-                     frequencyTerm, d, hidden, range, gain, gainLimit, attenuation),
-              5);
+    LogNarrow(
+        log_, "CHalcyra::CalculateDBLost",
+        Format("Remote Nickname \"%s\" : Radio #%d (%f) : Factor=%4.3f , DBLost=%4.3f , Distance=%4.3f NM , "
+               "Hidden=%d(0=No,1=Yes) Range=%4.3f NM ===> Gain=%4.3f (%4.3f)(att=%4.3f) ",
+               PrintableText(remote.nickname).c_str(), remoteRadio, frequency, figures.rangeFactor,
+               frequencyTerm, d, hidden, range, gain, gainLimit, attenuation),
+        5);
   }
   return gain;
 }

@@ -7,7 +7,8 @@ namespace {
 
 class AudibilityTest : public PropagationTest {
  protected:
-  void SetLocalRadios(const char* f1, const char* f2, const char* f3, const char* marks = "X__", int key = 0) {
+  void SetLocalRadios(const char* f1, const char* f2, const char* f3, const char* marks = "X__",
+                      int key = 0) {
     model_.UpdateLocalStation([&](StationRecord& local) {
       CopyText(local.frequency1, f1);
       CopyText(local.frequency2, f2);
@@ -65,9 +66,10 @@ TEST_F(AudibilityTest, LogLineNamesRadiosAndResult) {
   Audible(Talker("251.000", "000.000", "000.000", "X__"));
   auto lines = LogLines();
   ASSERT_EQ(2u, lines.size());
-  EXPECT_NE(std::string::npos,
-            lines[1].find("CHalcyra::IsAudible : Remote Nickname \"Viper\" : Radio #1 is 1 (1=ON/0=OFF) {X__}. "
-                          "Local radio is [1:251.000|2:124.000|3:000.000(_X_)] Active : 1"))
+  EXPECT_NE(
+      std::string::npos,
+      lines[1].find("CHalcyra::IsAudible : Remote Nickname \"Viper\" : Radio #1 is 1 (1=ON/0=OFF) {X__}. "
+                    "Local radio is [1:251.000|2:124.000|3:000.000(_X_)] Active : 1"))
       << lines[1];
 }
 

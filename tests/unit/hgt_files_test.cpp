@@ -51,7 +51,12 @@ TEST_F(TileStoreTest, FileNamesCarryHemispheresAndWholeDegrees) {
 }
 
 TEST_F(TileStoreTest, SamplesAboveTheHighestElevationReadZero) {
-  HgtTile().Set(0, 0, 0x8000).Set(0, 1, 0xFFFF).Set(0, 2, 9000).Set(0, 3, 8900).Set(0, 4, 8901)
+  HgtTile()
+      .Set(0, 0, 0x8000)
+      .Set(0, 1, 0xFFFF)
+      .Set(0, 2, 9000)
+      .Set(0, 3, 8900)
+      .Set(0, 4, 8901)
       .WriteTo(TilePath("N42E041.HGT"));
   auto at = [&](int column) {
     return tiles_.GetElevationFromLL({LatitudeOfRow(42, 0), LongitudeOfColumn(41, column), 0});
@@ -103,10 +108,13 @@ TEST_F(TileStoreTest, LoadAndFailureLinesInOrder) {
   auto lines = LogLines();
   ASSERT_EQ(7u, lines.size());
   EXPECT_NE(std::string::npos, lines[1].find("CHGTFiles::AddMap : Add Map for Lat : 42 , Long : 41 "));
-  EXPECT_NE(std::string::npos, lines[2].find("CHGTFiles::LoadMatrix : Try to load HGT Map for Lat: 42 , Long: 41 (" + file + ")"));
+  EXPECT_NE(
+      std::string::npos,
+      lines[2].find("CHGTFiles::LoadMatrix : Try to load HGT Map for Lat: 42 , Long: 41 (" + file + ")"));
   EXPECT_NE(std::string::npos, lines[3].find("CHGTFiles::LoadMatrix : Matrix of map Loaded"));
   EXPECT_NE(std::string::npos, lines[4].find("Add Map for Lat : -1 , Long : -1 "));
-  EXPECT_NE(std::string::npos, lines[6].find("CHGTFiles::LoadMatrix : Can not load HGT Map for -1 , -1 (" + missing + ") !"));
+  EXPECT_NE(std::string::npos,
+            lines[6].find("CHGTFiles::LoadMatrix : Can not load HGT Map for -1 , -1 (" + missing + ") !"));
 }
 
 TEST_F(TileStoreTest, ConcurrentFirstLookupsLoadTheTileOnce) {
@@ -146,7 +154,8 @@ TEST_F(SightLineTest, TerrainJustAboveTheLineHidesJustBelowDoesNot) {
     CHGTFiles tiles(env_, log_);
     tiles.SetTileFolder(Folder());
     LLAltPoint from{42.0, 41.0, 10000};
-    EXPECT_EQ(metres == 2318 ? 1 : 0, tiles.CheckSightLineFromLLToLL(from, {42.5, 41.5, 4000}, 0.002)) << metres;
+    EXPECT_EQ(metres == 2318 ? 1 : 0, tiles.CheckSightLineFromLLToLL(from, {42.5, 41.5, 4000}, 0.002))
+        << metres;
   }
 }
 

@@ -49,7 +49,8 @@ class PropagationTest : public ::testing::Test {
   // Starts the log file at the level; LogLines() waits for the writer and reads it back.
   void StartLog(int level) { ASSERT_EQ(0, log_.Init((logDir_ / "Halcyra.log").wstring(), level)); }
   std::vector<std::string> LogLines() {
-    for (int i = 0; i < 5000 && log_.QueueCount() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 5000 && log_.QueueCount() > 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::vector<std::string> lines;
     std::istringstream stream(ReadFile(logDir_ / "Halcyra.log"));
     for (std::string line; std::getline(stream, line);) {

@@ -48,13 +48,15 @@ TEST_F(RangeGainTest, DetailedLogLinesShowTheFigures) {
   GainOf(remote);
   auto lines = LogLines();
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_NE(std::string::npos,
-            lines[1].find("CHalcyra::CalculateDistance : Remote Nickname \"Viper\" @ 37.392 NM / 6000.000 ft"))
+  EXPECT_NE(
+      std::string::npos,
+      lines[1].find("CHalcyra::CalculateDistance : Remote Nickname \"Viper\" @ 37.392 NM / 6000.000 ft"))
       << lines[1];
-  EXPECT_NE(std::string::npos,
-            lines.back().find("CHalcyra::CalculateDBLost : Remote Nickname \"Viper\" : Radio #1 (251.000000) : "
-                              "Factor=1.230 , DBLost=0.874 , Distance=37.392 NM , Hidden=0(0=No,1=Yes) "
-                              "Range=100.751 NM ===> Gain=0.915 (20.000)(att=0.371) "))
+  EXPECT_NE(
+      std::string::npos,
+      lines.back().find("CHalcyra::CalculateDBLost : Remote Nickname \"Viper\" : Radio #1 (251.000000) : "
+                        "Factor=1.230 , DBLost=0.874 , Distance=37.392 NM , Hidden=0(0=No,1=Yes) "
+                        "Range=100.751 NM ===> Gain=0.915 (20.000)(att=0.371) "))
       << lines.back();
 }
 

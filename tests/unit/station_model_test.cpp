@@ -1,10 +1,9 @@
-#include "station/halcyra.h"
-
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "propagation_fixture.h"
+#include "station/halcyra.h"
 
 namespace halcyra::testing {
 namespace {
@@ -83,7 +82,8 @@ TEST_F(StationModelTest, ClearStartsANewListAndStillWantedFalseStoresNothing) {
 TEST_F(StationModelTest, ConcurrentAddsOfTheSameNicknamesLeaveOneRecordEach) {
   auto addAll = [this](float altitude) {
     for (int round = 0; round < 200; ++round) {
-      for (const char* name : {"Viper", "Cobra", "Hawk"}) model_.AddOrUpdateStation(Remote(name, 0, 0, altitude));
+      for (const char* name : {"Viper", "Cobra", "Hawk"})
+        model_.AddOrUpdateStation(Remote(name, 0, 0, altitude));
     }
   };
   std::thread first(addAll, 1000.0f);
