@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 #include "propagation_fixture.h"
@@ -178,11 +179,18 @@ TEST_F(SightLineTest, StationsAtOnePositionExamineOnlyThatPosition) {
   EXPECT_EQ(0, tiles_.CheckSightLineFromLLToLL(high, {latitude, longitude, 400}, 0.002));
 }
 
-TEST_F(SightLineTest, StepThatIsNotPositiveEndsTheTestAsClear) {
+// Terrain that would hide everything: none of these may hang, crash or claim to see it.
+TEST_F(SightLineTest, UnusableStepsOrPositionsEndTheTestAsClear) {
   HgtTile(8900).WriteTo(TilePath("N42E041.HGT"));
-  LLAltPoint from{42.0, 41.0, 100};
-  EXPECT_EQ(0, tiles_.CheckSightLineFromLLToLL(from, {42.5, 41.5, 100}, 0.0));
-  EXPECT_EQ(0, tiles_.CheckSightLineFromLLToLL(from, {42.5, 41.5, 100}, -0.002));
+  auto check = [&](LLAltPoint from, LLAltPoint to, double step) {
+    return tiles_.CheckSightLineFromLLToLL(from, to, step);
+  };
+  EXPECT_EQ(0, check({42.0, 41.0, 100}, {42.5, 41.5, 100}, 0.0));
+  EXPECT_EQ(0, check({42.0, 41.0, 100}, {42.5, 41.5, 100}, -0.002));
+  EXPECT_EQ(0, check({42.0, 41.0, 100}, {42.5, 41.5, 100}, 1e-12));
+  EXPECT_EQ(0, check({42.0, 41.0, 100}, {NAN, 41.5, 100}, 0.002));
+  EXPECT_EQ(0, check({42.0, 41.0, 100}, {42.5, 1e7, 100}, 0.002));
+  EXPECT_EQ(1, check({42.0, 41.0, 100}, {42.5, 41.5, 100}, 0.002));
 }
 
 }  // namespace
