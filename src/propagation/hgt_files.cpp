@@ -26,16 +26,14 @@ constexpr double kMostSamples = 1000000.0;  // per sight line
 constexpr char kLoadTag[] = "CHGTFiles::LoadMatrix";
 constexpr char kSightTag[] = "CHGTFiles::CheckSightLineFromLLToLL";
 
-// Tile files hold big-endian samples; this turns the samples read in place into host order and
-// stores everything above the highest elevation (voids, negative values) as 0.
-void ToElevations(uint16_t* samples, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    uint16_t value = samples[i];
-    if constexpr (std::endian::native == std::endian::little) {
-      value = static_cast<uint16_t>((value >> 8) | (value << 8));
-    }
-    samples[i] = value > CHGTFiles::kMaximumElevation ? 0 : value;
+// A tile keeps its samples as the file holds them (big-endian) so that loading is one plain read;
+// a sample becomes an elevation when it is looked up: host order, and everything above the
+// highest elevation (voids, negative values) reads as 0.
+uint16_t ToElevation(uint16_t sample) {
+  if constexpr (std::endian::native == std::endian::little) {
+    sample = static_cast<uint16_t>((sample >> 8) | (sample << 8));
   }
+  return sample > CHGTFiles::kMaximumElevation ? 0 : sample;
 }
 
 // floor() without a library call (it runs twice for every sample of a sight-line test). The value
@@ -55,12 +53,13 @@ int TileIndex(double fraction) {
   return index;
 }
 
-size_t SampleIndex(double latitude, double longitude, int tileLatitude, int tileLongitude) {
-  int row = TileIndex(1.0 - (latitude - tileLatitude));
-  int column = TileIndex(longitude - tileLongitude);
+// Index of the sample at the given fractions of the tile's degree, counted from its southern and
+// western edges (0..1).
+size_t SampleIndex(double northOfSouthEdge, double eastOfWestEdge) {
+  int row = TileIndex(1.0 - northOfSouthEdge);
+  int column = TileIndex(eastOfWestEdge);
   return static_cast<size_t>(row) * CHGTFiles::kTileSize + static_cast<size_t>(column);
 }
-
 // Every sample of a sight line between two such points names a tile too, and a line between them
 // has at most some hundred thousand samples.
 bool OnTheGlobe(const LLAltPoint& point) {
@@ -113,9 +112,10 @@ struct CHGTFiles::SightLine {
 };
 
 struct CHGTFiles::HGTMap {
-  int latitude = 0;                    // whole degree of the southern edge
-  int longitude = 0;                   // whole degree of the western edge
-  std::unique_ptr<uint16_t[]> matrix;  // kTileSize x kTileSize metres, row 0 = northern edge
+  int latitude = 0;   // whole degree of the southern edge
+  int longitude = 0;  // whole degree of the western edge
+  // kTileSize x kTileSize samples as in the file (big-endian metres), row 0 = northern edge
+  std::unique_ptr<uint16_t[]> matrix;
   std::atomic<HGTMap*> next{nullptr};  // set once, under tileLock_
 };
 
@@ -158,18 +158,19 @@ CHGTFiles::HGTMap* CHGTFiles::FindLoaded(int latitude, int longitude) const {
   return nullptr;
 }
 
-// Runs for every sample of a sight-line test: only a change of tile leaves this path. The point
-// must name a tile (NamesATile).
-inline uint16_t CHGTFiles::ElevationAt(double latitude, double longitude, HGTMap*& lastTile) {
-  int tileLatitude = WholeDegree(latitude);
-  int tileLongitude = WholeDegree(longitude);
-  HGTMap* map = lastTile;
-  if (map == nullptr || map->latitude != tileLatitude || map->longitude != tileLongitude) [[unlikely]] {
-    map = TileFor(tileLatitude, tileLongitude);
+// Runs for every sample of a sight-line test: only a change of tile leaves this path, and the
+// test for the tile needs no conversion to whole degrees. The point must name a tile (NamesATile).
+inline uint16_t CHGTFiles::ElevationAt(double latitude, double longitude, TileCursor& cursor) {
+  bool inside = cursor.map != nullptr && latitude >= cursor.south && latitude < cursor.south + 1 &&
+                longitude >= cursor.west && longitude < cursor.west + 1;
+  if (!inside) [[unlikely]] {
+    int tileLatitude = WholeDegree(latitude);
+    int tileLongitude = WholeDegree(longitude);
+    HGTMap* map = TileFor(tileLatitude, tileLongitude);
     if (map == nullptr) return 0;
-    lastTile = map;
+    cursor = {map, static_cast<double>(tileLatitude), static_cast<double>(tileLongitude)};
   }
-  return map->matrix[SampleIndex(latitude, longitude, tileLatitude, tileLongitude)];
+  return ToElevation(cursor.map->matrix[SampleIndex(latitude - cursor.south, longitude - cursor.west)]);
 }
 
 CHGTFiles::HGTMap* CHGTFiles::TileFor(int latitude, int longitude) {
@@ -179,8 +180,8 @@ CHGTFiles::HGTMap* CHGTFiles::TileFor(int latitude, int longitude) {
 
 uint16_t CHGTFiles::GetElevationFromLL(const LLAltPoint& point) {
   if (!NamesATile(point.latitude, point.longitude)) return 0;
-  HGTMap* lastTile = nullptr;
-  return ElevationAt(point.latitude, point.longitude, lastTile);
+  TileCursor cursor;
+  return ElevationAt(point.latitude, point.longitude, cursor);
 }
 
 // A miss is looked up again under the lock: another thread may have loaded the tile meanwhile.
@@ -247,19 +248,17 @@ int CHGTFiles::LoadMatrix(HGTMap& map) {
   return 1;
 }
 
-// Reads the whole tile in one go and converts it in place. Returns null when loaded, else what is
-// wrong with the file; nothing half-read is kept then.
+// Reads the whole tile straight into its matrix with one read. Returns null when loaded, else what
+// is wrong with the file; nothing half-read is kept then.
 const char* CHGTFiles::ReadSamples(std::FILE* file, HGTMap& map) {
   map.matrix.reset(new (std::nothrow) uint16_t[kSampleCount]);
   if (!map.matrix) return "Not enough memory for an HGT tile, the tile is not loaded";
-  size_t read = std::fread(map.matrix.get(), sizeof(uint16_t), kSampleCount, file);
-  if (read != kSampleCount) {
+  if (std::fread(map.matrix.get(), sizeof(uint16_t), kSampleCount, file) != kSampleCount) {
     return "HGT file is shorter than 1201 x 1201 samples (2884802 bytes), the tile is not loaded";
   }
   if (std::fgetc(file) != EOF) {
     return "HGT file is longer than 1201 x 1201 samples (2884802 bytes), the tile is not loaded";
   }
-  ToElevations(map.matrix.get(), kSampleCount);
   return nullptr;
 }
 
@@ -313,15 +312,16 @@ bool CHGTFiles::CanWalk(const SightLine& line, double sharpness) {
 
 // Examines the samples from the start (the from-point itself) towards the end, which is never
 // examined; 1 at the first sample whose terrain rises above the line.
-int CHGTFiles::WalkSightLine(const SightLine& line, double sharpness) {
+int CHGTFiles::WalkSightLine(const SightLine& path, double sharpness) {
+  const SightLine line = path;  // a copy of its own stays in registers across the tile loads
   if (line.end == line.start) return 0;
   double step = line.end > line.start ? sharpness : -sharpness;
-  HGTMap* lastTile = nullptr;
+  TileCursor cursor;
   double t = line.start;
   do {
     double latitude = line.LatitudeAt(t);
     double longitude = line.LongitudeAt(t);
-    int terrainFeet = static_cast<int>(ElevationAt(latitude, longitude, lastTile) * kFeetPerMetre);
+    int terrainFeet = static_cast<int>(ElevationAt(latitude, longitude, cursor) * kFeetPerMetre);
     if (terrainFeet > line.AltitudeAt(latitude, longitude)) return 1;
     t += step;
   } while (step > 0 ? t < line.end : t > line.end);

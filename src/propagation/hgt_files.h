@@ -3,7 +3,7 @@
 // Tiles are SRTM3 ".HGT" files: 1201 x 1201 big-endian 16-bit samples in metres, rows from north to
 // south, one file per whole-degree square, named like N42E041.HGT. A tile is loaded the first time
 // a position inside it is asked for and kept until Terminate. Samples above 8900 m (voids,
-// negative values) are stored as 0.
+// negative values) read as 0.
 //
 // Guarding: tileLock_ is held from the list walk through the load to the append, so a tile is
 // loaded once and mapCount stays exact; tiles already loaded are found without the lock (the list
@@ -55,10 +55,14 @@ class CHGTFiles : public TileFolderSink {
   struct HGTMap;
   struct SightLine;
   bool CanWalk(const SightLine& line, double sharpness);  // logs why not
-  int WalkSightLine(const SightLine& line, double sharpness);
-  // Elevation at a point; lastTile is tried first and set to the tile used (the sight-line test
-  // mostly stays inside one tile).
-  uint16_t ElevationAt(double latitude, double longitude, HGTMap*& lastTile);
+  int WalkSightLine(const SightLine& path, double sharpness);
+  // The tile used last, tried first (a sight-line test mostly stays inside one tile).
+  struct TileCursor {
+    HGTMap* map = nullptr;
+    double south = 0;  // whole degrees of the tile's edges
+    double west = 0;
+  };
+  uint16_t ElevationAt(double latitude, double longitude, TileCursor& cursor);
   HGTMap* TileFor(int latitude, int longitude);  // loaded, or loaded now; null when not loadable
   HGTMap* FindLoaded(int latitude, int longitude) const;
   // Tiles are named by the whole degrees of their southern and western edges.
