@@ -36,8 +36,8 @@ uint16_t ToElevation(uint16_t sample) {
   return sample > CHGTFiles::kMaximumElevation ? 0 : sample;
 }
 
-// floor() without a library call (it runs twice for every sample of a sight-line test). The value
-// must fit an int, which NamesATile ensures.
+// floor() without a library call. The value must fit an int, which NamesATile and OnTheGlobe
+// ensure.
 int WholeDegree(double value) {
   int truncated = static_cast<int>(value);
   return truncated > value ? truncated - 1 : truncated;
@@ -60,8 +60,8 @@ size_t SampleIndex(double northOfSouthEdge, double eastOfWestEdge) {
   int column = TileIndex(eastOfWestEdge);
   return static_cast<size_t>(row) * CHGTFiles::kTileSize + static_cast<size_t>(column);
 }
-// Every sample of a sight line between two such points names a tile too, and a line between them
-// has at most some hundred thousand samples.
+
+// Every sample of a sight line between two points on the globe names a tile too.
 bool OnTheGlobe(const LLAltPoint& point) {
   return std::fabs(point.latitude) <= kLargestLatitude && std::fabs(point.longitude) <= kLargestLongitude;
 }
@@ -159,7 +159,8 @@ CHGTFiles::HGTMap* CHGTFiles::FindLoaded(int latitude, int longitude) const {
 }
 
 // Runs for every sample of a sight-line test: only a change of tile leaves this path, and the
-// test for the tile needs no conversion to whole degrees. The point must name a tile (NamesATile).
+// test for the tile needs no conversion to whole degrees. The point must name a tile (NamesATile,
+// or OnTheGlobe for the samples of a sight line).
 inline uint16_t CHGTFiles::ElevationAt(double latitude, double longitude, TileCursor& cursor) {
   bool inside = cursor.map != nullptr && latitude >= cursor.south && latitude < cursor.south + 1 &&
                 longitude >= cursor.west && longitude < cursor.west + 1;

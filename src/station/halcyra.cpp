@@ -24,8 +24,8 @@ void CopyField(char (&target)[N], const char (&source)[N]) {
   std::memset(target + text.size(), 0, N - text.size());
 }
 
-// Copies the published fields in the order the station server delivers them. Volumes and
-// distance of the target stay as they are.
+// Copies the fields that travel through the station server. Volumes and distance of the target
+// stay as they are.
 void CopyPublishedFields(StationRecord& target, const StationRecord& source) {
   CopyField(target.nickname, source.nickname);
   CopyField(target.frequency1, source.frequency1);
