@@ -44,7 +44,6 @@ class PropagationTest : public ::testing::Test {
 
   std::string Folder() const { return platform::WideToUtf8(dir_.path().wstring()); }
   std::filesystem::path TilePath(const std::string& name) const { return dir_ / name; }
-  std::string LogPath() const { return platform::WideToUtf8((logDir_ / "Halcyra.log").wstring()); }
 
   // Starts the log file at the level; LogLines() waits for the writer and reads it back.
   void StartLog(int level) { ASSERT_EQ(0, log_.Init((logDir_ / "Halcyra.log").wstring(), level)); }
