@@ -3,7 +3,7 @@
 // Tiles are SRTM3 ".HGT" files: 1201 x 1201 big-endian 16-bit samples in metres, rows from north to
 // south, one file per whole-degree square, named like N42E041.HGT. A tile is loaded the first time
 // a position inside it is asked for and kept until Terminate. Samples above 8900 m (voids,
-// negative values) are stored as 0.
+// negative values) read as 0.
 //
 // Guarding: tileLock_ is held from the list walk through the load to the append, so a tile is
 // loaded once and mapCount stays exact; tiles already loaded are found without the lock (the list
@@ -12,7 +12,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/env.h"
@@ -51,17 +53,35 @@ class CHGTFiles : public TileFolderSink {
 
  private:
   struct HGTMap;
+  struct SightLine;
+  bool CanWalk(const SightLine& line, double sharpness);  // logs why not
+  int WalkSightLine(const SightLine& path, double sharpness);
+  // The tile used last, tried first (a sight-line test mostly stays inside one tile).
+  struct TileCursor {
+    HGTMap* map = nullptr;
+    double south = 0;  // whole degrees of the tile's edges
+    double west = 0;
+  };
+  uint16_t ElevationAt(double latitude, double longitude, TileCursor& cursor);
+  HGTMap* TileFor(int latitude, int longitude);  // loaded, or loaded now; null when not loadable
   HGTMap* FindLoaded(int latitude, int longitude) const;
-  HGTMap* AddMap(double latitude, double longitude);
-  int LoadMatrix(HGTMap& map);
+  // Tiles are named by the whole degrees of their southern and western edges.
+  HGTMap* FindOrAddMap(int latitude, int longitude);  // takes tileLock_
+  HGTMap* AddMap(int latitude, int longitude);        // tileLock_ held
+  int LoadMatrix(HGTMap& map);                        // tileLock_ held
+  std::string TileFileName(const HGTMap& map, bool* fits) const;
+  const char* ReadSamples(std::FILE* file, HGTMap& map);
+  void LogTileLine(const char* format, const HGTMap& map, const std::string& fileName);
+  void ReportBadFile(const std::string& fileName, const char* problem);  // tileLock_ held
   void ReleaseTiles();
 
   platform::Env& env_;
   Clog& log_;
-  std::mutex tileLock_;                   // serialises look-up misses, loads and appends
-  std::string hgtPath_;                   // written at start only
-  std::atomic<HGTMap*> head_{nullptr};    // loaded tiles, in load order; appended under tileLock_
+  std::mutex tileLock_;                 // serialises look-up misses, loads and appends
+  std::string hgtPath_;                 // written at start only
+  std::atomic<HGTMap*> head_{nullptr};  // loaded tiles, in load order; appended under tileLock_
   std::atomic<int> mapCount_{0};
+  std::set<std::string> reportedBadFiles_;  // defective files already logged; guarded by tileLock_
 };
 
 }  // namespace halcyra

@@ -1,0 +1,50 @@
+// Writes elevation tiles for tests: 1201 x 1201 big-endian 16-bit samples, rows north to south.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "temp_dir.h"
+
+namespace halcyra::testing {
+
+class HgtTile {
+ public:
+  static constexpr int kSize = 1201;
+
+  // Every sample holds `fill` (a raw 16-bit value, as stored in the file).
+  explicit HgtTile(uint16_t fill = 0) : samples_(static_cast<size_t>(kSize) * kSize, fill) {}
+
+  HgtTile& Set(int row, int column, uint16_t raw) {
+    samples_[static_cast<size_t>(row) * kSize + column] = raw;
+    return *this;
+  }
+
+  std::string Bytes() const {
+    std::string bytes;
+    bytes.reserve(samples_.size() * 2);
+    for (uint16_t sample : samples_) {
+      bytes.push_back(static_cast<char>(sample >> 8));
+      bytes.push_back(static_cast<char>(sample & 0xFF));
+    }
+    return bytes;
+  }
+
+  void WriteTo(const std::filesystem::path& file) const { WriteFile(file, Bytes()); }
+
+ private:
+  std::vector<uint16_t> samples_;
+};
+
+// A latitude inside row `row` of the tile whose southern edge is `tileLatitude`, and a longitude
+// inside column `column` of the tile whose western edge is `tileLongitude` (sample centres).
+inline double LatitudeOfRow(int tileLatitude, int row) {
+  return tileLatitude + 1.0 - (row + 0.5) / HgtTile::kSize;
+}
+inline double LongitudeOfColumn(int tileLongitude, int column) {
+  return tileLongitude + (column + 0.5) / HgtTile::kSize;
+}
+
+}  // namespace halcyra::testing

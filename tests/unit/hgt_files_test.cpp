@@ -1,0 +1,197 @@
+#include "propagation/hgt_files.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+#include "propagation_fixture.h"
+
+namespace halcyra::testing {
+namespace {
+
+using TileStoreTest = PropagationTest;
+using SightLineTest = PropagationTest;
+
+std::string InFolder(const std::string& folder, const char* name) {
+  return folder + platform::PathSeparator() + name;
+}
+
+TEST_F(TileStoreTest, FirstLookupLoadsTheTileOnceAndLaterLookupsStayInMemory) {
+  HgtTile().Set(360, 360, 1234).Set(0, 0, 42).WriteTo(TilePath("N42E041.HGT"));
+  EXPECT_EQ(1234, tiles_.GetElevationFromLL({42.7, 41.3, 0}));
+  EXPECT_EQ(1, tiles_.MapCount());
+
+  std::filesystem::remove(TilePath("N42E041.HGT"));
+  EXPECT_EQ(1234, tiles_.GetElevationFromLL({42.7, 41.3, 0}));
+  EXPECT_EQ(42, tiles_.GetElevationFromLL({LatitudeOfRow(42, 0), LongitudeOfColumn(41, 0), 0}));
+  EXPECT_EQ(1u, env_.Opened().size());
+  EXPECT_EQ(1, tiles_.MapCount());
+}
+
+TEST_F(TileStoreTest, MissingFileGivesZeroAndIsTriedAgainAtTheNextLookup) {
+  EXPECT_EQ(0, tiles_.GetElevationFromLL({42.7, 41.3, 0}));
+  EXPECT_EQ(0, tiles_.MapCount());
+  HgtTile(500).WriteTo(TilePath("N42E041.HGT"));
+  EXPECT_EQ(500, tiles_.GetElevationFromLL({42.7, 41.3, 0}));
+  EXPECT_EQ(2u, env_.Opened().size());
+  EXPECT_EQ(1, tiles_.MapCount());
+}
+
+TEST_F(TileStoreTest, FileNamesCarryHemispheresAndWholeDegrees) {
+  tiles_.GetElevationFromLL({0.5, -0.5, 0});
+  tiles_.GetElevationFromLL({-0.2, 0.2, 0});
+  tiles_.GetElevationFromLL({-4.3, -115.2, 0});
+  tiles_.GetElevationFromLL({42.7, 41.3, 0});
+  std::vector<std::string> expected;
+  for (const char* name : {"N00W001.HGT", "S01E000.HGT", "S05W116.HGT", "N42E041.HGT"}) {
+    expected.push_back(InFolder(Folder(), name));
+  }
+  EXPECT_EQ(expected, env_.Opened());
+}
+
+TEST_F(TileStoreTest, SamplesAboveTheHighestElevationReadZero) {
+  HgtTile()
+      .Set(0, 0, 0x8000)
+      .Set(0, 1, 0xFFFF)
+      .Set(0, 2, 9000)
+      .Set(0, 3, 8900)
+      .Set(0, 4, 8901)
+      .WriteTo(TilePath("N42E041.HGT"));
+  auto at = [&](int column) {
+    return tiles_.GetElevationFromLL({LatitudeOfRow(42, 0), LongitudeOfColumn(41, column), 0});
+  };
+  EXPECT_EQ(0, at(0));
+  EXPECT_EQ(0, at(1));
+  EXPECT_EQ(0, at(2));
+  EXPECT_EQ(8900, at(3));
+  EXPECT_EQ(0, at(4));
+}
+
+TEST_F(TileStoreTest, WholeDegreeLatitudeReadsTheSouthernEdgeRow) {
+  HgtTile().Set(1200, 0, 777).Set(1200, 1200, 888).WriteTo(TilePath("N42E041.HGT"));
+  EXPECT_EQ(777, tiles_.GetElevationFromLL({42.0, 41.0, 0}));
+  EXPECT_EQ(888, tiles_.GetElevationFromLL({42.0, 41.99999999999999, 0}));
+}
+
+TEST_F(TileStoreTest, ShortOrOversizedFileIsNotLoadableAndSaysWhy) {
+  StartLog(0);
+  std::string bytes = HgtTile(100).Bytes();
+  WriteFile(TilePath("N42E041.HGT"), bytes.substr(0, bytes.size() - 2));
+  WriteFile(TilePath("N43E041.HGT"), bytes + "xx");
+  EXPECT_EQ(0, tiles_.GetElevationFromLL({42.5, 41.5, 0}));
+  EXPECT_EQ(0, tiles_.GetElevationFromLL({42.6, 41.5, 0}));
+  EXPECT_EQ(0, tiles_.GetElevationFromLL({43.5, 41.5, 0}));
+  EXPECT_EQ(0, tiles_.MapCount());
+  EXPECT_EQ(3u, env_.Opened().size());
+
+  auto lines = LogLines();
+  ASSERT_EQ(3u, lines.size());  // set-up line and one line per defective file
+  EXPECT_NE(std::string::npos, lines[1].find("shorter than 1201 x 1201 samples"));
+  EXPECT_NE(std::string::npos, lines[1].find("N42E041.HGT"));
+  EXPECT_NE(std::string::npos, lines[2].find("longer than 1201 x 1201 samples"));
+}
+
+TEST_F(TileStoreTest, FolderTooLongForAFileNameIsLikeAMissingFile) {
+  tiles_.SetTileFolder(std::string(250, 'a'));
+  EXPECT_EQ(0, tiles_.GetElevationFromLL({42.7, 41.3, 0}));
+  EXPECT_TRUE(env_.Opened().empty());
+}
+
+TEST_F(TileStoreTest, LoadAndFailureLinesInOrder) {
+  StartLog(4);
+  HgtTile().WriteTo(TilePath("N42E041.HGT"));
+  tiles_.GetElevationFromLL({42.7, 41.3, 0});
+  tiles_.GetElevationFromLL({-0.2, -0.2, 0});
+  std::string file = InFolder(Folder(), "N42E041.HGT");
+  std::string missing = InFolder(Folder(), "S01W001.HGT");
+  auto lines = LogLines();
+  ASSERT_EQ(7u, lines.size());
+  EXPECT_NE(std::string::npos, lines[1].find("CHGTFiles::AddMap : Add Map for Lat : 42 , Long : 41 "));
+  EXPECT_NE(
+      std::string::npos,
+      lines[2].find("CHGTFiles::LoadMatrix : Try to load HGT Map for Lat: 42 , Long: 41 (" + file + ")"));
+  EXPECT_NE(std::string::npos, lines[3].find("CHGTFiles::LoadMatrix : Matrix of map Loaded"));
+  EXPECT_NE(std::string::npos, lines[4].find("Add Map for Lat : -1 , Long : -1 "));
+  EXPECT_NE(std::string::npos,
+            lines[6].find("CHGTFiles::LoadMatrix : Can not load HGT Map for -1 , -1 (" + missing + ") !"));
+}
+
+TEST_F(TileStoreTest, ConcurrentFirstLookupsLoadTheTileOnce) {
+  HgtTile(321).WriteTo(TilePath("N42E041.HGT"));
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&] {
+      for (int j = 0; j < 50; ++j) {
+        if (tiles_.GetElevationFromLL({42.5, 41.5, 0}) != 321) ++wrong;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(0, wrong.load());
+  EXPECT_EQ(1, tiles_.MapCount());
+  EXPECT_EQ(1u, env_.Opened().size());
+}
+
+TEST_F(TileStoreTest, SetTileFolderAndTerminateForgetLoadedTiles) {
+  HgtTile().WriteTo(TilePath("N42E041.HGT"));
+  tiles_.GetElevationFromLL({42.7, 41.3, 0});
+  tiles_.SetTileFolder(Folder());
+  EXPECT_EQ(0, tiles_.MapCount());
+  tiles_.GetElevationFromLL({42.7, 41.3, 0});
+  EXPECT_EQ(1, tiles_.MapCount());
+  tiles_.Terminate();
+  EXPECT_EQ(0, tiles_.MapCount());
+  EXPECT_EQ(0, tiles_.GetElevationFromLL({42.7, 41.3, 0}));  // no folder any more
+}
+
+// The worked example: A (42.0, 41.0, 10000 ft) to B (42.5, 41.5, 4000 ft) steps along longitude;
+// the sample at longitude 41.2 (row 960, column 240) has a line altitude of about 7600 ft.
+TEST_F(SightLineTest, TerrainJustAboveTheLineHidesJustBelowDoesNot) {
+  for (uint16_t metres : {2317, 2318}) {
+    HgtTile().Set(960, 240, metres).WriteTo(TilePath("N42E041.HGT"));
+    CHGTFiles tiles(env_, log_);
+    tiles.SetTileFolder(Folder());
+    LLAltPoint from{42.0, 41.0, 10000};
+    EXPECT_EQ(metres == 2318 ? 1 : 0, tiles.CheckSightLineFromLLToLL(from, {42.5, 41.5, 4000}, 0.002))
+        << metres;
+  }
+}
+
+TEST_F(SightLineTest, SameLongitudeStepsAlongLatitude) {
+  // Column 600 holds longitude 41.5; the sample at latitude 42.2 (row 960) is the one that cuts.
+  HgtTile().Set(960, 600, 2318).WriteTo(TilePath("N42E041.HGT"));
+  LLAltPoint from{42.0, 41.5, 10000};
+  EXPECT_EQ(1, tiles_.CheckSightLineFromLLToLL(from, {42.5, 41.5, 4000}, 0.002));
+  EXPECT_DOUBLE_EQ(41.5 + 1e-7, from.longitude);
+}
+
+TEST_F(SightLineTest, StationsAtOnePositionExamineOnlyThatPosition) {
+  // One step west of A lies column 598: high terrain there would hide B if it were examined.
+  HgtTile().Set(600, 600, 100).Set(600, 598, 8000).Set(600, 599, 8000).WriteTo(TilePath("N42E041.HGT"));
+  double latitude = LatitudeOfRow(42, 600);
+  double longitude = LongitudeOfColumn(41, 600);
+  LLAltPoint low{latitude, longitude, 300};  // below 328 ft of terrain
+  EXPECT_EQ(1, tiles_.CheckSightLineFromLLToLL(low, {latitude, longitude, 300}, 0.002));
+  LLAltPoint high{latitude, longitude, 400};
+  EXPECT_EQ(0, tiles_.CheckSightLineFromLLToLL(high, {latitude, longitude, 400}, 0.002));
+}
+
+// Terrain that would hide everything: none of these may hang, crash or claim to see it.
+TEST_F(SightLineTest, UnusableStepsOrPositionsEndTheTestAsClear) {
+  HgtTile(8900).WriteTo(TilePath("N42E041.HGT"));
+  auto check = [&](LLAltPoint from, LLAltPoint to, double step) {
+    return tiles_.CheckSightLineFromLLToLL(from, to, step);
+  };
+  EXPECT_EQ(0, check({42.0, 41.0, 100}, {42.5, 41.5, 100}, 0.0));
+  EXPECT_EQ(0, check({42.0, 41.0, 100}, {42.5, 41.5, 100}, -0.002));
+  EXPECT_EQ(0, check({42.0, 41.0, 100}, {42.5, 41.5, 100}, 1e-12));
+  EXPECT_EQ(0, check({42.0, 41.0, 100}, {NAN, 41.5, 100}, 0.002));
+  EXPECT_EQ(0, check({42.0, 41.0, 100}, {42.5, 1e7, 100}, 0.002));
+  EXPECT_EQ(1, check({42.0, 41.0, 100}, {42.5, 41.5, 100}, 0.002));
+}
+
+}  // namespace
+}  // namespace halcyra::testing

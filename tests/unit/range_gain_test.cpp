@@ -1,0 +1,126 @@
+#include "propagation/range_gain.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "propagation_fixture.h"
+
+namespace halcyra::testing {
+namespace {
+
+using propagation::ClearSightGain;
+using propagation::FiguresOfClass;
+using propagation::FrequencyTerm;
+using propagation::RadioRange;
+using propagation::ReadFrequency;
+
+class RangeGainTest : public PropagationTest {
+ protected:
+  RangeGainTest() { SetLocal(42.0f, 41.0f, 10000.0f); }
+
+  // Lists the remote (as the station server would) and runs the model on a copy of it.
+  float GainOf(StationRecord& remote, int remoteRadio = 1) {
+    model_.AddOrUpdateStation(remote);
+    return model_.CalculateDBLost(remote, remoteRadio, 20.0f);
+  }
+};
+
+TEST_F(RangeGainTest, WorkedExampleWithClearSightLine) {
+  HgtTile().WriteTo(TilePath("N42E041.HGT"));
+  StationRecord remote = Remote("Viper", 42.5f, 41.5f, 4000.0f);
+  EXPECT_NEAR(0.9153, GainOf(remote), 5e-5);
+  EXPECT_NEAR(37.3924, remote.distance, 5e-5);
+  EXPECT_EQ(remote.distance, model_.FindStation("Viper")->distance);
+  EXPECT_EQ(1, tiles_.MapCount());  // the terrain was examined
+
+  float term = FrequencyTerm(251.0f);
+  float range = RadioRange(FiguresOfClass(0), term, 6000.0f);
+  EXPECT_NEAR(0.873998, term, 1e-6);
+  EXPECT_NEAR(100.7506, range, 5e-5);
+  EXPECT_NEAR(0.371139, static_cast<float>(remote.distance + 0.0001) / range, 1e-6);
+}
+
+TEST_F(RangeGainTest, DetailedLogLinesShowTheFigures) {
+  StartLog(5);
+  HgtTile().WriteTo(TilePath("N42E041.HGT"));
+  StationRecord remote = Remote("Viper", 42.5f, 41.5f, 4000.0f);
+  GainOf(remote);
+  auto lines = LogLines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_NE(
+      std::string::npos,
+      lines[1].find("CHalcyra::CalculateDistance : Remote Nickname \"Viper\" @ 37.392 NM / 6000.000 ft"))
+      << lines[1];
+  EXPECT_NE(
+      std::string::npos,
+      lines.back().find("CHalcyra::CalculateDBLost : Remote Nickname \"Viper\" : Radio #1 (251.000000) : "
+                        "Factor=1.230 , DBLost=0.874 , Distance=37.392 NM , Hidden=0(0=No,1=Yes) "
+                        "Range=100.751 NM ===> Gain=0.915 (20.000)(att=0.371) "))
+      << lines.back();
+}
+
+TEST_F(RangeGainTest, TerrainWithinRangeGivesTheLimit) {
+  HgtTile(8900).WriteTo(TilePath("N42E041.HGT"));
+  StationRecord remote = Remote("Viper", 42.5f, 41.5f, 4000.0f);
+  EXPECT_EQ(20.0f, GainOf(remote));
+}
+
+// Beyond range the terrain is not examined: the tile that would hide him is never opened.
+TEST_F(RangeGainTest, OutOfRangeGivesTheLimitWithoutTerrainTest) {
+  HgtTile(8900).WriteTo(TilePath("N42E041.HGT"));
+  StationRecord level = Remote("Level", 42.5f, 41.5f, 10000.0f);
+  EXPECT_EQ(20.0f, GainOf(level));
+  EXPECT_NEAR(17.4801, RadioRange(FiguresOfClass(0), FrequencyTerm(251.0f), 0.0f), 5e-5);
+
+  StationRecord far = Remote("Far", 43.5f, 43.0f, 4000.0f);
+  EXPECT_EQ(20.0f, GainOf(far));
+  EXPECT_NEAR(126.18, far.distance, 0.005);
+  EXPECT_NEAR(126.18, model_.FindStation("Far")->distance, 0.005);
+  EXPECT_TRUE(env_.Opened().empty());
+  EXPECT_EQ(0, tiles_.MapCount());
+}
+
+// At 41.52 N the cosine sum of one position comes out just above 1 (with glibc's sine and cosine).
+TEST_F(RangeGainTest, CoincidentStationsAreAtDistanceZeroNotNaN) {
+  HgtTile().WriteTo(TilePath("N41E041.HGT"));
+  SetLocal(41.52f, 41.5f, 10000.0f);
+  StationRecord remote = Remote("Wingman", 41.52f, 41.5f, 10000.0f);
+  float gain = GainOf(remote);
+  EXPECT_NEAR(0.0, remote.distance, 1e-3);
+  EXPECT_NEAR(1.25, gain, 1e-3);  // a sixteenth of the limit: very close is not perfect
+
+  remote.radioClass = 7;  // outside the table: range 0.0001, never received
+  EXPECT_EQ(20.0f, GainOf(remote));
+}
+
+TEST_F(RangeGainTest, FrequencyAbove707GivesNegativeRange) {
+  HgtTile().WriteTo(TilePath("N42E041.HGT"));
+  StationRecord remote = Remote("Viper", 42.01f, 41.0f, 10000.0f);
+  CopyText(remote.frequency2, "800.000");
+  EXPECT_LT(FrequencyTerm(800.0f), 0.0f);
+  EXPECT_EQ(20.0f, GainOf(remote, 2));
+  EXPECT_LT(GainOf(remote, 1), 20.0f);  // the same talker on 251.000 is heard
+}
+
+TEST_F(RangeGainTest, PositionsThatAreNotNumbersAreNotReceived) {
+  StationRecord remote = Remote("Broken", NAN, 41.5f, 4000.0f);
+  EXPECT_EQ(20.0f, GainOf(remote));
+}
+
+TEST(RangeGainFigures, GainCurveAndFrequencyTexts) {
+  EXPECT_NEAR(0.0, ClearSightGain(0.2f, 20.0f), 1e-6);
+  EXPECT_NEAR(20.0, ClearSightGain(1.0f, 20.0f), 1e-5);
+  EXPECT_NEAR(1.25, ClearSightGain(0.0f, 20.0f), 1e-6);
+  EXPECT_NEAR(0.9982, FrequencyTerm(30.0f), 1e-6);
+
+  EXPECT_EQ(251.0f, ReadFrequency("251.000"));
+  EXPECT_EQ(30.0f, ReadFrequency(" 30MHz"));
+  EXPECT_EQ(0.0f, ReadFrequency("abc"));
+  EXPECT_EQ(0.0f, ReadFrequency(""));
+  EXPECT_EQ(0.0f, ReadFrequency("nan"));
+  EXPECT_EQ(0.0f, ReadFrequency("1e99"));  // beyond float
+}
+
+}  // namespace
+}  // namespace halcyra::testing
