@@ -6,6 +6,7 @@
 // POSIX elsewhere. Tests replace parts of it by wrapping the real one (EnvWrapper), as leveldb does.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -166,6 +167,19 @@ class EnvWrapper : public Env {
  private:
   Env& target_;
 };
+
+// Sleeps ms milliseconds through env in slices of at most sliceMs, returning early (false) as soon as
+// stop is set; true when the whole time passed. Long-lived threads sleep this way so that they stop
+// promptly.
+inline bool SleepUnlessStopped(Env& env, uint32_t ms, const std::atomic<bool>& stop, uint32_t sliceMs = 20) {
+  while (ms > 0) {
+    if (stop.load()) return false;
+    uint32_t slice = ms < sliceMs ? ms : sliceMs;
+    env.SleepMs(slice);
+    ms -= slice;
+  }
+  return !stop.load();
+}
 
 // --- text and paths (pure functions, one implementation per OS) ---
 

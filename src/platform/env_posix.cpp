@@ -128,7 +128,10 @@ class PosixUdpSocket : public UdpSocket {
       lastError_ = errno;
       return kReceiveError;
     }
-    if (static_cast<size_t>(received) > capacity) return kReceiveTooLong;
+    if (static_cast<size_t>(received) > capacity) {
+      lastError_ = EMSGSIZE;
+      return kReceiveTooLong;
+    }
     if (fromAddress) *fromAddress = ntohl(from.sin_addr.s_addr);
     if (fromPort) *fromPort = ntohs(from.sin_port);
     return static_cast<int>(received);

@@ -6,7 +6,16 @@
 
 #include <memory>
 
+#include "audio/talk_handler.h"
+#include "input/joystick.h"
+#include "network/refresh_cycle.h"
+#include "network/server_exchange.h"
+#include "network/simulator_commands.h"
+#include "network/simulator_link.h"
 #include "network/simulator_status.h"
+#include "propagation/hgt_files.h"
+#include "station/clients_base.h"
+#include "station/halcyra.h"
 #include "platform/env.h"
 #include "plugin/config.h"
 #include "plugin/host_abi.h"
@@ -39,21 +48,35 @@ class PluginRuntime {
   void OnEditPlaybackVoiceData(uint64 serverConnectionHandlerID, anyID clientID, short* samples,
                                int sampleCount, int channels);
 
-  // For tests and the scenario runner.
+  // For tests.
   Clog* log() { return log_.get(); }
   Settings& settings() { return settings_; }
   SimulatorStatus& simulator() { return simulator_; }
+  CHalcyra* model() { return model_.get(); }
+  CTS3ClientsBase* clients() { return clients_.get(); }
 
  private:
+  void StartThreads();
+  void StopThreads();
   void FreeObjects();
 
   platform::Env& env_;
   TS3Functions host_;  // the copy every host call goes through
   Settings settings_;
   SimulatorStatus simulator_;
+  // Created in start order; released in the stop sequence's order (threads before what they use).
   std::unique_ptr<Clog> log_;
+  std::unique_ptr<CJoystick> joystick_;
+  std::unique_ptr<CHGTFiles> tiles_;
   std::unique_ptr<Configuration> config_;
-  bool started_ = false;
+  std::unique_ptr<CHalcyra> model_;
+  std::unique_ptr<CTS3ClientsBase> clients_;
+  std::unique_ptr<StationServerExchange> exchange_;
+  std::unique_ptr<SimulatorCommands> commands_;
+  std::unique_ptr<SimulatorLink> simulatorLink_;
+  std::unique_ptr<RefreshCycle> refreshCycle_;
+  std::unique_ptr<TalkHandler> talk_;
+  bool started_ = false;  // set at the end of a successful start; read by events under the exports lock
 };
 
 }  // namespace halcyra

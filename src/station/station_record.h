@@ -49,6 +49,24 @@ void CopyText(char (&destination)[N], const char* source) {
   destination[length] = '\0';
 }
 
+// A station with the defaults of a local station before any simulator command: "(unknown)",
+// position "0.000000" "0.000000" "0", every radio and the crypto frequency "000.000", marks "___",
+// volumes 100, key 0, class 0.
+inline StationRecord DefaultStation() {
+  StationRecord station;
+  CopyText(station.nickname, kUnknownNickname);
+  CopyText(station.latitudeText, "0.000000");
+  CopyText(station.longitudeText, "0.000000");
+  CopyText(station.altitudeText, "0");
+  CopyText(station.frequency1, kRadioOff);
+  CopyText(station.frequency2, kRadioOff);
+  CopyText(station.frequency3, kRadioOff);
+  CopyText(station.activeMarks, "___");
+  CopyText(station.cryptoFrequency, kRadioOff);
+  station.volume1 = station.volume2 = station.volume3 = 100;
+  return station;
+}
+
 // The frequency text of radio 1..3; null for any other index.
 inline const char* RadioFrequency(const StationRecord& station, int radio) {
   switch (radio) {

@@ -1,0 +1,135 @@
+#include "audio/talk_handler.h"
+
+#include "audio/voice_effects.h"
+#include "plugin/format.h"
+
+namespace halcyra {
+namespace {
+constexpr char kTalkTag[] = "ts3plugin_onTalkStatusChangeEvent";
+}
+
+TS3_VECTOR EarPosition(int localRadio, float v, int ear1, int ear2, int ear3) {
+  TS3_VECTOR position{0.0f, 0.0f, 0.0f};
+  int ear = 0;
+  switch (localRadio) {
+    case 1: ear = ear1; break;
+    case 2: ear = ear2; break;
+    case 3: ear = ear3; break;
+    default: return position;
+  }
+  if (ear == -1) {
+    position.x = static_cast<float>(-static_cast<double>(v) - 0.001);
+    position.y = 0.1f;
+  } else if (ear == 1) {
+    position.x = static_cast<float>(static_cast<double>(v) + 0.001);
+    position.y = 0.1f;
+  } else {
+    position.y = v;
+  }
+  return position;
+}
+
+TalkHandler::TalkHandler(Clog& log, Settings& settings, SimulatorStatus& simulator, CTS3ClientsBase& clients,
+                         CHalcyra& model, StationServerExchange& exchange, const TS3Functions& host)
+    : log_(log),
+      settings_(settings),
+      simulator_(simulator),
+      clients_(clients),
+      model_(model),
+      exchange_(exchange),
+      host_(host) {}
+
+void TalkHandler::LogDetailed(const std::string& text) {
+  if (log_.Detailed()) log_.Write(kTalkTag, text, 5);
+}
+
+void TalkHandler::Place(uint64 serverConnectionHandlerID, anyID clientID, const TS3_VECTOR& position) {
+  if (host_.channelset3DAttributes) host_.channelset3DAttributes(serverConnectionHandlerID, clientID, &position);
+}
+
+void TalkHandler::Set3DSoundPositionTS3(TS3_VECTOR* position, int localRadio, float v) {
+  int ear1 = settings_.ear1.load();
+  int ear2 = settings_.ear2.load();
+  int ear3 = settings_.ear3.load();
+  *position = EarPosition(localRadio, v, ear1, ear2, ear3);
+  if (log_.Detailed()) {
+    log_.Write("Set3DSoundPositionTS3",
+               Format("Listening ears : Current %d. #1=%d / #2=%d / #3=%d {x=%2.6f,y=%2.6f}", localRadio, ear1, ear2,
+                      ear3, static_cast<double>(position->x), static_cast<double>(position->y)),
+               5);
+  }
+}
+
+void TalkHandler::OnTalkStatusChange(uint64 serverConnectionHandlerID, int status, anyID clientID) {
+  LogDetailed("Event");
+  if (simulator_.watchdogCounter.load() > kWatchdogTalkLimit) {
+    LogDetailed("No DCS update. Do not manage TS3 clients");
+    return;
+  }
+  clients_.SetCurrentServerConnectionHandlerID(serverConnectionHandlerID);
+  std::optional<ClientNode> node = clients_.FindByClientID(clientID);
+  if (!node) return;
+  LogDetailed(Format("Client TS3 is known : \"%s\" ", node->nickname));
+  if (!model_.FindStation(node->nickname)) return;
+
+  exchange_.RefreshClientStatus(node->nickname);
+  std::optional<StationRecord> record = model_.FindStation(node->nickname);
+  if (!record) return;
+  LogDetailed(Format("Halcyra Nickname is known : \"%s\" ", record->nickname));
+
+  int remoteRadio = 0;
+  int localRadio = 0;
+  if (model_.IsAudible(*record, &remoteRadio, &localRadio) != 1) {
+    LogDetailed("Cannot ear this Nickname");
+    Place(serverConnectionHandlerID, clientID, kFarPosition);
+    return;
+  }
+  if (status != 1) {
+    LogDetailed("Default : (Remote doesn't talk)");
+    return;
+  }
+  if (settings_.attenuation.load() == 0) {
+    LogDetailed("Attenuation is off. Listen clear and at center the client");
+    Place(serverConnectionHandlerID, clientID, kOriginPosition);
+    return;
+  }
+
+  float gain = model_.CalculateDBLost(*record, remoteRadio, kGainLimit);
+  TS3_VECTOR ear;
+  Set3DSoundPositionTS3(&ear, localRadio, 1.0f);
+  LogDetailed(Format("3DSound position : x=%2.3f , y=%2.3f / Gain=%4.3f (Limit=%4.3f) / Gain for remote %4.3f",
+                     static_cast<double>(ear.x), static_cast<double>(ear.y), static_cast<double>(gain),
+                     static_cast<double>(kGainLimit), static_cast<double>(gain) + 1.0));
+  bool receivable = gain < kGainLimit;
+  if (!receivable) log_.Write(kTalkTag, "Gain > limit. Can not receive it", 5);
+
+  if (model_.IsEncrypted(*record) == 0) {
+    LogDetailed("Remote is clear");
+    Place(serverConnectionHandlerID, clientID, receivable ? ear : kFarPosition);
+  } else {
+    LogDetailed("Remote is encrypted and muted");
+    // Below the limit his voice becomes the encryption tone and he keeps his place; at or above it
+    // he cannot be received at all, so he goes far away like a clear talker.
+    if (!receivable) Place(serverConnectionHandlerID, clientID, kFarPosition);
+  }
+}
+
+void TalkHandler::OnEditPlaybackVoiceData(anyID clientID, short* samples, int sampleCount) {
+  if (samples == nullptr || sampleCount <= 0) return;
+  if (settings_.attenuation.load() == 0 || simulator_.alive.load() == 0) return;
+  std::optional<ClientNode> node = clients_.FindByClientID(clientID);
+  if (!node) return;
+  std::optional<StationRecord> record = model_.FindStation(node->nickname);
+  if (!record) return;
+  int remoteRadio = 0;
+  int localRadio = 0;
+  if (model_.IsAudible(*record, &remoteRadio, &localRadio) != 1) return;
+  float gain = model_.CalculateDBLost(*record, remoteRadio, kGainLimit);
+  bool encrypted = model_.IsEncrypted(*record) == 1;
+  if (!(gain < kGainLimit)) return;
+  StationRecord local = model_.LocalStation();
+  RadioVolumes volumes{local.volume1, local.volume2, local.volume3};
+  TreatVoiceBlock(samples, sampleCount, gain, encrypted, record->cryptoKey, localRadio, volumes, &log_);
+}
+
+}  // namespace halcyra

@@ -1,0 +1,74 @@
+#include "network/refresh_cycle.h"
+
+#include "plugin/format.h"
+
+namespace halcyra {
+namespace {
+constexpr char kTag[] = "Thread_RW_HCS";
+}
+
+RefreshCycle::RefreshCycle(platform::Env& env, Clog& log, Configuration& config, CTS3ClientsBase& clients,
+                           StationServerExchange& exchange, SimulatorStatus& simulator, const TS3Functions& host)
+    : env_(env),
+      log_(log),
+      config_(config),
+      clients_(clients),
+      exchange_(exchange),
+      simulator_(simulator),
+      host_(host) {}
+
+RefreshCycle::~RefreshCycle() { Stop(); }
+
+bool RefreshCycle::Start() {
+  stop_ = false;
+  tickCounter_ = 0;
+  thread_ = env_.StartThread([this] { Run(); });
+  return thread_ != nullptr;
+}
+
+void RefreshCycle::Stop() {
+  stop_ = true;
+  if (thread_) {
+    thread_->Join();
+    thread_.reset();
+  }
+}
+
+void RefreshCycle::LogDetailed(const std::string& text, int level) {
+  if (log_.Detailed()) log_.Write(kTag, text, level);
+}
+
+void RefreshCycle::Run() {
+  while (platform::SleepUnlessStopped(env_, kTickMs, stop_)) Tick();
+}
+
+void RefreshCycle::Tick() {
+  if (tickCounter_ < kReloadEveryTicks - 1) {
+    ++tickCounter_;
+  } else {
+    tickCounter_ = 0;
+    config_.UpdatePluginInfo();
+  }
+  int silentTicks = simulator_.watchdogCounter.fetch_add(1);
+  if (silentTicks >= kWatchdogLimit) {
+    LogDetailed(Format("Do not manage 3D Sound. SET_LLALT receiving lost. (%d s)", silentTicks + 1), 5);
+    clients_.Reset3DSoundForAllClients(host_);
+    simulator_.alive = 0;
+    return;
+  }
+  simulator_.alive = 1;
+  QueryChannelClients();
+}
+
+void RefreshCycle::QueryChannelClients() {
+  int count = clients_.Count();
+  LogDetailed(Format("Number of clients : %d ", count), 5);
+  for (int id = 1; id <= count && !stop_.load(); ++id) {
+    LogDetailed(Format("Try to find ID #%d", id), 5);
+    std::optional<ClientNode> node = clients_.FindById(id);
+    if (!node) continue;
+    exchange_.RefreshForCycle(node->nickname);
+  }
+}
+
+}  // namespace halcyra

@@ -1,0 +1,57 @@
+// Thread_RW_HCS, the refresh cycle: every 2000 ms it asks the station server for the record of each
+// client of the own channel, reloads the re-readable settings every seventh tick, and watches the
+// simulator: three ticks without SET_LLALT and it stops querying, puts every channel client back at
+// the listener's position and clears the simulator alive flag.
+//
+// The thread stops cooperatively: Stop() sets a flag that the loop checks after every sleep slice
+// and every query.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "network/server_exchange.h"
+#include "network/simulator_status.h"
+#include "platform/env.h"
+#include "plugin/config.h"
+#include "plugin/host_abi.h"
+#include "plugin/log.h"
+#include "station/clients_base.h"
+
+namespace halcyra {
+
+class RefreshCycle {
+ public:
+  static constexpr uint32_t kTickMs = 2000;
+  static constexpr int kReloadEveryTicks = 7;
+  static constexpr int kWatchdogLimit = 3;  // ticks without SET_LLALT before the cycle gives up
+
+  RefreshCycle(platform::Env& env, Clog& log, Configuration& config, CTS3ClientsBase& clients,
+               StationServerExchange& exchange, SimulatorStatus& simulator, const TS3Functions& host);
+  ~RefreshCycle();
+
+  // Starts Thread_RW_HCS; false when the thread could not be started.
+  bool Start();
+  void Stop();
+
+  // One tick after the sleep (public for tests that drive the cycle without the thread).
+  void Tick();
+
+ private:
+  void Run();
+  void QueryChannelClients();
+  void LogDetailed(const std::string& text, int level);
+
+  platform::Env& env_;
+  Clog& log_;
+  Configuration& config_;
+  CTS3ClientsBase& clients_;
+  StationServerExchange& exchange_;
+  SimulatorStatus& simulator_;
+  const TS3Functions& host_;
+  int tickCounter_ = 0;  // ticks since the last reload, 0..6; used by the cycle's thread only
+  std::atomic<bool> stop_{false};
+  std::unique_ptr<platform::Thread> thread_;
+};
+
+}  // namespace halcyra

@@ -1,0 +1,87 @@
+// The exchange with the station server: publishing the local station and querying the stations of
+// the other clients of the channel.
+//
+// A publish is one datagram from local port 10603. A query runs on a thread of its own from local
+// port 10601 and its caller waits for it at most 450 ms. An abandoned query is cancelled: it never
+// stores anything afterwards (the cancel flag is checked under the station model's lock) and it
+// closes its socket within one receive slice, which the caller waits for so the port is free again.
+// Queries of one request slot run one at a time (slot lock); slot A serves the talk handler, slot B
+// the refresh cycle.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/env.h"
+#include "plugin/host_abi.h"
+#include "plugin/log.h"
+#include "plugin/settings.h"
+#include "station/clients_base.h"
+#include "station/halcyra.h"
+
+namespace halcyra {
+
+inline constexpr uint16_t kQueryLocalPort = 10601;
+inline constexpr uint16_t kPublishLocalPort = 10603;
+inline constexpr uint32_t kQueryTimeLimitMs = 450;
+inline constexpr size_t kDatagramCapacity = 1023;  // bytes of a message, terminator included
+
+// Results of one query.
+enum QueryResult : int {
+  kQueryRunning = 0,  // still running; after the wait: abandoned at the time limit
+  kQueryStored = 1,   // a record was received and stored
+  kQueryFailed = 2,   // socket failure, invalid reply, or nickname unknown to the server
+};
+
+// The messages of one caller of a query (all written only when LOGLEVEL >= 3).
+struct QueryMessages {
+  const char* tag;
+  int timeoutLevel;        // "Thread_UDPRequest thread ID #%08X out of time (>%d ms) -> Terminated it"
+  bool timedCompletion;    // "... is terminated normally (%d ms)" instead of "Request is terminated normally"
+};
+
+class StationServerExchange {
+ public:
+  class RequestSlot;
+
+  StationServerExchange(platform::Env& env, Clog& log, Settings& settings, CHalcyra& model,
+                        CTS3ClientsBase& clients, const TS3Functions& host);
+  ~StationServerExchange();  // stops any running query
+
+  StationServerExchange(const StationServerExchange&) = delete;
+  StationServerExchange& operator=(const StationServerExchange&) = delete;
+
+  // Publishes the local station (the text argument is not used). 0 sent, -1 failed.
+  int SendHCDataToHCS(const char* text);
+
+  // Queries the server for one nickname on slot A (talk handler) and waits at most 450 ms.
+  void RefreshClientStatus(const char* nickname);
+
+  // Queries on slot B (refresh cycle); returns the QueryResult.
+  int RefreshForCycle(const char* nickname);
+
+  // Stops the queries of slot A, then slot B, and waits for their threads.
+  void StopQueries();
+
+ private:
+  struct QueryState;
+
+  int Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages);
+  void RunRequest(QueryState& state);
+  int ReceiveReply(QueryState& state, platform::UdpSocket& socket, char* reply);
+  int HandleReply(QueryState& state, const char* reply);
+  void LogDetailed(const char* tag, const std::string& text, int level);
+
+  platform::Env& env_;
+  Clog& log_;
+  Settings& settings_;
+  CHalcyra& model_;
+  CTS3ClientsBase& clients_;
+  const TS3Functions& host_;
+  std::unique_ptr<RequestSlot> slotA_;
+  std::unique_ptr<RequestSlot> slotB_;
+};
+
+}  // namespace halcyra

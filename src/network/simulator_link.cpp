@@ -1,0 +1,88 @@
+#include "network/simulator_link.h"
+
+#include <cstring>
+
+#include "plugin/format.h"
+
+namespace halcyra {
+namespace {
+
+constexpr char kTag[] = "Thread_DCS_External";
+constexpr int kReceiveSliceMs = 50;
+constexpr uint32_t kBindRetryMs = 5000;
+
+}  // namespace
+
+SimulatorLink::SimulatorLink(platform::Env& env, Clog& log, SimulatorCommands& commands, SimulatorStatus& simulator)
+    : env_(env), log_(log), commands_(commands), simulator_(simulator) {}
+
+SimulatorLink::~SimulatorLink() { Stop(); }
+
+bool SimulatorLink::Start() {
+  stop_ = false;
+  thread_ = env_.StartThread([this] { Run(); });
+  return thread_ != nullptr;
+}
+
+void SimulatorLink::Stop() {
+  stop_ = true;
+  if (thread_) {
+    thread_->Join();
+    thread_.reset();
+  }
+}
+
+// A port that cannot be bound (another program holds it) is reported and retried after a pause,
+// so the thread never spins on failing receives.
+std::unique_ptr<platform::UdpSocket> SimulatorLink::BindListener() {
+  while (!stop_.load()) {
+    std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
+    int error = socket ? socket->Bind(0, kPort) : env_.LastNetworkingError();
+    if (socket && error == 0) return socket;
+    log_.Write(kTag, Format("Cannot listen on UDP port %d (error %d); retrying in %u s", kPort, error,
+                            static_cast<unsigned>(kBindRetryMs / 1000)),
+               0);
+    platform::SleepUnlessStopped(env_, kBindRetryMs, stop_);
+  }
+  return nullptr;
+}
+
+void SimulatorLink::Run() {
+  std::unique_ptr<platform::UdpSocket> socket = BindListener();
+  if (!socket) return;
+  log_.Write(kTag, Format("UDP server started on %d", kPort), 3);
+  char buffer[kBufferSize];
+  while (!stop_.load()) {
+    int length = socket->ReceiveFrom(buffer, kBufferSize - 1, kReceiveSliceMs, nullptr, nullptr);
+    if (length == platform::kReceiveTimedOut) continue;
+    if (length == platform::kReceiveError) {
+      // A failing socket would fail again at once: pause before the next try.
+      platform::SleepUnlessStopped(env_, kReceiveSliceMs, stop_);
+      continue;
+    }
+    if (length < 0) continue;  // longer than the buffer
+    buffer[length] = '\0';
+    HandleDatagram(buffer, length);
+  }
+}
+
+void SimulatorLink::HandleDatagram(const char* text, int length) {
+  if (log_.Detailed()) log_.Write(kTag, Format("Received : >%s]", text), 6);
+  if (length < kMinimumLength || length > kMaximumLength) return;
+  if (std::strncmp(text, "SET_RADIO", 9) == 0) {
+    log_.Write(kTag, "Received SETRADIO Command", 5);
+    commands_.CommandSetRadio(text);
+  } else if (std::strncmp(text, "SET_LLALT", 9) == 0) {
+    log_.Write(kTag, "Received SETALT Command", 5);
+    commands_.CommandSetLLAltType(text);
+    simulator_.watchdogCounter.store(0);
+  } else if (std::strncmp(text, "SET_ACTIV", 9) == 0) {
+    log_.Write(kTag, "Received SETACTIVE Command", 5);
+    commands_.CommandSetActive(text);
+  } else if (std::strncmp(text, "SET_VOLUM", 9) == 0) {
+    log_.Write(kTag, "Received SETVOLUME Command", 5);
+    commands_.CommandSetVolume(text);
+  }
+}
+
+}  // namespace halcyra

@@ -1,0 +1,50 @@
+// Thread_DCS_External, the simulator link: listens on UDP port 10602 on all local addresses for the
+// simulator's four text commands and applies them to the local station.
+//
+// A datagram is processed when it is 11 to 119 bytes long and its first nine bytes are a command
+// word; byte 9 is a separator that is not examined, the arguments follow from byte 10. Every
+// SET_LLALT also resets the watchdog counter, whatever its arguments held.
+//
+// The thread stops cooperatively: it receives with a short time-out and checks its stop flag after
+// each receive and each pause.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "network/simulator_commands.h"
+#include "network/simulator_status.h"
+#include "platform/env.h"
+#include "plugin/log.h"
+
+namespace halcyra {
+
+class SimulatorLink {
+ public:
+  static constexpr uint16_t kPort = 10602;
+  static constexpr size_t kBufferSize = 576;  // bytes, the terminating zero included
+  static constexpr int kMinimumLength = 11;
+  static constexpr int kMaximumLength = 119;
+
+  SimulatorLink(platform::Env& env, Clog& log, SimulatorCommands& commands, SimulatorStatus& simulator);
+  ~SimulatorLink();
+
+  bool Start();  // starts Thread_DCS_External; false when the thread could not be started
+  void Stop();
+
+  // Filters and dispatches one received datagram of `length` bytes (text zero-terminated).
+  void HandleDatagram(const char* text, int length);
+
+ private:
+  void Run();
+  std::unique_ptr<platform::UdpSocket> BindListener();
+
+  platform::Env& env_;
+  Clog& log_;
+  SimulatorCommands& commands_;
+  SimulatorStatus& simulator_;
+  std::atomic<bool> stop_{false};
+  std::unique_ptr<platform::Thread> thread_;
+};
+
+}  // namespace halcyra
