@@ -122,7 +122,12 @@ TEST_F(PluginBoundaryTest, StartAtLevelThreeCanRunTwiceInOneProcess) {
     int server = Find(lines, "UpdatePluginInfo : Halcyra Server : (127.0.0.1) 127.0.0.1:10600", path);
     int summary = Find(lines, "ReadIniFile : Halcyra Server : 127.0.0.1:10600", server);
     int initializing = Find(lines, "Halcyra plugin is initializing", summary);
+    int launchRefresh = Find(lines, "ts3plugin_init : Launch Thread_RW_HCS", initializing);
+    int launchSimulator = Find(lines, "ts3plugin_init : Launch Thread_DCS_External", launchRefresh);
     int initialized = Find(lines, "Halcyra plugin is initialized", initializing + 1);
+    EXPECT_GT(launchRefresh, initializing);
+    EXPECT_GT(launchSimulator, launchRefresh);
+    EXPECT_GT(initialized, launchSimulator);
     int stopping = Find(lines, "ts3plugin_shutdown : Plugin is shuting down", initialized);
     int closing = Find(lines, "~Clog : Close log file.", stopping);
     EXPECT_GT(read, 0);
