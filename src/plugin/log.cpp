@@ -111,28 +111,31 @@ void Clog::WriterLoop() {
 }
 
 // Appends every queued entry, oldest first, each with the number of entries still queued (itself
-// included). An entry leaves the queue only once written; if the file cannot be opened the whole
-// queue waits for the next wake-up. The writer stops between two lines when asked to.
+// included). Entries leave the queue only once the file holding them is closed, so a reader that
+// sees an empty queue finds every line in the file; if the file cannot be opened the whole queue
+// waits for the next wake-up. The writer stops between two lines when asked to.
 void Clog::WriteQueuedBatch(bool evenWhenStopping) {
   std::lock_guard<std::mutex> fileLock(fileLock_);
   std::FILE* file = env_.OpenFile(fileName_, "a");
   if (file == nullptr) return;
+  size_t written = 0;
   while (evenWhenStopping || !stopWriter_.load()) {
     std::string line;
     {
       std::lock_guard<std::mutex> lock(queueLock_);
-      if (queue_.empty()) break;
-      const Entry& head = queue_.front();
+      if (written >= queue_.size()) break;
+      const Entry& entry = queue_[written];
       char count[16];
-      std::snprintf(count, sizeof count, "(%03d) ", static_cast<int>(queue_.size()));
-      line = head.prefix + count;
-      AppendBody(line, head.tag, head.text);
+      std::snprintf(count, sizeof count, "(%03d) ", static_cast<int>(queue_.size() - written));
+      line = entry.prefix + count;
+      AppendBody(line, entry.tag, entry.text);
     }
     std::fputs(line.c_str(), file);
-    std::lock_guard<std::mutex> lock(queueLock_);
-    queue_.pop_front();
+    ++written;
   }
   std::fclose(file);
+  std::lock_guard<std::mutex> lock(queueLock_);
+  queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(written));
 }
 
 void Clog::StopWriter() {
