@@ -48,19 +48,7 @@ void CopyPublishedFields(StationRecord& target, const StationRecord& source) {
 CHalcyra::CHalcyra(Clog& log, CHGTFiles& tiles) : log_(log), tiles_(tiles) { Initialize(); }
 
 void CHalcyra::Initialize() {
-  StationRecord local;
-  CopyText(local.nickname, kUnknownNickname);
-  CopyText(local.latitudeText, "0.000000");
-  CopyText(local.longitudeText, "0.000000");
-  CopyText(local.altitudeText, "0");
-  CopyText(local.frequency1, kRadioOff);
-  CopyText(local.frequency2, kRadioOff);
-  CopyText(local.frequency3, kRadioOff);
-  CopyText(local.cryptoFrequency, kRadioOff);
-  CopyText(local.activeMarks, "___");
-  local.volume1 = kDefaultVolume;
-  local.volume2 = kDefaultVolume;
-  local.volume3 = kDefaultVolume;
+  StationRecord local = DefaultStation();
 
   std::lock_guard<std::mutex> lock(modelLock_);
   local_ = local;
