@@ -77,20 +77,20 @@ constexpr char kGround[] = R"({
   "local": {
     "nickname": "Hawk",
     "radios": [{"frequency": "124.000"}],
-    "track": [{"t": 0, "lat": 42.25, "lon": 41.45, "alt": 4000},
-              {"t": 120, "lat": 42.75, "lon": 41.45, "alt": 4000}]
+    "track": [{"t": 0, "lat": 42.25, "lon": 41.55, "alt": 4000},
+              {"t": 120, "lat": 42.75, "lon": 41.55, "alt": 4000}]
   },
   "remotes": [{
     "nickname": "Tower",
     "radioClass": 2,
     "say": "Hawk, tower, wind two seven zero at eight, cleared to land.",
     "radios": [{"frequency": "124.000"}],
-    "track": [{"t": 0, "lat": 42.50, "lon": 41.70, "alt": 0}],
+    "track": [{"t": 0, "lat": 42.50, "lon": 41.80, "alt": 0}],
     "calls": [{"from": 1, "to": 116, "every": 5}]
   }],
   "terrain": {
     "baseMetres": 200,
-    "hills": [{"lat": 42.50, "lon": 41.58, "heightMetres": 1300, "radiusNM": 2}]
+    "hills": [{"lat": 42.50, "lon": 41.64, "heightMetres": 1300, "radiusNM": 2}]
   },
   "profiles": [20, 60, 100]
 })";
