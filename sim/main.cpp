@@ -79,11 +79,13 @@ int main(int argc, char** argv) {
   run.hgtFolder = options.hgtFolder;
   run.outFolder = options.outFolder;
   run.pluginPath = options.pluginPath;
-  std::optional<RunResult> result = RunScenario(run, [](const std::string& line) { Print(stderr, line + "\n"); }, &error);
+  std::optional<RunResult> result = RunScenario(
+      run, [](const std::string& line) { Print(stderr, line + "\n"); }, &error);
   if (!result) return Fail(error, 1);
 
   if (!options.quiet) Print(stdout, FormatTable(run.scenario, *result));
-  Print(stdout, "\nScenario " + run.scenario.name + " done in " + std::to_string(static_cast<int>(result->wallSeconds + 0.5)) +
+  Print(stdout, "\nScenario " + run.scenario.name + " done in " +
+                    std::to_string(static_cast<int>(result->wallSeconds + 0.5)) +
                     " s.\n  Listen: " + result->wavPath + "\n  Report: " + result->reportPath +
                     "\n  Plug-in log: " + result->pluginLogPath + "\n");
   return 0;

@@ -47,16 +47,26 @@ ParsedSimOptions ParseSimOptions(const std::vector<std::string>& arguments) {
       }
       *target = value;
     };
-    if (name == "--help" || name == "-h") o.help = true;
-    else if (name == "--list") o.list = true;
-    else if (name == "--quiet") o.quiet = true;
-    else if (name == "--scenario") take(&o.scenario);
-    else if (name == "--scenario-file") take(&o.scenarioFile);
-    else if (name == "--voice") take(&o.voice);
-    else if (name == "--hgt") take(&o.hgtFolder);
-    else if (name == "--out") take(&o.outFolder);
-    else if (name == "--plugin") take(&o.pluginPath);
-    else if (name == "--print-scenario") take(&o.printScenario);
+    if (name == "--help" || name == "-h")
+      o.help = true;
+    else if (name == "--list")
+      o.list = true;
+    else if (name == "--quiet")
+      o.quiet = true;
+    else if (name == "--scenario")
+      take(&o.scenario);
+    else if (name == "--scenario-file")
+      take(&o.scenarioFile);
+    else if (name == "--voice")
+      take(&o.voice);
+    else if (name == "--hgt")
+      take(&o.hgtFolder);
+    else if (name == "--out")
+      take(&o.outFolder);
+    else if (name == "--plugin")
+      take(&o.pluginPath);
+    else if (name == "--print-scenario")
+      take(&o.printScenario);
     else if (name == "--duration-scale") {
       std::string text;
       take(&text);
@@ -71,7 +81,8 @@ ParsedSimOptions ParseSimOptions(const std::vector<std::string>& arguments) {
     parsed.error = "unknown scenario \"" + o.scenario + "\"; the built-in scenarios are " + ScenarioList();
   }
   if (parsed.error.empty() && !o.printScenario.empty() && BuiltInScenarioJson(o.printScenario).empty()) {
-    parsed.error = "unknown scenario \"" + o.printScenario + "\"; the built-in scenarios are " + ScenarioList();
+    parsed.error =
+        "unknown scenario \"" + o.printScenario + "\"; the built-in scenarios are " + ScenarioList();
   }
   return parsed;
 }
@@ -81,7 +92,9 @@ std::string SimUsage() {
          "Runs a radio scenario around the Halcyra plug-in library and writes what the local pilot hears\n"
          "(a stereo WAV) and a report (HTML) into the output folder.\n"
          "\n"
-         "  --scenario NAME        built-in scenario: " + ScenarioList() + " (default two-ship)\n"
+         "  --scenario NAME        built-in scenario: " +
+         ScenarioList() +
+         " (default two-ship)\n"
          "  --scenario-file FILE   a scenario document (JSON); see --print-scenario for the format\n"
          "  --voice FILE.wav       the voice of the remote pilots (mono 16-bit PCM, any rate);\n"
          "                         \"espeak\" or \"synthetic\" choose those voices. Default: each pilot\n"

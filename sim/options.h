@@ -13,10 +13,10 @@ struct SimOptions {
   std::string hgtFolder;
   std::string outFolder = "halcyra-sim-out";
   std::string pluginPath;
-  double durationScale = 1.0;         // > 0
-  std::string printScenario;          // print this built-in scenario's document and stop
+  double durationScale = 1.0;  // > 0
+  std::string printScenario;   // print this built-in scenario's document and stop
   bool list = false;
-  bool quiet = false;                 // no table on standard output
+  bool quiet = false;  // no table on standard output
   bool help = false;
 };
 

@@ -52,10 +52,6 @@ StationRecord RadioView::RecordAt(const Station& station, double t) {
   return record;
 }
 
-StationRecord RadioView::LocalRecord(const Station& station, double t) { return RecordAt(station, t); }
-
-StationRecord RadioView::PublishedRecord(const Station& station, double t) { return RecordAt(station, t); }
-
 StationRecord RadioView::FetchedRecord(const StationRecord& published) {
   std::string reply = wire::FormatPublish(published).substr(wire::kPublishPrefix.size());
   StationRecord fetched = DefaultStation();

@@ -16,13 +16,13 @@
 namespace halcyra::sim {
 
 struct Figures {
-  bool audible = false;   // a local radio carries the frequency he transmits on
-  int remoteRadio = 0;    // 1..3, 0 when not audible
-  int localRadio = 0;     // 1..3, 0 when not audible
-  double distance = 0;    // NM
-  double range = 0;       // NM, of his radio class and transmitting frequency
-  bool hidden = false;    // terrain cuts the sight line
-  double gain = 20;       // 0 (perfect) .. 20 (not receivable); 20 when not audible
+  bool audible = false;  // a local radio carries the frequency he transmits on
+  int remoteRadio = 0;   // 1..3, 0 when not audible
+  int localRadio = 0;    // 1..3, 0 when not audible
+  double distance = 0;   // NM
+  double range = 0;      // NM, of his radio class and transmitting frequency
+  bool hidden = false;   // terrain cuts the sight line
+  double gain = 20;      // 0 (perfect) .. 20 (not receivable); 20 when not audible
   bool encrypted = false;
 };
 
@@ -31,10 +31,9 @@ class RadioView {
   explicit RadioView(const std::string& tileFolder);
   ~RadioView();
 
-  // The local station after the simulator's commands for time t (ground classes on the terrain).
-  StationRecord LocalRecord(const Station& station, double t);
-  // The record a remote pilot's plug-in publishes at time t.
-  StationRecord PublishedRecord(const Station& station, double t);
+  // A station's record at time t as its plug-in holds it after the simulator's commands (ground
+  // classes placed on the terrain): the local station, or what a remote pilot's plug-in publishes.
+  StationRecord RecordAt(const Station& station, double t);
   // That record as the local plug-in stores it after fetching it from the station server.
   static StationRecord FetchedRecord(const StationRecord& published);
 
@@ -44,8 +43,6 @@ class RadioView {
   int TilesLoaded() const { return tiles_->MapCount(); }
 
  private:
-  StationRecord RecordAt(const Station& station, double t);
-
   platform::Env& env_;
   std::unique_ptr<Clog> log_;  // never set up: drops every line
   std::unique_ptr<CHGTFiles> tiles_;

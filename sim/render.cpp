@@ -9,7 +9,8 @@ constexpr float kQuarterPi = 0.78539816f;
 }
 
 bool IsSilentPosition(const TS3_VECTOR& position) {
-  return std::sqrt(position.x * position.x + position.y * position.y + position.z * position.z) >= kSilentDistance;
+  return std::sqrt(position.x * position.x + position.y * position.y + position.z * position.z) >=
+         kSilentDistance;
 }
 
 StereoGains GainsFor(const TS3_VECTOR& position) {

@@ -24,23 +24,37 @@ std::string Escape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
 }
 
-const char* Colour(int remote) { return kRemoteColours[static_cast<size_t>(remote) % std::size(kRemoteColours)]; }
+const char* Colour(int remote) {
+  return kRemoteColours[static_cast<size_t>(remote) % std::size(kRemoteColours)];
+}
 
 const char* HeardText(Heard heard) {
   switch (heard) {
-    case Heard::kHeard: return "yes";
-    case Heard::kSilent: return "no";
-    default: return "-";
+    case Heard::kHeard:
+      return "yes";
+    case Heard::kSilent:
+      return "no";
+    default:
+      return "-";
   }
 }
 
@@ -66,14 +80,15 @@ Cells CellsOf(const Scenario& scenario, const TableRow& row) {
 
 // Maps data coordinates into a plot area of an SVG picture.
 struct Axes {
-  double x0, x1, y0, y1;   // data range
+  double x0, x1, y0, y1;            // data range
   double left, top, width, height;  // pixels
   double X(double x) const { return left + (x - x0) / (x1 - x0) * width; }
   double Y(double y) const { return top + height - (y - y0) / (y1 - y0) * height; }
 };
 
 std::string Text(double x, double y, const std::string& text, const std::string& extra = "") {
-  return "<text x=\"" + Fixed(x, 1) + "\" y=\"" + Fixed(y, 1) + "\" " + extra + ">" + Escape(text) + "</text>\n";
+  return "<text x=\"" + Fixed(x, 1) + "\" y=\"" + Fixed(y, 1) + "\" " + extra + ">" + Escape(text) +
+         "</text>\n";
 }
 
 std::string Line(double x1, double y1, double x2, double y2, const std::string& style) {
@@ -130,8 +145,8 @@ std::string CallBands(const RunResult& result, const Axes& a, int remote) {
     if (call.remote != remote) continue;
     bool heard = false;
     for (const BlockRecord& block : result.blocks) {
-      if (block.remote == remote && block.block >= call.firstBlock && block.block < call.firstBlock + call.blockCount &&
-          block.renderedPeak > 0) {
+      if (block.remote == remote && block.block >= call.firstBlock &&
+          block.block < call.firstBlock + call.blockCount && block.renderedPeak > 0) {
         heard = true;
         break;
       }
@@ -144,7 +159,8 @@ std::string CallBands(const RunResult& result, const Axes& a, int remote) {
 
 std::string TimePlots(const Scenario& scenario, const RunResult& result) {
   double maxDistance = 10;
-  for (const TableRow& row : result.rows) maxDistance = std::max({maxDistance, row.figures.distance, std::min(row.figures.range, 400.0)});
+  for (const TableRow& row : result.rows)
+    maxDistance = std::max({maxDistance, row.figures.distance, std::min(row.figures.range, 400.0)});
   std::string body;
   Axes distance{0, scenario.duration, 0, maxDistance * 1.05, 60, 30, 800, 180};
   Axes gain{0, scenario.duration, 0, 21, 60, 280, 800, 150};
@@ -152,12 +168,14 @@ std::string TimePlots(const Scenario& scenario, const RunResult& result) {
   // Hidden stretches of the first remote, as a red strip under the distance plot.
   for (const TableRow& row : result.rows) {
     if (row.remote == 0 && row.figures.hidden) {
-      body += Rect(distance.X(row.second), distance.top + distance.height - 6, distance.X(row.second + 1) - distance.X(row.second), 6, "fill:#c0392b");
+      body += Rect(distance.X(row.second), distance.top + distance.height - 6,
+                   distance.X(row.second + 1) - distance.X(row.second), 6, "fill:#c0392b");
     }
   }
   body += Frame(distance, "", "NM");
   body += Frame(gain, "scenario time (s)", "gain (0 = perfect, 20 = not received)");
-  body += Line(gain.left, gain.Y(20), gain.left + gain.width, gain.Y(20), "stroke:#c0392b;stroke-dasharray:4,3");
+  body +=
+      Line(gain.left, gain.Y(20), gain.left + gain.width, gain.Y(20), "stroke:#c0392b;stroke-dasharray:4,3");
   for (size_t r = 0; r < scenario.remotes.size(); ++r) {
     std::vector<std::pair<double, double>> d, range, g;
     for (const TableRow& row : result.rows) {
@@ -186,7 +204,8 @@ std::string ProfilePlot(const Scenario& scenario, const Profile& profile) {
   double distance = std::max(profile.figures.distance, 0.1);
   Axes a{0, distance, 0, top * 1.15 + 100, 70, 30, 560, 200};
   std::string body;
-  std::string ground = "<polygon style=\"fill:#b08d57;fill-opacity:0.7\" points=\"" + Fixed(a.X(0), 1) + "," + Fixed(a.Y(0), 1) + " ";
+  std::string ground = "<polygon style=\"fill:#b08d57;fill-opacity:0.7\" points=\"" + Fixed(a.X(0), 1) + "," +
+                       Fixed(a.Y(0), 1) + " ";
   for (size_t i = 0; i < profile.terrainFeet.size(); ++i) {
     double x = distance * static_cast<double>(i) / (profile.terrainFeet.size() - 1);
     ground += Fixed(a.X(x), 1) + "," + Fixed(a.Y(profile.terrainFeet[i]), 1) + " ";
@@ -201,8 +220,10 @@ std::string ProfilePlot(const Scenario& scenario, const Profile& profile) {
                scenario.remotes[static_cast<size_t>(profile.remote)].station.nickname, "text-anchor=\"end\"");
   std::string verdict = profile.figures.hidden ? "sight line cut by terrain" : "sight line clear";
   if (profile.figures.distance > profile.figures.range) verdict += ", out of range";
-  body += Text(a.left, 16, "t = " + Fixed(profile.time, 0) + " s: " + verdict + " (distance " + Fixed(profile.figures.distance, 1) +
-                               " NM, range " + Fixed(profile.figures.range, 1) + " NM)");
+  body +=
+      Text(a.left, 16,
+           "t = " + Fixed(profile.time, 0) + " s: " + verdict + " (distance " +
+               Fixed(profile.figures.distance, 1) + " NM, range " + Fixed(profile.figures.range, 1) + " NM)");
   return Svg(660, 270, body);
 }
 
@@ -210,12 +231,14 @@ std::string MapPlot(const Scenario& scenario, const RunResult& result) {
   const TerrainMap& map = result.map;
   const std::vector<std::vector<double>>& grid = map.metres;
   double south = map.south, north = map.north, west = map.west, east = map.east;
-  double aspect = (north - south) / std::max((east - west) * std::cos((south + north) / 2 * 3.14159265 / 180), 1e-6);
+  double aspect =
+      (north - south) / std::max((east - west) * std::cos((south + north) / 2 * 3.14159265 / 180), 1e-6);
   int height = static_cast<int>(std::clamp(420 * aspect, 200.0, 560.0));
   Axes a{west, east, south, north, 70, 20, 420, static_cast<double>(height)};
   std::string body;
   double highest = 1;
-  for (const auto& row : grid) for (double v : row) highest = std::max(highest, v);
+  for (const auto& row : grid)
+    for (double v : row) highest = std::max(highest, v);
   size_t rows = grid.size(), columns = grid.empty() ? 0 : grid[0].size();
   for (size_t i = 0; i < rows; ++i) {
     for (size_t j = 0; j < columns; ++j) {
@@ -223,13 +246,15 @@ std::string MapPlot(const Scenario& scenario, const RunResult& result) {
       double lat0 = south + (north - south) * i / rows, lat1 = south + (north - south) * (i + 1) / rows;
       double lon0 = west + (east - west) * j / columns, lon1 = west + (east - west) * (j + 1) / columns;
       body += Rect(a.X(lon0), a.Y(lat1), a.X(lon1) - a.X(lon0) + 0.6, a.Y(lat0) - a.Y(lat1) + 0.6,
-                   "fill:rgb(" + std::to_string(shade) + "," + std::to_string(shade - 10) + "," + std::to_string(shade - 30) + ")");
+                   "fill:rgb(" + std::to_string(shade) + "," + std::to_string(shade - 10) + "," +
+                       std::to_string(shade - 30) + ")");
     }
   }
   body += Frame(a, "longitude", "latitude");
   for (size_t s = 0; s <= scenario.remotes.size(); ++s) {
     std::vector<std::pair<double, double>> points;
-    for (const auto& second : result.tracks) points.push_back({a.X(second[s].longitude), a.Y(second[s].latitude)});
+    for (const auto& second : result.tracks)
+      points.push_back({a.X(second[s].longitude), a.Y(second[s].latitude)});
     if (points.empty()) continue;
     std::string colour = s == 0 ? kLocalColour : Colour(static_cast<int>(s - 1));
     std::string name = s == 0 ? scenario.local.nickname : scenario.remotes[s - 1].station.nickname;
@@ -238,8 +263,8 @@ std::string MapPlot(const Scenario& scenario, const RunResult& result) {
             "\" r=\"4\" fill=\"" + colour + "\"/>\n";
     body += Text(points.front().first + 6, points.front().second - 6, name, "fill=\"" + colour + "\"");
   }
-  body += Text(a.left, a.top + a.height + 50, "dots: positions at the start; darker ground is higher (highest " +
-                                                  Fixed(highest, 0) + " m)");
+  body += Text(a.left, a.top + a.height + 50,
+               "dots: positions at the start; darker ground is higher (highest " + Fixed(highest, 0) + " m)");
   return Svg(520, height + 80, body);
 }
 
@@ -247,23 +272,27 @@ std::string MapPlot(const Scenario& scenario, const RunResult& result) {
 
 std::string FormatTable(const Scenario& scenario, const RunResult& result) {
   size_t nameWidth = 6;
-  for (const Remote& remote : scenario.remotes) nameWidth = std::max(nameWidth, remote.station.nickname.size());
+  for (const Remote& remote : scenario.remotes)
+    nameWidth = std::max(nameWidth, remote.station.nickname.size());
   char line[512];
   std::string text;
-  std::snprintf(line, sizeof line, "%6s  %-*s %9s %9s  %-6s %6s  %-5s  %-5s  %-9s  %s\n", "time", static_cast<int>(nameWidth),
-                "remote", "dist NM", "range NM", "hidden", "gain", "radio", "ear", "encrypted", "heard");
+  std::snprintf(line, sizeof line, "%6s  %-*s %9s %9s  %-6s %6s  %-5s  %-5s  %-9s  %s\n", "time",
+                static_cast<int>(nameWidth), "remote", "dist NM", "range NM", "hidden", "gain", "radio",
+                "ear", "encrypted", "heard");
   text += line;
   for (const TableRow& row : result.rows) {
     Cells c = CellsOf(scenario, row);
     std::snprintf(line, sizeof line, "%6s  %-*s %9s %9s  %-6s %6s  %-5s  %-5s  %-9s  %s\n", c.time.c_str(),
-                  static_cast<int>(nameWidth), c.remote.c_str(), c.distance.c_str(), c.range.c_str(), c.hidden.c_str(),
-                  c.gain.c_str(), c.radio.c_str(), c.ear.c_str(), c.encrypted.c_str(), c.heard.c_str());
+                  static_cast<int>(nameWidth), c.remote.c_str(), c.distance.c_str(), c.range.c_str(),
+                  c.hidden.c_str(), c.gain.c_str(), c.radio.c_str(), c.ear.c_str(), c.encrypted.c_str(),
+                  c.heard.c_str());
     text += line;
   }
   return text;
 }
 
-bool WriteReport(const Scenario& scenario, const RunResult& result, const std::string& path, std::string* error) {
+bool WriteReport(const Scenario& scenario, const RunResult& result, const std::string& path,
+                 std::string* error) {
   std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Halcyra scenario " +
                      Escape(scenario.name) +
                      "</title>\n<style>body{font-family:sans-serif;margin:24px;max-width:1100px}"
@@ -271,9 +300,11 @@ bool WriteReport(const Scenario& scenario, const RunResult& result, const std::s
                      "tr:nth-child(even){background:#f4f4f4}h2{margin-top:32px}</style></head><body>\n";
   html += "<h1>Scenario " + Escape(scenario.name) + "</h1>\n<p>" + Escape(scenario.description) + "</p>\n";
   html += "<p>Scenario time " + Fixed(scenario.duration, 0) + " s, run in " + Fixed(result.wallSeconds, 1) +
-          " s. Voice: " + Escape(result.voiceSource) + (result.voiceNote.empty() ? "" : " (" + Escape(result.voiceNote) + ")") +
-          ". Listen to <a href=\"" + Escape(std::filesystem::path(result.wavPath).filename().string()) + "\">" +
-          Escape(std::filesystem::path(result.wavPath).filename().string()) + "</a>; the plug-in's own log is <a href=\"" +
+          " s. Voice: " + Escape(result.voiceSource) +
+          (result.voiceNote.empty() ? "" : " (" + Escape(result.voiceNote) + ")") + ". Listen to <a href=\"" +
+          Escape(std::filesystem::path(result.wavPath).filename().string()) + "\">" +
+          Escape(std::filesystem::path(result.wavPath).filename().string()) +
+          "</a>; the plug-in's own log is <a href=\"" +
           Escape(std::filesystem::path(result.pluginLogPath).filename().string()) + "\">" +
           Escape(std::filesystem::path(result.pluginLogPath).filename().string()) + "</a>.</p>\n";
 
@@ -284,13 +315,14 @@ bool WriteReport(const Scenario& scenario, const RunResult& result, const std::s
 
   html += "<h2>Tracks</h2>\n" + MapPlot(scenario, result);
 
-  html += "<h2>Second by second</h2>\n<table><tr><th>time</th><th>remote</th><th>dist NM</th><th>range NM</th>"
-          "<th>hidden</th><th>gain</th><th>radio</th><th>ear</th><th>encrypted</th><th>heard</th></tr>\n";
+  html +=
+      "<h2>Second by second</h2>\n<table><tr><th>time</th><th>remote</th><th>dist NM</th><th>range NM</th>"
+      "<th>hidden</th><th>gain</th><th>radio</th><th>ear</th><th>encrypted</th><th>heard</th></tr>\n";
   for (const TableRow& row : result.rows) {
     Cells c = CellsOf(scenario, row);
-    html += "<tr><td>" + c.time + "</td><td>" + Escape(c.remote) + "</td><td>" + c.distance + "</td><td>" + c.range +
-            "</td><td>" + c.hidden + "</td><td>" + c.gain + "</td><td>" + c.radio + "</td><td>" + c.ear + "</td><td>" +
-            c.encrypted + "</td><td>" + c.heard + "</td></tr>\n";
+    html += "<tr><td>" + c.time + "</td><td>" + Escape(c.remote) + "</td><td>" + c.distance + "</td><td>" +
+            c.range + "</td><td>" + c.hidden + "</td><td>" + c.gain + "</td><td>" + c.radio + "</td><td>" +
+            c.ear + "</td><td>" + c.encrypted + "</td><td>" + c.heard + "</td></tr>\n";
   }
   html += "</table>\n</body></html>\n";
   std::ofstream file(path, std::ios::binary | std::ios::trunc);

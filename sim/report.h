@@ -14,6 +14,7 @@ namespace halcyra::sim {
 std::string FormatTable(const Scenario& scenario, const RunResult& result);
 
 // Writes the HTML report. False with error when the file cannot be written.
-bool WriteReport(const Scenario& scenario, const RunResult& result, const std::string& path, std::string* error);
+bool WriteReport(const Scenario& scenario, const RunResult& result, const std::string& path,
+                 std::string* error);
 
 }  // namespace halcyra::sim

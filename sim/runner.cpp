@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -28,8 +29,8 @@ constexpr int kGapBlocks = kBlocksPerSecond / 2;  // a call ends at least half a
 constexpr uint64_t kWatchdogFeedMs = 1000;        // SET_LLALT at least this often in real time
 constexpr uint64_t kLocalSyncTimeoutMs = 5000;
 constexpr uint64_t kRemotesKnownTimeoutMs = 12000;
-constexpr uint64_t kRefreshTicksWaitMs = 4500;    // two refresh ticks, when the log cannot tell
-constexpr int kFetchLogLevel = 5;                 // the level at which the plug-in logs fetched records
+constexpr uint64_t kRefreshTicksWaitMs = 4500;  // two refresh ticks, when the log cannot tell
+constexpr int kFetchLogLevel = 5;               // the level at which the plug-in logs fetched records
 constexpr int kProfileSamples = 200;
 constexpr uint64_t kProgressEveryMs = 2000;
 
@@ -74,7 +75,9 @@ class ScopedSavedGames {
     if (platform::GetEnvironmentVariableUtf8(kName, &value)) previous_ = value;
     platform::SetEnvironmentVariableUtf8(kName, folder.c_str());
   }
-  ~ScopedSavedGames() { platform::SetEnvironmentVariableUtf8(kName, previous_ ? previous_->c_str() : nullptr); }
+  ~ScopedSavedGames() {
+    platform::SetEnvironmentVariableUtf8(kName, previous_ ? previous_->c_str() : nullptr);
+  }
 
  private:
   static constexpr const char* kName = "HALCYRA_SAVED_GAMES";
@@ -97,13 +100,24 @@ class StartedPlugin {
   bool started_ = false;
 };
 
+// The fields a publish carries, but the altitude (ground classes rewrite it on the terrain).
+bool SamePublishedFields(const StationRecord& a, const StationRecord& b) {
+  auto same = [](const char* x, const char* y) { return std::strcmp(x, y) == 0; };
+  return same(a.latitudeText, b.latitudeText) && same(a.longitudeText, b.longitudeText) &&
+         same(a.frequency1, b.frequency1) && same(a.frequency2, b.frequency2) &&
+         same(a.frequency3, b.frequency3) && same(a.activeMarks, b.activeMarks) &&
+         same(a.cryptoFrequency, b.cryptoFrequency) && a.cryptoKey == b.cryptoKey &&
+         a.radioClass == b.radioClass;
+}
+
 std::string IniText(const Scenario& scenario, const std::string& tileFolder, uint16_t serverPort) {
   std::string ini;
   ini += "[LOG]\nLOGLEVEL=" + std::to_string(scenario.logLevel) + "\n";
   ini += "[HGT]\nPath=" + tileFolder + "\n";
   ini += "[HCS]\nHOST=127.0.0.1\nUDP=" + std::to_string(serverPort) + "\n";
   ini += "[EAR]\n";
-  for (int r = 0; r < 3; ++r) ini += "RADIO" + std::to_string(r + 1) + "=" + std::to_string(scenario.ears[r]) + "\n";
+  for (int r = 0; r < 3; ++r)
+    ini += "RADIO" + std::to_string(r + 1) + "=" + std::to_string(scenario.ears[r]) + "\n";
   ini += "[SYSTEM]\nATTN=" + std::to_string(scenario.attenuation) + "\n";
   ini += "[SELECTOR]\nRADIO1=-1 -1\nRADIO2=-1 -1\nRADIO3=-1 -1\n";
   return ini;
@@ -115,7 +129,8 @@ std::vector<Call> PlanCalls(const Scenario& scenario, const VoiceSet& voices, in
   std::vector<Call> calls;
   for (size_t r = 0; r < scenario.remotes.size(); ++r) {
     const std::vector<double>& starts = scenario.remotes[r].callStarts;
-    int64_t clipBlocks = static_cast<int64_t>((voices.clips[r].samples.size() + kBlockSamples - 1) / kBlockSamples);
+    int64_t clipBlocks =
+        static_cast<int64_t>((voices.clips[r].samples.size() + kBlockSamples - 1) / kBlockSamples);
     for (size_t i = 0; i < starts.size(); ++i) {
       int64_t first = static_cast<int64_t>(std::llround(starts[i] * kBlocksPerSecond));
       if (first < 0 || first >= totalBlocks) continue;
@@ -127,8 +142,9 @@ std::vector<Call> PlanCalls(const Scenario& scenario, const VoiceSet& voices, in
       if (count > 0) calls.push_back({static_cast<int>(r), first, count});
     }
   }
-  std::sort(calls.begin(), calls.end(),
-            [](const Call& a, const Call& b) { return a.firstBlock != b.firstBlock ? a.firstBlock < b.firstBlock : a.remote < b.remote; });
+  std::sort(calls.begin(), calls.end(), [](const Call& a, const Call& b) {
+    return a.firstBlock != b.firstBlock ? a.firstBlock < b.firstBlock : a.remote < b.remote;
+  });
   return calls;
 }
 
@@ -195,7 +211,8 @@ bool ScenarioRun::PrepareFiles(std::string* error) {
     return false;
   }
   std::error_code failed;
-  outFolder_ = fs::absolute(options_.outFolder.empty() ? fs::path("halcyra-sim-out") : fs::path(options_.outFolder));
+  outFolder_ =
+      fs::absolute(options_.outFolder.empty() ? fs::path("halcyra-sim-out") : fs::path(options_.outFolder));
   fs::create_directories(outFolder_, failed);
   if (failed) {
     *error = outFolder_.string() + ": cannot be created (" + failed.message() + ")";
@@ -236,7 +253,8 @@ bool ScenarioRun::PrepareFiles(std::string* error) {
 bool ScenarioRun::StartServer(std::string* error) {
   Say("Starting halcyra-server on 127.0.0.1...");
   std::string program = programFolder_ + "/halcyra-server";
-  server_ = StationServerProcess::Start(env_, program, (outFolder_ / (scenario_.name + ".server.log")).string(), error);
+  server_ = StationServerProcess::Start(env_, program,
+                                        (outFolder_ / (scenario_.name + ".server.log")).string(), error);
   if (!server_) return false;
   serverClient_ = StationServerClient::Open(env_, server_->Port());
   feed_ = SimulatorFeed::Open(env_);
@@ -277,14 +295,16 @@ bool ScenarioRun::StartPlugin(StartedPlugin& started, std::string* error) {
 bool ScenarioRun::SendLocalCommands(double t, bool all) {
   RadioPanel panel = PanelAt(scenario_.local, t);
   bool sent = true;
-  if (all || !std::equal(panel.volumes, panel.volumes + 3, lastLocalPanel_.volumes)) sent &= feed_->Send(SetVolumeCommand(panel));
-  if (all || SetRadioCommand(panel) != SetRadioCommand(lastLocalPanel_)) sent &= feed_->Send(SetRadioCommand(panel));
+  if (all || !std::equal(panel.volumes, panel.volumes + 3, lastLocalPanel_.volumes))
+    sent &= feed_->Send(SetVolumeCommand(panel));
+  if (all || SetRadioCommand(panel) != SetRadioCommand(lastLocalPanel_))
+    sent &= feed_->Send(SetRadioCommand(panel));
   if (all || panel.active != lastLocalPanel_.active) sent &= feed_->Send(SetActiveCommand(panel));
   lastLLAlt_ = SetLLAltCommand(PositionAt(scenario_.local, t), scenario_.local.radioClass);
   sent &= feed_->Send(lastLLAlt_);
   lastLLAltMs_ = env_.TickMs();
   lastLocalPanel_ = panel;
-  expectedLocal_ = view_->LocalRecord(scenario_.local, t);
+  expectedLocal_ = view_->RecordAt(scenario_.local, t);
   return sent;
 }
 
@@ -302,19 +322,13 @@ bool ScenarioRun::WaitForLocalRecord(std::string* error) {
     std::optional<std::string> reply = serverClient_->Query(scenario_.local.nickname, 200);
     StationRecord stored = DefaultStation();
     if (reply && wire::ParseReply(*reply, &stored).kind == wire::ReplyKind::kRecord) {
-      const StationRecord& want = expectedLocal_;
-      if (std::string(stored.latitudeText) == want.latitudeText && std::string(stored.longitudeText) == want.longitudeText &&
-          std::string(stored.frequency1) == want.frequency1 && std::string(stored.frequency2) == want.frequency2 &&
-          std::string(stored.frequency3) == want.frequency3 && std::string(stored.activeMarks) == want.activeMarks &&
-          std::string(stored.cryptoFrequency) == want.cryptoFrequency && stored.cryptoKey == want.cryptoKey &&
-          stored.radioClass == want.radioClass) {
-        return true;
-      }
+      if (SamePublishedFields(stored, expectedLocal_)) return true;
     }
     env_.SleepMs(1);
   }
-  *error = "the plug-in does not take the simulator commands sent to UDP 127.0.0.1:10602 (is another "
-           "Halcyra plug-in or scenario run using the port?)";
+  *error =
+      "the plug-in does not take the simulator commands sent to UDP 127.0.0.1:10602 (is another "
+      "Halcyra plug-in or scenario run using the port?)";
   return false;
 }
 
@@ -332,7 +346,8 @@ bool ScenarioRun::WaitUntilRemotesKnown(std::string* error) {
     std::string log = ReadText(pluginLog_);
     bool all = true;
     for (const Remote& remote : scenario_.remotes) {
-      all &= log.find("Thread_UDPRequest : Added item [" + remote.station.nickname + "@") != std::string::npos;
+      all &=
+          log.find("Thread_UDPRequest : Added item [" + remote.station.nickname + "@") != std::string::npos;
     }
     if (all) return true;
   }
@@ -343,7 +358,7 @@ bool ScenarioRun::WaitUntilRemotesKnown(std::string* error) {
 }
 
 void ScenarioRun::PublishRemotes(double t) {
-  for (const Remote& remote : scenario_.remotes) serverClient_->Publish(view_->PublishedRecord(remote.station, t));
+  for (const Remote& remote : scenario_.remotes) serverClient_->Publish(view_->RecordAt(remote.station, t));
 }
 
 void ScenarioRun::UpdateSecond(int second, std::string* error, bool* failed) {
@@ -358,7 +373,7 @@ void ScenarioRun::UpdateSecond(int second, std::string* error, bool* failed) {
   StationRecord local = expectedLocal_;
   std::vector<Position> positions{PositionAt(scenario_.local, t)};
   for (size_t r = 0; r < scenario_.remotes.size(); ++r) {
-    StationRecord remote = RadioView::FetchedRecord(view_->PublishedRecord(scenario_.remotes[r].station, t));
+    StationRecord remote = RadioView::FetchedRecord(view_->RecordAt(scenario_.remotes[r].station, t));
     TableRow row;
     row.second = second;
     row.remote = static_cast<int>(r);
@@ -419,11 +434,14 @@ void ScenarioRun::PlayBlock(int64_t block) {
 void ScenarioRun::FillHeard() {
   size_t remotes = scenario_.remotes.size();
   for (const BlockRecord& block : result_.blocks) {
-    size_t row = static_cast<size_t>(block.block / kBlocksPerSecond) * remotes + static_cast<size_t>(block.remote);
+    size_t row =
+        static_cast<size_t>(block.block / kBlocksPerSecond) * remotes + static_cast<size_t>(block.remote);
     if (row >= result_.rows.size()) continue;
     Heard& heard = result_.rows[row].heard;
-    if (block.renderedPeak > 0) heard = Heard::kHeard;
-    else if (heard == Heard::kNotTalking) heard = Heard::kSilent;
+    if (block.renderedPeak > 0)
+      heard = Heard::kHeard;
+    else if (heard == Heard::kNotTalking)
+      heard = Heard::kSilent;
   }
 }
 
@@ -435,8 +453,8 @@ void ScenarioRun::MakeProfiles() {
       Profile profile;
       profile.time = t;
       profile.remote = static_cast<int>(r);
-      profile.local = view_->LocalRecord(scenario_.local, t);
-      profile.remoteRecord = RadioView::FetchedRecord(view_->PublishedRecord(scenario_.remotes[r].station, t));
+      profile.local = view_->RecordAt(scenario_.local, t);
+      profile.remoteRecord = RadioView::FetchedRecord(view_->RecordAt(scenario_.remotes[r].station, t));
       profile.figures = view_->Judge(profile.local, profile.remoteRecord);
       for (int i = 0; i <= kProfileSamples; ++i) {
         double f = static_cast<double>(i) / kProfileSamples;
@@ -499,9 +517,9 @@ bool ScenarioRun::WriteOutputs(std::string* error) {
 std::optional<RunResult> ScenarioRun::Run(std::string* error) {
   auto wallStart = std::chrono::steady_clock::now();
   if (!PrepareFiles(error)) return std::nullopt;
-  plugin_ = PluginLibrary::Load(options_.pluginPath.empty() ? programFolder_ + "/" + platform::PluginFileName()
-                                                            : options_.pluginPath,
-                                error);
+  plugin_ = PluginLibrary::Load(
+      options_.pluginPath.empty() ? programFolder_ + "/" + platform::PluginFileName() : options_.pluginPath,
+      error);
   if (!plugin_) return std::nullopt;
   if (env_.StartNetworking() != 0) {
     *error = "cannot start networking";
@@ -544,6 +562,7 @@ std::optional<RunResult> ScenarioRun::Run(std::string* error) {
     started.Stop();
   }
   result_.placements = host_->Placements();
+  result_.hostMemoryLeft = host_->OutstandingAllocations();
   savedGamesVariable_.reset();
   server_->Stop();
   FillHeard();
@@ -556,7 +575,8 @@ std::optional<RunResult> ScenarioRun::Run(std::string* error) {
 
 }  // namespace
 
-std::optional<RunResult> RunScenario(const RunOptions& options, const StatusSink& status, std::string* error) {
+std::optional<RunResult> RunScenario(const RunOptions& options, const StatusSink& status,
+                                     std::string* error) {
   ScenarioRun run(options, status);
   return run.Run(error);
 }

@@ -24,11 +24,11 @@ inline constexpr int kBlocksPerSecond = 50;
 
 struct RunOptions {
   Scenario scenario;
-  std::string voice;       // WAV path, "espeak", "synthetic", or empty (espeak-ng if usable)
-  std::string hgtFolder;   // a folder of real .HGT tiles; empty: tiles made for the scenario
-  std::string outFolder;   // where the WAV, the report and the logs go (created)
+  std::string voice;          // WAV path, "espeak", "synthetic", or empty (espeak-ng if usable)
+  std::string hgtFolder;      // a folder of real .HGT tiles; empty: tiles made for the scenario
+  std::string outFolder;      // where the WAV, the report and the logs go (created)
   std::string programFolder;  // where halcyra-server and the plug-in library are; empty: beside this program
-  std::string pluginPath;  // empty: the plug-in in programFolder
+  std::string pluginPath;     // empty: the plug-in in programFolder
 };
 
 enum class Heard { kNotTalking, kHeard, kSilent };
@@ -38,7 +38,7 @@ struct TableRow {
   int second = 0;
   int remote = 0;  // index in the scenario
   Figures figures;
-  int ear = 0;     // ear setting of the receiving radio (when audible)
+  int ear = 0;  // ear setting of the receiving radio (when audible)
   Heard heard = Heard::kNotTalking;
 };
 
@@ -54,10 +54,10 @@ struct Call {
 // One voice block fed through the plug-in and rendered.
 struct BlockRecord {
   int remote = 0;
-  int64_t block = 0;          // index from the scenario's start (block k starts at k x 20 ms)
-  TS3_VECTOR position{};      // where the host played it from
-  int editedPeak = 0;         // largest magnitude of the block after the plug-in edited it
-  int renderedPeak = 0;       // largest magnitude it reached in the stereo output
+  int64_t block = 0;      // index from the scenario's start (block k starts at k x 20 ms)
+  TS3_VECTOR position{};  // where the host played it from
+  int editedPeak = 0;     // largest magnitude of the block after the plug-in edited it
+  int renderedPeak = 0;   // largest magnitude it reached in the stereo output
 };
 
 // A moment at which the report draws the sight line.
@@ -73,7 +73,7 @@ struct Profile {
 // The terrain under the tracks, for the report's map: metres on a grid from south-west to north-east.
 struct TerrainMap {
   double south = 0, north = 0, west = 0, east = 0;  // degrees
-  std::vector<std::vector<double>> metres;           // [row from south][column from west]
+  std::vector<std::vector<double>> metres;          // [row from south][column from west]
 };
 
 struct RunResult {
@@ -82,10 +82,11 @@ struct RunResult {
   std::vector<Call> calls;
   std::vector<BlockRecord> blocks;
   std::vector<Placement> placements;
+  int hostMemoryLeft = 0;  // host allocations the plug-in had not given back when it stopped
   std::vector<Profile> profiles;
   std::vector<std::vector<Position>> tracks;  // per second: [0] local, then each remote
   TerrainMap map;
-  std::vector<int16_t> stereo;                // interleaved left, right at 48 kHz
+  std::vector<int16_t> stereo;  // interleaved left, right at 48 kHz
   std::string voiceSource;
   std::string voiceNote;
   std::string wavPath;

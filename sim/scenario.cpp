@@ -104,7 +104,9 @@ class FieldReader {
     }
     return FieldReader(array[index], path, error_);
   }
-  FieldReader Child(const Json& object, const std::string& key) { return FieldReader(object, PathOf(key), error_); }
+  FieldReader Child(const Json& object, const std::string& key) {
+    return FieldReader(object, PathOf(key), error_);
+  }
 
  private:
   const Json& object_;
@@ -113,7 +115,8 @@ class FieldReader {
 };
 
 void CheckFrequency(FieldReader& reader, const std::string& key, const std::string& text) {
-  if (text.empty() || text.size() > kMaxFrequencyText) reader.Fail(key, "must be 1 to 7 characters, like 251.000");
+  if (text.empty() || text.size() > kMaxFrequencyText)
+    reader.Fail(key, "must be 1 to 7 characters, like 251.000");
   if (text.find_first_of(" \t\r\n") != std::string::npos) reader.Fail(key, "must not hold blanks");
 }
 
@@ -300,8 +303,10 @@ void ReadScenario(FieldReader& reader, Scenario& scenario) {
   if (const Json* ears = reader.Array("ears", false)) {
     if (ears->size() != 3) reader.Fail("ears", "must hold three numbers (-1 left, 1 right, 0 front)");
     for (size_t i = 0; i < ears->size() && i < 3 && reader.ok(); ++i) {
-      if (!(*ears)[i].is_number_integer()) reader.Fail("ears[" + std::to_string(i) + "]", "must be a whole number");
-      else scenario.ears[i] = (*ears)[i].get<int>();
+      if (!(*ears)[i].is_number_integer())
+        reader.Fail("ears[" + std::to_string(i) + "]", "must be a whole number");
+      else
+        scenario.ears[i] = (*ears)[i].get<int>();
     }
   }
   if (const Json* local = reader.Object("local", true)) {
@@ -326,8 +331,10 @@ void ReadScenario(FieldReader& reader, Scenario& scenario) {
   }
   if (const Json* moments = reader.Array("profiles", false)) {
     for (size_t i = 0; i < moments->size() && reader.ok(); ++i) {
-      if (!(*moments)[i].is_number()) reader.Fail("profiles[" + std::to_string(i) + "]", "must be a number");
-      else scenario.profileMoments.push_back((*moments)[i].get<double>());
+      if (!(*moments)[i].is_number())
+        reader.Fail("profiles[" + std::to_string(i) + "]", "must be a number");
+      else
+        scenario.profileMoments.push_back((*moments)[i].get<double>());
     }
   }
 }

@@ -58,8 +58,8 @@ struct Station {
 
 struct Remote {
   Station station;
-  std::string say;                  // the radio call spoken by the speech synthesiser
-  std::vector<double> callStarts;   // start times of his radio calls, in time order
+  std::string say;                 // the radio call spoken by the speech synthesiser
+  std::vector<double> callStarts;  // start times of his radio calls, in time order
 };
 
 // Terrain made for the scenario: a flat base and Gaussian ridges and hills on it.
@@ -82,9 +82,9 @@ struct Terrain {
 struct Scenario {
   std::string name;
   std::string description;
-  double duration = 0;  // seconds of scenario time, at least 1
-  int logLevel = 5;     // LOGLEVEL of the plug-in's INI
-  int attenuation = 1;  // [SYSTEM] ATTN
+  double duration = 0;      // seconds of scenario time, at least 1
+  int logLevel = 5;         // LOGLEVEL of the plug-in's INI
+  int attenuation = 1;      // [SYSTEM] ATTN
   int ears[3] = {0, 0, 0};  // [EAR] RADIO1..3 of the local pilot
   Station local;
   std::vector<Remote> remotes;

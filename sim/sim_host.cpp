@@ -94,11 +94,6 @@ TS3_VECTOR SimHost::PositionOf(anyID clientID) const {
   return found == positions_.end() ? TS3_VECTOR{0, 0, 0} : found->second;
 }
 
-int SimHost::SettingsCalls() const {
-  std::lock_guard<std::mutex> lock(lock_);
-  return settingsCalls_;
-}
-
 int SimHost::OutstandingAllocations() const {
   std::lock_guard<std::mutex> lock(lock_);
   return static_cast<int>(allocations_.size());
@@ -111,13 +106,11 @@ unsigned int SimHost::FreeMemory(void* pointer) {
   return kOk;
 }
 
-unsigned int SimHost::Set3DListener(uint64, const TS3_VECTOR*, const TS3_VECTOR*, const TS3_VECTOR*) { return kOk; }
-
-unsigned int SimHost::Set3DSettings(uint64, float, float) {
-  std::lock_guard<std::mutex> lock(lock_);
-  ++settingsCalls_;
+unsigned int SimHost::Set3DListener(uint64, const TS3_VECTOR*, const TS3_VECTOR*, const TS3_VECTOR*) {
   return kOk;
 }
+
+unsigned int SimHost::Set3DSettings(uint64, float, float) { return kOk; }
 
 unsigned int SimHost::Set3DAttributes(uint64, anyID clientID, const TS3_VECTOR* position) {
   if (position == nullptr) return kFailed;

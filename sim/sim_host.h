@@ -45,7 +45,6 @@ class SimHost {
   std::vector<Placement> Placements() const;
   // The position a client's voice is played from: its last placement, the origin before any.
   TS3_VECTOR PositionOf(anyID clientID) const;
-  int SettingsCalls() const;
   int OutstandingAllocations() const;  // host memory handed out and not given back
 
   // --- the host functions (called through the table) ---
@@ -66,7 +65,6 @@ class SimHost {
   std::vector<Placement> placements_;
   std::map<anyID, TS3_VECTOR> positions_;
   std::set<void*> allocations_;
-  int settingsCalls_ = 0;
 };
 
 }  // namespace halcyra::sim

@@ -28,8 +28,10 @@ std::string ReadText(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<StationServerProcess> StationServerProcess::Start(platform::Env& env, const std::string& program,
-                                                                  const std::string& logFile, std::string* error) {
+std::unique_ptr<StationServerProcess> StationServerProcess::Start(platform::Env& env,
+                                                                  const std::string& program,
+                                                                  const std::string& logFile,
+                                                                  std::string* error) {
   for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
     uint16_t port = FreePort(env);
     if (port == 0) {
@@ -39,7 +41,8 @@ std::unique_ptr<StationServerProcess> StationServerProcess::Start(platform::Env&
     auto server = std::unique_ptr<StationServerProcess>(new StationServerProcess);
     server->port_ = port;
     server->process_ = platform::ChildProcess::Start(
-        program, {"--bind", "127.0.0.1", "--port", std::to_string(port), "--summary-seconds", "0"}, logFile, error);
+        program, {"--bind", "127.0.0.1", "--port", std::to_string(port), "--summary-seconds", "0"}, logFile,
+        error);
     if (!server->process_) return nullptr;
     std::unique_ptr<StationServerClient> client = StationServerClient::Open(env, port);
     if (!client) {
@@ -74,7 +77,8 @@ std::unique_ptr<StationServerClient> StationServerClient::Open(platform::Env& en
 
 bool StationServerClient::Publish(const StationRecord& station) {
   std::string message = wire::FormatPublish(station);
-  return socket_->SendTo(message.data(), message.size(), kLoopback, port_) == static_cast<int>(message.size());
+  return socket_->SendTo(message.data(), message.size(), kLoopback, port_) ==
+         static_cast<int>(message.size());
 }
 
 std::optional<std::string> StationServerClient::Query(const std::string& nickname, int timeoutMs) {
@@ -91,7 +95,8 @@ std::optional<std::string> StationServerClient::Query(const std::string& nicknam
     if (fromPort != port_) continue;  // a late answer cannot come from elsewhere; ignore strays
     std::string text(reply, static_cast<size_t>(received));
     // A late reply to an earlier query for another nickname is skipped.
-    if (text == wire::kNotFoundReply || text.compare(0, nickname.size() + 1, nickname + "@") == 0) return text;
+    if (text == wire::kNotFoundReply || text.compare(0, nickname.size() + 1, nickname + "@") == 0)
+      return text;
   }
 }
 

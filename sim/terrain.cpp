@@ -17,13 +17,15 @@ struct Flat {
   double x, y;
 };
 Flat ToFlat(double latitude, double longitude, double referenceLatitude) {
-  return {longitude * kNMPerDegree * std::cos(referenceLatitude * kDegreesToRadians), latitude * kNMPerDegree};
+  return {longitude * kNMPerDegree * std::cos(referenceLatitude * kDegreesToRadians),
+          latitude * kNMPerDegree};
 }
 
 double DistanceToSegment(Flat p, Flat a, Flat b) {
   double dx = b.x - a.x, dy = b.y - a.y;
   double lengthSquared = dx * dx + dy * dy;
-  double t = lengthSquared > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / lengthSquared, 0.0, 1.0) : 0.0;
+  double t =
+      lengthSquared > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / lengthSquared, 0.0, 1.0) : 0.0;
   double ex = a.x + t * dx - p.x, ey = a.y + t * dy - p.y;
   return std::sqrt(ex * ex + ey * ey);
 }
@@ -99,7 +101,8 @@ bool WriteScenarioTiles(const Scenario& scenario, const std::string& folder, std
       double latitude = south + 1.0 - static_cast<double>(row) / (kTileSize - 1);
       for (int column = 0; column < kTileSize; ++column) {
         double longitude = west + static_cast<double>(column) / (kTileSize - 1);
-        auto metres = static_cast<uint16_t>(std::lround(TerrainElevation(scenario.terrain, latitude, longitude)));
+        auto metres =
+            static_cast<uint16_t>(std::lround(TerrainElevation(scenario.terrain, latitude, longitude)));
         size_t at = (static_cast<size_t>(row) * kTileSize + column) * 2;
         bytes[at] = static_cast<char>(metres >> 8);
         bytes[at + 1] = static_cast<char>(metres & 0xFF);

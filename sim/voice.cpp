@@ -17,8 +17,8 @@ constexpr int kSpeechTimeoutMs = 30000;
 struct Vowel {
   double f1, f2, f3;  // formant frequencies, Hz
 };
-constexpr Vowel kVowels[] = {{730, 1090, 2440}, {270, 2290, 3010}, {300, 870, 2240}, {530, 1840, 2480},
-                             {570, 840, 2410}};
+constexpr Vowel kVowels[] = {
+    {730, 1090, 2440}, {270, 2290, 3010}, {300, 870, 2240}, {530, 1840, 2480}, {570, 840, 2410}};
 
 // Two-pole resonator at a frequency with a bandwidth, unity gain at its peak (roughly).
 class Resonator {
@@ -126,7 +126,8 @@ std::optional<VoiceSet> MakeVoices(const std::string& source, const std::vector<
   if (source != "synthetic") {
     std::string problem;
     for (size_t i = 0; i < texts.size(); ++i) {
-      std::optional<VoiceClip> clip = Speak(texts[i], workFolder + "/call-" + std::to_string(i) + ".wav", &problem);
+      std::optional<VoiceClip> clip =
+          Speak(texts[i], workFolder + "/call-" + std::to_string(i) + ".wav", &problem);
       if (!clip) break;
       set.clips.push_back(*clip);
     }

@@ -67,8 +67,10 @@ std::optional<MonoAudio> ParseMonoWav(const std::string& bytes, const std::strin
     size_t body = at + 8;
     if (id == "fmt ") {
       if (size < 16 || body + 16 > bytes.size()) return fail("the format chunk is cut short");
-      Format f{Read16(bytes, body), Read16(bytes, body + 2), Read32(bytes, body + 4), Read16(bytes, body + 14)};
-      if (f.tag == kFormatExtensible && size >= 26 && body + 26 <= bytes.size()) f.tag = Read16(bytes, body + 24);
+      Format f{Read16(bytes, body), Read16(bytes, body + 2), Read32(bytes, body + 4),
+               Read16(bytes, body + 14)};
+      if (f.tag == kFormatExtensible && size >= 26 && body + 26 <= bytes.size())
+        f.tag = Read16(bytes, body + 24);
       format = f;
     } else if (id == "data") {
       if (!format) return fail("the data chunk comes before the format chunk");
@@ -83,7 +85,8 @@ std::optional<MonoAudio> ParseMonoWav(const std::string& bytes, const std::strin
       MonoAudio audio;
       audio.sampleRate = static_cast<int>(format->rate);
       audio.samples.resize(available);
-      for (size_t i = 0; i < available; ++i) audio.samples[i] = static_cast<int16_t>(Read16(bytes, body + 2 * i));
+      for (size_t i = 0; i < available; ++i)
+        audio.samples[i] = static_cast<int16_t>(Read16(bytes, body + 2 * i));
       return audio;
     }
     at = body + size + (size & 1);

@@ -16,7 +16,8 @@ class ChildProcess {
   // Starts program (looked up in PATH when it holds no '/') with arguments. Its standard output and
   // error go to outputFile (created or truncated); standard input reads nothing. Null with the
   // reason in error when it cannot be started (for instance the program does not exist).
-  static std::unique_ptr<ChildProcess> Start(const std::string& program, const std::vector<std::string>& arguments,
+  static std::unique_ptr<ChildProcess> Start(const std::string& program,
+                                             const std::vector<std::string>& arguments,
                                              const std::string& outputFile, std::string* error);
   virtual ~ChildProcess() = default;
 

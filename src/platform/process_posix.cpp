@@ -31,7 +31,8 @@ class PosixChildProcess : public ChildProcess {
   }
 
   std::optional<int> Wait(int timeoutMs) override {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     while (!exitCode_) {
       int status = 0;
       pid_t done = waitpid(pid_, &status, timeoutMs < 0 ? 0 : WNOHANG);
@@ -75,7 +76,8 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
 
   pid_t pid = 0;

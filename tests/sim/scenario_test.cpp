@@ -1,11 +1,12 @@
 // Scenario documents, the command line and the panning of the scenario runner.
+#include "scenario.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include "options.h"
 #include "render.h"
-#include "scenario.h"
 #include "terrain.h"
 
 namespace halcyra::sim {
@@ -105,7 +106,8 @@ TEST(ScenarioDocument, MissingOrWrongFieldsAreNamed) {
 TEST(ScenarioDocument, PanelChangesApplyFromTheirTime) {
   Json document = MinimalScenario();
   document["remotes"][0]["crypto"] = {{"frequency", "251.000"}, {"key", 12}};
-  document["remotes"][0]["changes"] = Json::parse(R"([{"t": 8, "crypto": {"key": 37}}, {"t": 4, "active": 2}])");
+  document["remotes"][0]["changes"] =
+      Json::parse(R"([{"t": 8, "crypto": {"key": 37}}, {"t": 4, "active": 2}])");
   std::string error;
   std::optional<Scenario> scenario = ParseScenario(document.dump(), &error);
   ASSERT_TRUE(scenario) << error;
@@ -129,7 +131,8 @@ TEST(ScenarioDocument, ScalingShortensEveryTime) {
 
 TEST(SimCommandLine, UnknownScenarioNamesTheChoices) {
   ParsedSimOptions parsed = ParseSimOptions({"--scenario", "three-ship"});
-  EXPECT_EQ("unknown scenario \"three-ship\"; the built-in scenarios are two-ship, crypto, ground, ears", parsed.error);
+  EXPECT_EQ("unknown scenario \"three-ship\"; the built-in scenarios are two-ship, crypto, ground, ears",
+            parsed.error);
   EXPECT_EQ("", ParseSimOptions({"--scenario=crypto"}).error);
   EXPECT_EQ("two-ship", ParseSimOptions({}).options.scenario);
   EXPECT_NE("", ParseSimOptions({"--duration-scale", "0"}).error);

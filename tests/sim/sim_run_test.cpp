@@ -113,6 +113,7 @@ TEST_F(ScenarioRunTest, TwoShipWingmanGoesFromAnEarToFarAsHeLeavesRange) {
   EXPECT_TRUE(far.back()) << "the last call, beyond 140 NM, is out of range";
   EXPECT_TRUE(std::find(far.begin(), far.end(), true) < std::find(far.rbegin(), far.rend(), false).base())
       << "masked by the ridge before coming back";
+  EXPECT_EQ(0, result->hostMemoryLeft) << "every channel list and nickname is handed back";
   EXPECT_TRUE(std::filesystem::exists(result->reportPath));
   EXPECT_GT(std::filesystem::file_size(result->pluginLogPath), 0u);
 }
@@ -126,7 +127,8 @@ TEST_F(ScenarioRunTest, RenderedWavIsSilentExactlyWhereTheTalkerIsPlacedFar) {
   for (const BlockRecord& block : result->blocks) {
     size_t first = static_cast<size_t>(block.block) * kBlockSamples * 2;
     int peak = 0;
-    for (size_t i = first; i < first + kBlockSamples * 2; ++i) peak = std::max(peak, std::abs(static_cast<int>(frames[i])));
+    for (size_t i = first; i < first + kBlockSamples * 2; ++i)
+      peak = std::max(peak, std::abs(static_cast<int>(frames[i])));
     if (IsSilentPosition(block.position)) {
       ++farBlocks;
       EXPECT_EQ(0, peak) << "block " << block.block << " played from far away";
@@ -185,8 +187,8 @@ TEST_F(ScenarioRunTest, EarsScenarioPutsEachRadioOnItsSide) {
     }
   }
   ASSERT_EQ(3u, left.size());
-  EXPECT_GT(left[0], 100 * right[0]);  // radio 1: left ear
-  EXPECT_GT(right[1], 100 * left[1]);  // radio 2: right ear
+  EXPECT_GT(left[0], 100 * right[0]);          // radio 1: left ear
+  EXPECT_GT(right[1], 100 * left[1]);          // radio 2: right ear
   EXPECT_NEAR(1.0, left[2] / right[2], 0.01);  // radio 3: in front
   EXPECT_GT(left[2], 0);
 }
@@ -196,7 +198,11 @@ TEST_F(ScenarioRunTest, BadVoiceFilesStopTheRunBeforeItStarts) {
   EXPECT_FALSE(Run(scenario, (out_ / "no-such.wav").string()));
   EXPECT_NE(std::string::npos, error_.find("no-such.wav: cannot be read")) << error_;
 
-  WriteFile(out_ / "stereo.wav", std::string("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xBB\0\0\0\xEE\x02\0\x04\0\x10\0data\0\0\0\0", 44));
+  WriteFile(
+      out_ / "stereo.wav",
+      std::string(
+          "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xBB\0\0\0\xEE\x02\0\x04\0\x10\0data\0\0\0\0",
+          44));
   EXPECT_FALSE(Run(scenario, (out_ / "stereo.wav").string()));
   EXPECT_NE(std::string::npos, error_.find("2 channels; the voice must be mono 16-bit PCM")) << error_;
   EXPECT_FALSE(std::filesystem::exists(out_ / "ears.wav"));

@@ -1,4 +1,6 @@
 // Reading the voice file, resampling it, and writing the stereo output.
+#include "wav.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,7 +8,6 @@
 
 #include "temp_dir.h"
 #include "voice.h"
-#include "wav.h"
 
 namespace halcyra::sim {
 namespace {
@@ -40,7 +41,8 @@ std::string WavBytes(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bi
   Put32(bytes, 3);
   bytes += std::string("abc") + '\0';
   bytes += "data";
-  Put32(bytes, statedDataSize < 0 ? static_cast<uint32_t>(data.size()) : static_cast<uint32_t>(statedDataSize));
+  Put32(bytes,
+        statedDataSize < 0 ? static_cast<uint32_t>(data.size()) : static_cast<uint32_t>(statedDataSize));
   return bytes + data;
 }
 
@@ -52,7 +54,8 @@ std::string Samples(const std::vector<int16_t>& samples) {
 
 std::vector<int16_t> Tone(double frequency, int rate, int count) {
   std::vector<int16_t> samples(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) samples[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * frequency * i / rate));
+  for (int i = 0; i < count; ++i)
+    samples[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * frequency * i / rate));
   return samples;
 }
 
@@ -162,11 +165,11 @@ TEST(StereoOutput, WritesAPlayableHeaderAndTheSamples) {
   ASSERT_EQ(44u + 8u, bytes.size());
   EXPECT_EQ(0, bytes.compare(0, 4, "RIFF"));
   EXPECT_EQ(0, bytes.compare(36, 4, "data"));
-  EXPECT_EQ(2, bytes[22]);                     // channels
-  EXPECT_EQ('\x80', bytes[24]);                 // 48000 = 0xBB80
+  EXPECT_EQ(2, bytes[22]);       // channels
+  EXPECT_EQ('\x80', bytes[24]);  // 48000 = 0xBB80
   EXPECT_EQ('\xBB', bytes[25]);
   EXPECT_EQ(8, static_cast<unsigned char>(bytes[40]));  // data bytes
-  EXPECT_EQ('\xFF', bytes[46]);                 // -1
+  EXPECT_EQ('\xFF', bytes[46]);                         // -1
   EXPECT_FALSE(WriteStereoWav((dir / "no-such-folder" / "out.wav").string(), {0, 0}, 48000, &error));
 }
 
