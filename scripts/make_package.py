@@ -39,7 +39,10 @@ def main():
             sys.exit(f"make_package.py: {path} does not exist (build it first)")
     pathlib.Path(output).parent.mkdir(parents=True, exist_ok=True)
     with zipfile.ZipFile(output, "w", compression=zipfile.ZIP_DEFLATED) as package:
-        package.writestr("package.ini", package_ini(api))
+        ini = zipfile.ZipInfo("package.ini", date_time=(2024, 1, 1, 0, 0, 0))
+        ini.external_attr = 0o644 << 16
+        ini.compress_type = zipfile.ZIP_DEFLATED
+        package.writestr(ini, package_ini(api))
         package.write(windows_dll, "plugins/halcyra_win64.dll")
         package.write(linux_so, "plugins/halcyra_linux_amd64.so")
     print(output)

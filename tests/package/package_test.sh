@@ -5,9 +5,9 @@
 # by the Windows checker under wine.
 # usage: package_test.sh PACKAGE_FOLDER LINUX_CHECKER WINDOWS_CHECKER
 set -eu
-packages=$1
-linux_checker=$2
-windows_checker=$3
+packages=$(cd "$1" && pwd)
+linux_checker=$(realpath "$2")
+windows_checker=$(realpath "$3")
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -49,7 +49,8 @@ PY
     failed=$((failed + 1))
     continue
   fi
-  rm -rf "$work/$api" && mkdir -p "$work/$api" && cd "$work/$api" && unzip -q "$package" && cd - >/dev/null
+  mkdir -p "$work/$api"
+  (cd "$work/$api" && unzip -q "$package")
   if "$linux_checker" "$work/$api/plugins/halcyra_linux_amd64.so" "$api"; then
     passed=$((passed + 1))
   else
