@@ -568,6 +568,9 @@ std::optional<RunResult> ScenarioRun::Run(std::string* error) {
   FillHeard();
   MakeProfiles();
   MakeMap();
+  if (view_->TilesLoaded() == 0) {
+    Say("Note: no elevation tile in " + tileFolder_ + " covers the scenario's area, so the terrain was flat (0 m).");
+  }
   result_.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
   if (!WriteOutputs(error)) return std::nullopt;
   return std::move(result_);
