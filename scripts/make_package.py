@@ -1,0 +1,52 @@
+#!/usr/bin/env python3
+"""Writes one .ts3_plugin installer package: a ZIP (every entry deflated, plain ASCII names)
+holding package.ini and the plug-in for each platform under plugins/.
+
+usage: make_package.py OUTPUT API_VERSION LINUX_SO WINDOWS_DLL
+"""
+import pathlib
+import re
+import sys
+import zipfile
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+CLIENTS = {"20": "TeamSpeak 3 clients 3.0.14 to 3.0.19", "26": "TeamSpeak 3 clients 3.6.0 and later"}
+
+
+def version_fact(name):
+    text = (ROOT / "src" / "plugin" / "version.h").read_text()
+    match = re.search(name + r'\[\] =\s*"([^"]*)"', text)
+    if not match:
+        sys.exit(f"make_package.py: {name} not found in src/plugin/version.h")
+    return match.group(1)
+
+
+def package_ini(api):
+    description = (f"Radio simulator for DCS-World: hear the other pilots over your aircraft's radios. "
+                   f"Host API {api}, for {CLIENTS[api]}.")
+    lines = ["Name = Halcyra", "Type = Plugin", f"Author = {version_fact('kPluginAuthor')}",
+             f"Version = {version_fact('kPluginVersion')}", "Platforms = win64, linux_amd64",
+             f'Description = "{description}"']
+    return "\n".join(lines) + "\n"
+
+
+def main():
+    if len(sys.argv) != 5 or sys.argv[2] not in CLIENTS:
+        sys.exit(__doc__)
+    output, api, linux_so, windows_dll = sys.argv[1:]
+    for path in (linux_so, windows_dll):
+        if not pathlib.Path(path).is_file():
+            sys.exit(f"make_package.py: {path} does not exist (build it first)")
+    pathlib.Path(output).parent.mkdir(parents=True, exist_ok=True)
+    with zipfile.ZipFile(output, "w", compression=zipfile.ZIP_DEFLATED) as package:
+        ini = zipfile.ZipInfo("package.ini", date_time=(2024, 1, 1, 0, 0, 0))
+        ini.external_attr = 0o644 << 16
+        ini.compress_type = zipfile.ZIP_DEFLATED
+        package.writestr(ini, package_ini(api))
+        package.write(windows_dll, "plugins/halcyra_win64.dll")
+        package.write(linux_so, "plugins/halcyra_linux_amd64.so")
+    print(output)
+
+
+if __name__ == "__main__":
+    main()
