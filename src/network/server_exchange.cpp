@@ -1,5 +1,7 @@
 #include "network/server_exchange.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 
 #include "network/ipv4.h"
@@ -12,6 +14,9 @@ namespace {
 constexpr char kPublishTag[] = "SendHCDataToHCS";
 constexpr char kRequestTag[] = "Thread_UDPRequest";
 constexpr int kReceiveSliceMs = 10;  // a cancelled query notices within this time
+// How long the caller waits for the request thread's word before it falls back to polling the
+// clock in 1 ms sleeps (real time; it counts towards the 450 ms like any other wait).
+constexpr auto kReportWait = std::chrono::milliseconds(5);
 
 constexpr QueryMessages kTalkMessages{"RefreshClientStatus", 0, false};
 constexpr QueryMessages kCycleMessages{"Thread_RW_HCS", 2, true};
@@ -25,6 +30,22 @@ struct StationServerExchange::QueryState {
   std::atomic<int> started{0};
   std::atomic<int> result{kQueryRunning};
   std::atomic<bool> cancelled{false};
+
+  // The request thread reports here once it has started and once it has ended, so the caller
+  // looks at once instead of at its next 1 ms poll: on loopback a whole query takes a fraction of
+  // a millisecond.
+  std::mutex reportLock;  // guards nothing but the wake-up
+  std::condition_variable reported;
+
+  void Report() {
+    { std::lock_guard<std::mutex> lock(reportLock); }
+    reported.notify_all();
+  }
+  template <typename Done>
+  void AwaitReport(Done done) {
+    std::unique_lock<std::mutex> lock(reportLock);
+    reported.wait_for(lock, kReportWait, done);
+  }
 };
 
 class StationServerExchange::RequestSlot {
@@ -107,7 +128,10 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
   auto state = std::make_shared<QueryState>();
   CopyText(state->queryNickname, nickname);
   slot.state = state;
-  slot.thread = env_.StartThread([this, state] { RunRequest(*state); });
+  slot.thread = env_.StartThread([this, state] {
+    RunRequest(*state);
+    state->Report();
+  });
   if (!slot.thread) {
     log_.Write(messages.tag, "Cannot start Thread_UDPRequest", 0);
     return kQueryFailed;
@@ -117,9 +141,11 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
 
   uint64_t begin = env_.TickMs();
   uint64_t deadline = begin + kQueryTimeLimitMs;
+  state->AwaitReport([&state] { return state->started.load() != 0; });
   while (state->started.load() == 0 && env_.TickMs() < deadline) env_.SleepMs(1);
   uint64_t waitStart = env_.TickMs();
   uint64_t waitEnd = waitStart + kQueryTimeLimitMs;
+  state->AwaitReport([&state] { return state->result.load() != kQueryRunning; });
   while (env_.TickMs() < waitEnd && state->result.load() == kQueryRunning) env_.SleepMs(1);
 
   int result = state->result.load();
@@ -145,6 +171,7 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
 
 void StationServerExchange::RunRequest(QueryState& state) {
   state.started = 1;
+  state.Report();
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
   if (!socket) {
     log_.Write(kRequestTag, Format(" ! socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);

@@ -1,0 +1,363 @@
+// Talk handling and voice effects through the loaded library: the fake host delivers talk and voice
+// events, a station server on loopback holds the talker's record, and the simulator's commands
+// reach the plug-in on UDP port 10602.
+//
+// The talker transmits on his radio 1 (251.000, marks X__) from 42.0 N 41.0 E at 10000 ft, class 0,
+// encrypted on 251.000 with key 7. At the same altitude his range is 17.48 NM. Each test places the
+// local aircraft and tunes its radios; the talker's record never changes, so a talk event's own
+// query and the refresh cycle's query always deliver the same record.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/voice_effects.h"
+#include "plugin_session.h"
+
+namespace halcyra {
+namespace {
+
+using testing::FakeHost;
+using testing::PluginSession;
+using testing::SessionOptions;
+using testing::SimulatorState;
+
+constexpr char kTalkerRecord[] = "Talker@42.000000 41.000000 10000 251.000 124.000 030.000 X__ 251.000 7 0 ";
+constexpr char kTalkTag[] = "ts3plugin_onTalkStatusChangeEvent : ";
+constexpr int kTalkerKey = 7;
+constexpr int kWaitMs = 10000;
+
+// Local latitudes on the talker's meridian, all at his altitude:
+constexpr char kNearLatitude[] = "42.058158";  // att 0.2: gain about 1e-10, the voice share stays 1
+constexpr char kEdgeLatitude[] = "42.290750";  // just inside range: gain 19.99
+constexpr char kBeyondEdgeLatitude[] = "42.290850";  // just beyond range: gain exactly 20
+constexpr char kFarLatitude[] = "43.000000";  // 60 NM away
+
+constexpr char kTalkerFrequency[] = "251.000";
+
+constexpr TS3_VECTOR kFar{0.0f, 100.0f, 0.0f};    // inaudible under the host's rolloff
+constexpr TS3_VECTOR kListener{0.0f, 0.0f, 0.0f};  // heard unattenuated
+
+SimulatorState Local(const char* latitude, int receivingRadio, int cryptoKey = kTalkerKey) {
+  SimulatorState state;
+  state.latitude = latitude;
+  state.frequency1 = receivingRadio == 1 ? kTalkerFrequency : "125.000";
+  state.frequency2 = receivingRadio == 2 ? kTalkerFrequency : "126.000";
+  state.frequency3 = receivingRadio == 3 ? kTalkerFrequency : "127.000";
+  state.cryptoFrequency = kTalkerFrequency;
+  state.cryptoKey = cryptoKey;
+  return state;
+}
+
+// A speech-like block that doubling clips at its peaks.
+std::vector<short> SpeechBlock(int count) {
+  std::vector<short> block(count);
+  for (int i = 0; i < count; ++i) {
+    block[i] = static_cast<short>(20000 * (0.7 * std::sin(i * 0.031) + 0.3 * std::sin(i * 0.21)));
+  }
+  return block;
+}
+
+std::vector<short> LowPassed(std::vector<short> block) {
+  LowPassFilter(block.data(), static_cast<int>(block.size()), kVoiceCutoffHz, kVoiceSampleRateHz);
+  return block;
+}
+
+std::vector<short> Scaled(std::vector<short> block, float factor) {
+  ScaleSamples(block.data(), block.data(), static_cast<int>(block.size()), factor);
+  return block;
+}
+
+void ExpectAt(const TS3_VECTOR& expected, const FakeHost::Placement& placement) {
+  EXPECT_EQ(PluginSession::kConnection, placement.serverConnectionHandlerID);
+  EXPECT_EQ(PluginSession::kTalkerClient, placement.clientID);
+  EXPECT_FLOAT_EQ(expected.x, placement.position.x);
+  EXPECT_FLOAT_EQ(expected.y, placement.position.y);
+  EXPECT_FLOAT_EQ(expected.z, placement.position.z);
+}
+
+// One started plug-in per suite: starting one and waiting for its first refresh takes seconds.
+class TalkSession {
+ public:
+  explicit TalkSession(SessionOptions options) : session_(options, kTalkerRecord) {}
+
+  std::string Start() {
+    std::string error = session_.Start();
+    if (!error.empty()) return error;
+    if (!session_.Simulate(Local(kNearLatitude, 1))) return "the simulator's commands were not applied";
+    session_.KeepSimulatorAlive();
+    if (!session_.WaitForTalkerRecord(kWaitMs)) return "the refresh cycle did not store the talker";
+    return "";
+  }
+  PluginSession& session() { return session_; }
+  int talkEvents = 0;  // talk events delivered so far; each one logs "Event" first
+
+ private:
+  PluginSession session_;
+};
+
+// ------------------------------------------------------------------ attenuation on
+
+class TalkTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    SessionOptions options;
+    options.ear1 = -1;
+    options.ear2 = 1;
+    options.ear3 = 2;
+    shared_ = new TalkSession(options);
+    startError_ = shared_->Start();
+  }
+  static void TearDownTestSuite() {
+    delete shared_;
+    shared_ = nullptr;
+  }
+  void SetUp() override { ASSERT_EQ("", startError_); }
+
+  PluginSession& session() { return shared_->session(); }
+  FakeHost& host() { return session().host(); }
+
+  void Simulate(const SimulatorState& state) { ASSERT_TRUE(session().Simulate(state)); }
+
+  // Runs one talk event of the talker and returns the 3D placements it made.
+  std::vector<FakeHost::Placement> Talk(int status, anyID client = PluginSession::kTalkerClient) {
+    host().ClearPlacements();
+    ++shared_->talkEvents;
+    session().plugin().onTalkStatusChangeEvent(PluginSession::kConnection, status, 0, client);
+    return host().Placements();
+  }
+
+  // The texts that the last talk event logged, once lastText is among them.
+  std::vector<std::string> TalkLines(const std::string& lastText) {
+    std::vector<std::string> texts;
+    for (int attempt = 0; attempt < kWaitMs / 10; ++attempt) {
+      texts = LastEventTexts();
+      if (std::find(texts.begin(), texts.end(), lastText) != texts.end()) return texts;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << "the talk event did not log \"" << lastText << "\"";
+    return texts;
+  }
+
+  // Index of the log line "Event" of the last talk event, or the end of the log while it is not written.
+  size_t LastEventLine(const std::vector<std::string>& lines) {
+    int events = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].find(std::string(kTalkTag) + "Event") == std::string::npos) continue;
+      if (++events == shared_->talkEvents) return i;
+    }
+    return lines.size();
+  }
+
+  std::vector<std::string> LastEventTexts() {
+    std::vector<std::string> lines = session().LogLines();
+    std::vector<std::string> texts;
+    for (size_t i = LastEventLine(lines); i < lines.size(); ++i) {
+      size_t tag = lines[i].find(kTalkTag);
+      if (tag != std::string::npos) texts.push_back(lines[i].substr(tag + std::strlen(kTalkTag)));
+    }
+    return texts;
+  }
+
+  std::vector<short> Voice(std::vector<short> block) {
+    session().plugin().onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient,
+                                                     block.data(), static_cast<int>(block.size()), 1);
+    return block;
+  }
+
+  static TalkSession* shared_;
+  static std::string startError_;
+};
+
+TalkSession* TalkTest::shared_ = nullptr;
+std::string TalkTest::startError_;
+
+TEST_F(TalkTest, OwnClientTalkingPlacesNothingAndQueriesNothing) {
+  Simulate(Local(kNearLatitude, 1));
+  EXPECT_TRUE(Talk(1, PluginSession::kOwnClient).empty());
+  EXPECT_TRUE(Talk(0, PluginSession::kOwnClient).empty());
+  EXPECT_EQ(0, session().server().CountRequests("GET:Own@ "));
+}
+
+TEST_F(TalkTest, TalkerOnNoLocalFrequencyIsPlacedFarWhenStartingAndWhenStopping) {
+  Simulate(Local(kNearLatitude, 0));
+  auto started = Talk(1);
+  ASSERT_EQ(1u, started.size());
+  ExpectAt(kFar, started[0]);
+  EXPECT_EQ((std::vector<std::string>{"Event", "Client TS3 is known : \"Talker\" ",
+                                      "Halcyra Nickname is known : \"Talker\" ", "Cannot ear this Nickname"}),
+            TalkLines("Cannot ear this Nickname"));
+
+  auto stopped = Talk(0);
+  ASSERT_EQ(1u, stopped.size());
+  ExpectAt(kFar, stopped[0]);
+}
+
+TEST_F(TalkTest, AudibleClearTalkerIsRefreshedJudgedAndPlacedOnTheLeftEarOfRadio1) {
+  Simulate(Local(kNearLatitude, 1));
+  size_t requestsBefore = session().server().RequestCount();
+  auto placed = Talk(1);
+  ASSERT_EQ(1u, placed.size());
+  ExpectAt({-1.001f, 0.1f, 0.0f}, placed[0]);
+  EXPECT_EQ((std::vector<std::string>{"Event", "Client TS3 is known : \"Talker\" ",
+                                      "Halcyra Nickname is known : \"Talker\" ",
+                                      "3DSound position : x=-1.001 , y=0.100 / Gain=0.000 (Limit=20.000) / Gain for "
+                                      "remote 1.000",
+                                      "Remote is clear"}),
+            TalkLines("Remote is clear"));
+  // The event asked the station server for the talker before judging him.
+  EXPECT_TRUE(session().server().WaitForRequest("GET:Talker@ ", requestsBefore, 0));
+  EXPECT_TRUE(session().WaitForLogLine("Set3DSoundPositionTS3 : Listening ears : Current 1. #1=-1 / #2=1 / #3=2 "
+                                       "{x=-1.001000,y=0.100000}",
+                                       LastEventLine(session().LogLines()), kWaitMs));
+}
+
+TEST_F(TalkTest, AudibleTalkerWhoStopsIsJudgedButNotMoved) {
+  Simulate(Local(kNearLatitude, 1));
+  EXPECT_TRUE(Talk(0).empty());
+  std::vector<std::string> lines = TalkLines("Default : (Remote doesn't talk)");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ("Default : (Remote doesn't talk)", lines.back());
+  EXPECT_EQ(4u, lines.size());
+}
+
+TEST_F(TalkTest, EachReceivingRadioPlacesTheTalkerOnItsOwnEar) {
+  Simulate(Local(kNearLatitude, 2));
+  auto right = Talk(1);
+  ASSERT_EQ(1u, right.size());
+  ExpectAt({1.001f, 0.1f, 0.0f}, right[0]);
+
+  Simulate(Local(kNearLatitude, 3));
+  auto front = Talk(1);  // ear setting 2: in front
+  ASSERT_EQ(1u, front.size());
+  ExpectAt({0.0f, 1.0f, 0.0f}, front[0]);
+}
+
+TEST_F(TalkTest, GainJustBelowTheLimitIsHeardAndExactlyAtTheLimitIsPlacedFar) {
+  Simulate(Local(kEdgeLatitude, 1));
+  auto inside = Talk(1);
+  ASSERT_EQ(1u, inside.size());
+  ExpectAt({-1.001f, 0.1f, 0.0f}, inside[0]);
+  std::vector<std::string> lines = TalkLines("Remote is clear");
+  ASSERT_EQ(5u, lines.size());
+  EXPECT_NE(std::string::npos, lines[3].find("Gain=19.99")) << lines[3];
+
+  Simulate(Local(kBeyondEdgeLatitude, 1));
+  auto beyond = Talk(1);
+  ASSERT_EQ(1u, beyond.size());
+  ExpectAt(kFar, beyond[0]);
+  lines = TalkLines("Remote is clear");
+  ASSERT_EQ(6u, lines.size());
+  EXPECT_NE(std::string::npos, lines[3].find("Gain=20.000 (Limit=20.000) / Gain for remote 21.000")) << lines[3];
+  EXPECT_EQ("Gain > limit. Can not receive it", lines[4]);
+}
+
+TEST_F(TalkTest, EncryptedTalkerKeepsHisPlaceBelowTheLimitAndGoesFarAtIt) {
+  Simulate(Local(kNearLatitude, 1, kTalkerKey + 1));
+  EXPECT_TRUE(Talk(1).empty());
+  EXPECT_EQ("Remote is encrypted and muted", TalkLines("Remote is encrypted and muted").back());
+
+  Simulate(Local(kFarLatitude, 1, kTalkerKey + 1));
+  auto far = Talk(1);
+  ASSERT_EQ(1u, far.size());
+  ExpectAt(kFar, far[0]);
+  std::vector<std::string> lines = TalkLines("Remote is encrypted and muted");
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ("Gain > limit. Can not receive it", lines[lines.size() - 2]);
+}
+
+// ---- voice effects
+
+TEST_F(TalkTest, PerfectClearReceptionOnRadio1AtFullVolumeIsTheLowPassedBlockDoubled) {
+  Simulate(Local(kNearLatitude, 1));
+  std::vector<short> block = SpeechBlock(960);
+  std::vector<short> expected = Scaled(LowPassed(block), 2.0f);
+  EXPECT_EQ(expected, Voice(block));
+  EXPECT_EQ(32767, *std::max_element(expected.begin(), expected.end()));  // the doubling clipped
+}
+
+TEST_F(TalkTest, VolumeOfTheReceivingRadioScalesTheTreatedBlock) {
+  SimulatorState local = Local(kNearLatitude, 2);
+  local.volume1 = 200;
+  local.volume2 = 50;
+  Simulate(local);
+  std::vector<short> block = SpeechBlock(960);
+  EXPECT_EQ(Scaled(Scaled(LowPassed(block), 2.0f), 0.5f), Voice(block));
+}
+
+TEST_F(TalkTest, EncryptedTalkerSoundsAsTheToneOfHisKey) {
+  Simulate(Local(kNearLatitude, 1, kTalkerKey + 1));
+  std::vector<short> expected = LowPassed(SpeechBlock(960));
+  MakeEncryptionTone(expected.data(), static_cast<int>(expected.size()), kTalkerKey);
+  EXPECT_EQ(expected, Voice(SpeechBlock(960)));
+}
+
+TEST_F(TalkTest, BlocksOfTalkersWhoCannotBeReceivedAreLeftAsTheyCame) {
+  std::vector<short> block = SpeechBlock(960);
+  Simulate(Local(kNearLatitude, 0));
+  EXPECT_EQ(block, Voice(block)) << "no local radio on his frequency";
+  Simulate(Local(kBeyondEdgeLatitude, 1));
+  EXPECT_EQ(block, Voice(block)) << "gain exactly 20";
+  Simulate(Local(kFarLatitude, 1, kTalkerKey + 1));
+  EXPECT_EQ(block, Voice(block)) << "encrypted and out of range";
+}
+
+TEST_F(TalkTest, EmptyOrMissingBlocksEditNothing) {
+  Simulate(Local(kNearLatitude, 1));
+  std::vector<short> block = SpeechBlock(16);
+  std::vector<short> copy = block;
+  auto& plugin = session().plugin();
+  plugin.onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient, copy.data(), 0, 1);
+  plugin.onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient, copy.data(), -5, 1);
+  plugin.onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient, nullptr, 960, 1);
+  EXPECT_EQ(block, copy);
+  EXPECT_NE(block, Voice(block));  // the same talker's real block is treated
+}
+
+// ------------------------------------------------------------------ attenuation off
+
+class AttenuationOffTest : public TalkTest {
+ protected:
+  static void SetUpTestSuite() {
+    SessionOptions options;
+    options.attenuation = 0;
+    shared_ = new TalkSession(options);
+    startError_ = shared_->Start();
+  }
+};
+
+TEST_F(AttenuationOffTest, AudibleTalkerIsPlacedAtTheListenerEvenEncryptedOrOutOfRange) {
+  Simulate(Local(kNearLatitude, 1, kTalkerKey + 1));
+  auto encrypted = Talk(1);
+  ASSERT_EQ(1u, encrypted.size());
+  ExpectAt(kListener, encrypted[0]);
+  EXPECT_EQ("Attenuation is off. Listen clear and at center the client",
+            TalkLines("Attenuation is off. Listen clear and at center the client").back());
+
+  Simulate(Local(kFarLatitude, 1));
+  auto outOfRange = Talk(1);
+  ASSERT_EQ(1u, outOfRange.size());
+  ExpectAt(kListener, outOfRange[0]);
+
+  Simulate(Local(kFarLatitude, 0));
+  auto notAudible = Talk(1);  // no radio on his frequency: still far away
+  ASSERT_EQ(1u, notAudible.size());
+  ExpectAt(kFar, notAudible[0]);
+}
+
+TEST_F(AttenuationOffTest, EveryBlockIsLeftAsItCame) {
+  std::vector<short> block = SpeechBlock(960);
+  Simulate(Local(kNearLatitude, 1));
+  EXPECT_EQ(block, Voice(block));
+  Simulate(Local(kNearLatitude, 1, kTalkerKey + 1));
+  EXPECT_EQ(block, Voice(block));
+}
+
+}  // namespace
+}  // namespace halcyra

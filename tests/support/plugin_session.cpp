@@ -1,0 +1,159 @@
+#include "plugin_session.h"
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace halcyra::testing {
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr uint16_t kSimulatorPort = 10602;
+constexpr int kPublishWaitMs = 1000;
+constexpr int kCommandAttempts = 10;
+constexpr int kPollMs = 5;
+constexpr uint32_t kKeepAlivePeriodMs = 1000;
+
+using Clock = std::chrono::steady_clock;
+
+std::string Text(int value) { return std::to_string(value); }
+
+}  // namespace
+
+PluginSession::PluginSession(SessionOptions options, std::string talkerRecord)
+    : options_(std::move(options)), talkerRecord_(std::move(talkerRecord)) {}
+
+PluginSession::~PluginSession() {
+  stopKeepAlive_ = true;
+  if (keepAlive_) keepAlive_->Join();
+  if (started_) plugin_.shutdown();
+}
+
+void PluginSession::WriteIni() {
+  std::filesystem::path tiles = options_.tileFolder.empty() ? dir_ / "HGT" : options_.tileFolder;
+  std::filesystem::create_directories(tiles);
+  WriteFile(dir_ / "Halcyra" / "Halcyra.ini",
+            "[LOG]\nLOGLEVEL=" + Text(options_.logLevel) + "\n[HGT]\nPath=" + tiles.string() +
+                "\n[HCS]\nHOST=127.0.0.1\nUDP=" + Text(server_.port()) + "\n[EAR]\nRADIO1=" + Text(options_.ear1) +
+                "\nRADIO2=" + Text(options_.ear2) + "\nRADIO3=" + Text(options_.ear3) +
+                "\n[SYSTEM]\nATTN=" + Text(options_.attenuation) + "\n");
+}
+
+std::string PluginSession::Start() {
+  if (!plugin_.ok()) return "plug-in not loaded: " + plugin_.error();
+  if (!server_.ok()) return "station server could not start";
+  platform::Env::Default().StartNetworking();
+  simulator_ = platform::Env::Default().CreateUdpSocket();
+  if (!simulator_) return "no socket for the simulator commands";
+
+  savedGames_ = std::make_unique<ScopedSavedGames>(dir_.path().string());
+  WriteIni();
+  server_.Store(talkerRecord_);
+  host_.SetOwnClient(kOwnClient, kOwnNickname);
+  host_.SetNickname(kTalkerClient, kTalkerNickname);
+  host_.SetChannel({kOwnClient, kTalkerClient});
+
+  plugin_.setFunctionPointers(host_.Table());
+  if (plugin_.init() != 0) return "ts3plugin_init failed";
+  started_ = true;
+  plugin_.onConnectStatusChangeEvent(kConnection, STATUS_CONNECTION_ESTABLISHED, 0);
+  plugin_.onClientMoveEvent(kConnection, kOwnClient, 0, kChannel, 0, "");
+  return "";
+}
+
+std::string PluginSession::PublishText(const SimulatorState& s) {
+  return "SET:" + std::string(kOwnNickname) + "@" + s.latitude + " " + s.longitude + " " + s.altitude + " " +
+         s.frequency1 + " " + s.frequency2 + " " + s.frequency3 + " " + s.activeMarks + " " + s.cryptoFrequency +
+         " " + Text(s.cryptoKey) + " " + Text(s.radioClass) + " ";
+}
+
+std::string PluginSession::PositionCommand(const SimulatorState& s) {
+  return "SET_LLALT " + s.latitude + " " + s.longitude + " " + s.altitude + " " + Text(s.radioClass);
+}
+
+bool PluginSession::SendCommand(const std::string& text) {
+  return simulator_->SendTo(text.data(), text.size(), kLoopback, kSimulatorPort) == static_cast<int>(text.size());
+}
+
+// The listener handles datagrams in arrival order, so once the publish that follows SET_RADIO has
+// arrived, the volumes sent before it are applied too.
+bool PluginSession::Simulate(const SimulatorState& s) {
+  std::string publish = PublishText(s);
+  for (int attempt = 0; attempt < kCommandAttempts; ++attempt) {
+    size_t from = server_.RequestCount();
+    bool sent = false;
+    {
+      std::lock_guard<std::mutex> lock(simulatorLock_);
+      lastState_ = s;
+      sent = SendCommand("SET_VOLUM " + Text(s.volume1) + " " + Text(s.volume2) + " " + Text(s.volume3)) &&
+             SendCommand(PositionCommand(s)) && SendCommand("SET_ACTIV " + s.activeMarks) &&
+             SendCommand("SET_RADIO " + s.frequency1 + " " + s.frequency2 + " " + s.frequency3 + " " +
+                         s.cryptoFrequency + " " + Text(s.cryptoKey) + " ");
+    }
+    if (sent && server_.WaitForRequest(publish, from, kPublishWaitMs)) return true;
+  }
+  return false;
+}
+
+void PluginSession::KeepSimulatorAlive() {
+  if (keepAlive_) return;
+  keepAlive_ = platform::Env::Default().StartThread([this] { KeepAliveLoop(); });
+}
+
+void PluginSession::KeepAliveLoop() {
+  while (platform::SleepUnlessStopped(platform::Env::Default(), kKeepAlivePeriodMs, stopKeepAlive_)) {
+    std::lock_guard<std::mutex> lock(simulatorLock_);
+    SendCommand(PositionCommand(lastState_));
+  }
+}
+
+std::string PluginSession::TalkerRecordText() const {
+  std::string text = talkerRecord_;
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+bool PluginSession::WaitForTalkerRecord(int timeoutMs) {
+  return WaitForLogLine("Thread_UDPRequest : Added item [" + TalkerRecordText() + "]", 0, timeoutMs);
+}
+
+bool PluginSession::WaitUntilVoiceTreated(int timeoutMs) {
+  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  do {
+    const std::vector<short> original(64, 1000);
+    std::vector<short> block = original;
+    plugin_.onEditPlaybackVoiceDataEvent(kConnection, kTalkerClient, block.data(), static_cast<int>(block.size()),
+                                         1);
+    if (block != original) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  } while (Clock::now() < deadline);
+  return false;
+}
+
+std::vector<std::string> PluginSession::LogLines() const {
+  std::vector<std::string> lines;
+  std::istringstream stream(ReadFile(dir_ / "Halcyra" / "Halcyra.log"));
+  std::string line;
+  while (std::getline(stream, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool PluginSession::WaitForLogLine(const std::string& text, size_t from, int timeoutMs) const {
+  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  do {
+    std::vector<std::string> lines = LogLines();
+    for (size_t i = from; i < lines.size(); ++i) {
+      if (lines[i].find(text) != std::string::npos) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  } while (Clock::now() < deadline);
+  return false;
+}
+
+}  // namespace halcyra::testing
