@@ -67,7 +67,7 @@ void RefreshCycle::QueryChannelClients() {
     LogDetailed(Format("Try to find ID #%d", id), 5);
     std::optional<ClientNode> node = clients_.FindById(id);
     if (!node) continue;
-    exchange_.RefreshForCycle(node->nickname);
+    exchange_.RefreshForCycle(node->nickname, &stop_);
   }
 }
 

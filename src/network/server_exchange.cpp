@@ -90,9 +90,13 @@ int StationServerExchange::SendHCDataToHCS(const char*) {
   return -1;
 }
 
-void StationServerExchange::RefreshClientStatus(const char* nickname) { Query(*slotA_, nickname, kTalkMessages); }
+void StationServerExchange::RefreshClientStatus(const char* nickname) {
+  Query(*slotA_, nickname, kTalkMessages, nullptr);
+}
 
-int StationServerExchange::RefreshForCycle(const char* nickname) { return Query(*slotB_, nickname, kCycleMessages); }
+int StationServerExchange::RefreshForCycle(const char* nickname, const std::atomic<bool>* stop) {
+  return Query(*slotB_, nickname, kCycleMessages, stop);
+}
 
 void StationServerExchange::StopQueries() {
   for (RequestSlot* slot : {slotA_.get(), slotB_.get()}) {
@@ -101,7 +105,9 @@ void StationServerExchange::StopQueries() {
   }
 }
 
-int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages) {
+int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages,
+                                 const std::atomic<bool>* stop) {
+  auto stopped = [stop] { return stop != nullptr && stop->load(); };
   std::lock_guard<std::mutex> lock(slot.lock);
   slot.Stop();  // a query abandoned earlier has finished by now
   auto state = std::make_shared<QueryState>();
@@ -117,13 +123,15 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
 
   uint64_t begin = env_.TickMs();
   uint64_t deadline = begin + kQueryTimeLimitMs;
-  while (state->started.load() == 0 && env_.TickMs() < deadline) env_.SleepMs(1);
+  while (state->started.load() == 0 && env_.TickMs() < deadline && !stopped()) env_.SleepMs(1);
   uint64_t waitStart = env_.TickMs();
   uint64_t waitEnd = waitStart + kQueryTimeLimitMs;
-  while (env_.TickMs() < waitEnd && state->result.load() == kQueryRunning) env_.SleepMs(1);
+  while (env_.TickMs() < waitEnd && state->result.load() == kQueryRunning && !stopped()) env_.SleepMs(1);
 
   int result = state->result.load();
-  if (result == kQueryRunning) {
+  if (result == kQueryRunning && stopped()) {
+    state->cancelled = true;  // the caller is stopping: no time-out to report
+  } else if (result == kQueryRunning) {
     state->cancelled = true;
     LogDetailed(messages.tag,
                 Format("Thread_UDPRequest thread ID #%08X out of time (>%d ms) -> Terminated it", threadId,
@@ -140,7 +148,7 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
     }
   }
   slot.Stop();
-  return result == kQueryRunning ? kQueryRunning : result;
+  return result;
 }
 
 void StationServerExchange::RunRequest(QueryState& state) {

@@ -59,8 +59,9 @@ class StationServerExchange {
   // Queries the server for one nickname on slot A (talk handler) and waits at most 450 ms.
   void RefreshClientStatus(const char* nickname);
 
-  // Queries on slot B (refresh cycle); returns the QueryResult.
-  int RefreshForCycle(const char* nickname);
+  // Queries on slot B (refresh cycle); returns the QueryResult. When stop is given and becomes true
+  // during the wait, the query is abandoned at once (kQueryRunning), so the cycle stops promptly.
+  int RefreshForCycle(const char* nickname, const std::atomic<bool>* stop = nullptr);
 
   // Stops the queries of slot A, then slot B, and waits for their threads.
   void StopQueries();
@@ -68,7 +69,8 @@ class StationServerExchange {
  private:
   struct QueryState;
 
-  int Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages);
+  int Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages,
+            const std::atomic<bool>* stop);
   void RunRequest(QueryState& state);
   int ReceiveReply(QueryState& state, platform::UdpSocket& socket, char* reply);
   int HandleReply(QueryState& state, const char* reply);
