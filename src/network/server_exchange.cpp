@@ -1,6 +1,9 @@
 #include "network/server_exchange.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 
 #include "network/ipv4.h"
 #include "network/wire/station_messages.h"
@@ -12,6 +15,9 @@ namespace {
 constexpr char kPublishTag[] = "SendHCDataToHCS";
 constexpr char kRequestTag[] = "Thread_UDPRequest";
 constexpr int kReceiveSliceMs = 10;  // a cancelled query notices within this time
+// The caller first waits this long (real time) on the query's signal, so a fast reply is seen at
+// once instead of at the next 1 ms poll; a slower one is polled for up to the time limit.
+constexpr int kSignalWaitMs = 20;
 
 constexpr QueryMessages kTalkMessages{"RefreshClientStatus", 0, false};
 constexpr QueryMessages kCycleMessages{"Thread_RW_HCS", 2, true};
@@ -19,26 +25,114 @@ constexpr QueryMessages kCycleMessages{"Thread_RW_HCS", 2, true};
 }  // namespace
 
 // One query: shared by the caller and the request thread, so an abandoned thread only ever
-// touches its own state.
+// touches its own state. started and result are atomics that the caller polls; every change is
+// also signalled (under signalLock) so the caller's first wait ends as soon as it happens.
 struct StationServerExchange::QueryState {
   char queryNickname[kNicknameCapacity] = {};
   std::atomic<int> started{0};
   std::atomic<int> result{kQueryRunning};
   std::atomic<bool> cancelled{false};
+  std::mutex signalLock;  // pairs with signal; guards no data of its own
+  std::condition_variable signal;
+
+  void MarkStarted() { Publish(started, 1); }
+  void Finish(int value) { Publish(result, value); }
+
+  // Waits up to ms of real time until done() is true; true when it is.
+  template <typename Done>
+  bool AwaitSignal(int ms, Done done) {
+    std::unique_lock<std::mutex> lock(signalLock);
+    return signal.wait_for(lock, std::chrono::milliseconds(ms), done);
+  }
+
+ private:
+  void Publish(std::atomic<int>& flag, int value) {
+    {
+      std::lock_guard<std::mutex> lock(signalLock);
+      flag.store(value);
+    }
+    signal.notify_all();
+  }
 };
 
+// A request slot and its Thread_UDPRequest. The thread is started with the slot's first query and
+// then waits for the next one, so a query does not pay for a new thread (which the scheduler of a
+// busy machine may start late). It stops cooperatively: Stop() cancels the query in hand and ends
+// it within one receive slice.
 class StationServerExchange::RequestSlot {
  public:
-  std::mutex lock;                          // held for a whole query: one query per slot at a time
-  std::shared_ptr<QueryState> state;        // the current or last query
-  std::unique_ptr<platform::Thread> thread; // its thread until the caller has waited for it
+  std::mutex lock;  // held by the caller for a whole query: one query per slot at a time
 
-  // Cancels a query still running and waits for its thread (it stops within one receive slice).
-  void Stop() {
-    if (state) state->cancelled = true;
-    if (thread) thread->Join();
-    thread.reset();
+  ~RequestSlot() { Stop(); }
+
+  // Starts the thread on first use; false when it could not be started.
+  bool EnsureThread(platform::Env& env, std::function<void(QueryState&)> run) {
+    if (thread_) return true;
+    run_ = std::move(run);
+    thread_ = env.StartThread([this] { Work(); });
+    return thread_ != nullptr;
   }
+  uint32_t ThreadId() const { return thread_ ? thread_->Id() : 0; }
+
+  void Submit(std::shared_ptr<QueryState> state) {
+    {
+      std::lock_guard<std::mutex> guard(workLock_);
+      pending_ = state;
+      current_ = std::move(state);
+    }
+    workChanged_.notify_all();
+  }
+
+  // Waits until the thread is done with the submitted query; an abandoned (cancelled) one ends
+  // within one receive slice and releases its socket first.
+  void WaitIdle() {
+    std::unique_lock<std::mutex> guard(workLock_);
+    workChanged_.wait(guard, [this] { return !busy_ && !pending_; });
+  }
+
+  // Cancels the query in hand and ends the thread.
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> guard(workLock_);
+      if (current_) current_->cancelled = true;
+      stop_ = true;
+    }
+    workChanged_.notify_all();
+    if (thread_) thread_->Join();
+    thread_.reset();
+    std::lock_guard<std::mutex> guard(workLock_);
+    stop_ = false;
+    pending_.reset();
+  }
+
+ private:
+  void Work() {
+    for (;;) {
+      std::shared_ptr<QueryState> state;
+      {
+        std::unique_lock<std::mutex> guard(workLock_);
+        workChanged_.wait(guard, [this] { return stop_ || pending_ != nullptr; });
+        if (stop_) return;
+        state = std::move(pending_);
+        busy_ = true;
+      }
+      run_(*state);
+      {
+        std::lock_guard<std::mutex> guard(workLock_);
+        busy_ = false;
+      }
+      workChanged_.notify_all();
+    }
+  }
+
+  std::function<void(QueryState&)> run_;  // set before the thread starts
+  std::mutex workLock_;                   // guards pending_, current_, busy_ and stop_
+  std::condition_variable workChanged_;
+  std::shared_ptr<QueryState> pending_;  // submitted, not yet taken by the thread
+  std::shared_ptr<QueryState> current_;  // the last query submitted
+  bool busy_ = false;
+  bool stop_ = false;
+  std::unique_ptr<platform::Thread> thread_;
 };
 
 StationServerExchange::StationServerExchange(platform::Env& env, Clog& log, Settings& settings, CHalcyra& model,
@@ -109,23 +203,23 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
                                  const std::atomic<bool>* stop) {
   auto stopped = [stop] { return stop != nullptr && stop->load(); };
   std::lock_guard<std::mutex> lock(slot.lock);
-  slot.Stop();  // a query abandoned earlier has finished by now
-  auto state = std::make_shared<QueryState>();
-  CopyText(state->queryNickname, nickname);
-  slot.state = state;
-  slot.thread = env_.StartThread([this, state] { RunRequest(*state); });
-  if (!slot.thread) {
+  if (!slot.EnsureThread(env_, [this](QueryState& state) { RunRequest(state); })) {
     log_.Write(messages.tag, "Cannot start Thread_UDPRequest", 0);
     return kQueryFailed;
   }
-  uint32_t threadId = slot.thread->Id();
+  auto state = std::make_shared<QueryState>();
+  CopyText(state->queryNickname, nickname);
+  slot.Submit(state);
+  uint32_t threadId = slot.ThreadId();
   LogDetailed(messages.tag, Format("Send query for [%s] to HCS. Thread ID #%08X", state->queryNickname, threadId), 5);
 
   uint64_t begin = env_.TickMs();
   uint64_t deadline = begin + kQueryTimeLimitMs;
+  state->AwaitSignal(kSignalWaitMs, [&state] { return state->started.load() != 0; });
   while (state->started.load() == 0 && env_.TickMs() < deadline && !stopped()) env_.SleepMs(1);
   uint64_t waitStart = env_.TickMs();
   uint64_t waitEnd = waitStart + kQueryTimeLimitMs;
+  state->AwaitSignal(kSignalWaitMs, [&state] { return state->result.load() != kQueryRunning; });
   while (env_.TickMs() < waitEnd && state->result.load() == kQueryRunning && !stopped()) env_.SleepMs(1);
 
   int result = state->result.load();
@@ -147,21 +241,21 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
       LogDetailed(messages.tag, "Request is terminated normally", 5);
     }
   }
-  slot.Stop();
+  slot.WaitIdle();
   return result;
 }
 
 void StationServerExchange::RunRequest(QueryState& state) {
-  state.started = 1;
+  state.MarkStarted();
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
   if (!socket) {
     log_.Write(kRequestTag, Format(" ! socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);
-    state.result = kQueryFailed;
+    state.Finish(kQueryFailed);
     return;
   }
   if (socket->Bind(0, kQueryLocalPort) != 0) {
     log_.Write(kRequestTag, Format(" ! Cannot initialize (bind): %ld", static_cast<long>(socket->LastError())), 0);
-    state.result = kQueryFailed;
+    state.Finish(kQueryFailed);
     return;
   }
   ServerEndpoint server = settings_.Server();
@@ -171,7 +265,7 @@ void StationServerExchange::RunRequest(QueryState& state) {
   if (!addressValid ||
       socket->SendTo(query.data(), query.size(), address, static_cast<uint16_t>(server.port)) <= 0) {
     log_.Write(kRequestTag, Format(" ! Sendto failed with error: %d", addressValid ? socket->LastError() : -1), 0);
-    state.result = kQueryFailed;
+    state.Finish(kQueryFailed);
     return;
   }
   log_.Write(kRequestTag, Format("Send request to HCS [%s> ", query.c_str()), 5);
@@ -182,10 +276,10 @@ void StationServerExchange::RunRequest(QueryState& state) {
   socket->Close();
   if (received == 0) return;  // cancelled: the caller has gone
   if (received < 0) {
-    state.result = kQueryFailed;
+    state.Finish(kQueryFailed);
     return;
   }
-  state.result = HandleReply(state, reply);
+  state.Finish(HandleReply(state, reply));
 }
 
 // Waits for the first datagram on the socket in short slices, so a cancel is noticed at once.

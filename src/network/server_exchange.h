@@ -1,8 +1,9 @@
 // The exchange with the station server: publishing the local station and querying the stations of
 // the other clients of the channel.
 //
-// A publish is one datagram from local port 10603. A query runs on a thread of its own from local
-// port 10601 and its caller waits for it at most 450 ms. An abandoned query is cancelled: it never
+// A publish is one datagram from local port 10603. A query runs on its slot's request thread
+// (Thread_UDPRequest, started with the slot's first query and kept for the next ones) from local
+// port 10601, and its caller waits for it at most 450 ms. An abandoned query is cancelled: it never
 // stores anything afterwards (the cancel flag is checked under the station model's lock) and it
 // closes its socket within one receive slice, which the caller waits for so the port is free again.
 // Queries of one request slot run one at a time (slot lock); slot A serves the talk handler, slot B
