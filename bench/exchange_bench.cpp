@@ -117,7 +117,8 @@ void BM_PlainGetRoundTrip(benchmark::State& state) {
     state.SkipWithError("cannot open a loopback UDP socket");
     return;
   }
-  const std::string publish = std::string("SET:") + kPilot + "@0.000000 0.000000 0 000.000 000.000 000.000 ___ 000.000 0 0 ";
+  const std::string publish =
+      std::string("SET:") + kPilot + "@0.000000 0.000000 0 000.000 000.000 000.000 ___ 000.000 0 0 ";
   const std::string query = std::string("GET:") + kPilot + "@ ";
   socket->SendTo(publish.data(), publish.size(), kLoopback, server.port());
   env.SleepMs(20);

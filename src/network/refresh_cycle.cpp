@@ -8,7 +8,8 @@ constexpr char kTag[] = "Thread_RW_HCS";
 }
 
 RefreshCycle::RefreshCycle(platform::Env& env, Clog& log, Configuration& config, CTS3ClientsBase& clients,
-                           StationServerExchange& exchange, SimulatorStatus& simulator, const TS3Functions& host)
+                           StationServerExchange& exchange, SimulatorStatus& simulator,
+                           const TS3Functions& host)
     : env_(env),
       log_(log),
       config_(config),

@@ -135,8 +135,9 @@ class StationServerExchange::RequestSlot {
   std::unique_ptr<platform::Thread> thread_;
 };
 
-StationServerExchange::StationServerExchange(platform::Env& env, Clog& log, Settings& settings, CHalcyra& model,
-                                             CTS3ClientsBase& clients, const TS3Functions& host)
+StationServerExchange::StationServerExchange(platform::Env& env, Clog& log, Settings& settings,
+                                             CHalcyra& model, CTS3ClientsBase& clients,
+                                             const TS3Functions& host)
     : env_(env),
       log_(log),
       settings_(settings),
@@ -155,25 +156,29 @@ void StationServerExchange::LogDetailed(const char* tag, const std::string& text
 int StationServerExchange::SendHCDataToHCS(const char*) {
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
   if (!socket) {
-    log_.Write(kPublishTag, Format("socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);
+    log_.Write(kPublishTag,
+               Format("socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);
     return -1;
   }
   ServerEndpoint server = settings_.Server();
   log_.Write(kPublishTag, Format("Send request to %s on %d", server.address.c_str(), server.port), 5);
   if (socket->Bind(0, kPublishLocalPort) != 0) {
-    log_.Write(kPublishTag, Format("Cannot initialize (bind): %ld", static_cast<long>(socket->LastError())), 0);
+    log_.Write(kPublishTag, Format("Cannot initialize (bind): %ld", static_cast<long>(socket->LastError())),
+               0);
     socket->Shutdown();
     return -1;
   }
   std::string message = wire::FormatPublish(model_.LocalStation());
   uint32_t address = 0;
   bool addressValid = ParseDottedIPv4(server.address, &address);
-  log_.Write(kPublishTag,
-             Format("Try to send to (%u.%u.%u.%u)(%d) HCS [%s>", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
-                    (address >> 8) & 0xFF, address & 0xFF, server.port, message.c_str()),
-             5);
-  int sent = addressValid ? socket->SendTo(message.data(), message.size(), address, static_cast<uint16_t>(server.port))
-                          : -1;
+  log_.Write(
+      kPublishTag,
+      Format("Try to send to (%u.%u.%u.%u)(%d) HCS [%s>", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
+             (address >> 8) & 0xFF, address & 0xFF, server.port, message.c_str()),
+      5);
+  int sent = addressValid
+                 ? socket->SendTo(message.data(), message.size(), address, static_cast<uint16_t>(server.port))
+                 : -1;
   if (sent > 0) {
     log_.Write(kPublishTag, Format("Sent to HCS [%s>", message.c_str()), 5);
     socket->Shutdown();
@@ -211,7 +216,8 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
   CopyText(state->queryNickname, nickname);
   slot.Submit(state);
   uint32_t threadId = slot.ThreadId();
-  LogDetailed(messages.tag, Format("Send query for [%s] to HCS. Thread ID #%08X", state->queryNickname, threadId), 5);
+  LogDetailed(messages.tag,
+              Format("Send query for [%s] to HCS. Thread ID #%08X", state->queryNickname, threadId), 5);
 
   uint64_t begin = env_.TickMs();
   uint64_t deadline = begin + kQueryTimeLimitMs;
@@ -249,12 +255,14 @@ void StationServerExchange::RunRequest(QueryState& state) {
   state.MarkStarted();
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
   if (!socket) {
-    log_.Write(kRequestTag, Format(" ! socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);
+    log_.Write(kRequestTag,
+               Format(" ! socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);
     state.Finish(kQueryFailed);
     return;
   }
   if (socket->Bind(0, kQueryLocalPort) != 0) {
-    log_.Write(kRequestTag, Format(" ! Cannot initialize (bind): %ld", static_cast<long>(socket->LastError())), 0);
+    log_.Write(kRequestTag,
+               Format(" ! Cannot initialize (bind): %ld", static_cast<long>(socket->LastError())), 0);
     state.Finish(kQueryFailed);
     return;
   }
@@ -264,7 +272,8 @@ void StationServerExchange::RunRequest(QueryState& state) {
   bool addressValid = ParseDottedIPv4(server.address, &address);
   if (!addressValid ||
       socket->SendTo(query.data(), query.size(), address, static_cast<uint16_t>(server.port)) <= 0) {
-    log_.Write(kRequestTag, Format(" ! Sendto failed with error: %d", addressValid ? socket->LastError() : -1), 0);
+    log_.Write(kRequestTag,
+               Format(" ! Sendto failed with error: %d", addressValid ? socket->LastError() : -1), 0);
     state.Finish(kQueryFailed);
     return;
   }
@@ -291,7 +300,8 @@ int StationServerExchange::ReceiveReply(QueryState& state, platform::UdpSocket& 
     if (received == platform::kReceiveTimedOut) continue;
     if (state.cancelled.load()) return 0;
     if (received <= 0) {
-      log_.Write(kRequestTag, Format(" ! Recvfrom failed with error %d", received == 0 ? 0 : socket.LastError()), 0);
+      log_.Write(kRequestTag,
+                 Format(" ! Recvfrom failed with error %d", received == 0 ? 0 : socket.LastError()), 0);
       return -1;
     }
     reply[received] = '\0';
@@ -304,7 +314,8 @@ int StationServerExchange::HandleReply(QueryState& state, const char* reply) {
   StationRecord scratch = DefaultStation();
   wire::ParsedReply parsed = wire::ParseReply(reply, &scratch);
   if (parsed.kind == wire::ReplyKind::kNotFound) {
-    LogDetailed(kRequestTag, Format("NickName [%s] doesn't exist in Halcyra server.", state.queryNickname), 5);
+    LogDetailed(kRequestTag, Format("NickName [%s] doesn't exist in Halcyra server.", state.queryNickname),
+                5);
     std::optional<ClientNode> node = clients_.FindByNickname(state.queryNickname);
     if (node && !state.cancelled.load()) clients_.Reset3DSoundForClient(host_, *node);
     return kQueryFailed;
@@ -322,11 +333,13 @@ int StationServerExchange::HandleReply(QueryState& state, const char* reply) {
       wire::ParseReply(reply, &scratch);
     }
   }
-  if (model_.AddOrUpdateStation(scratch, [&state] { return !state.cancelled.load(); }) < 0) return kQueryRunning;
+  if (model_.AddOrUpdateStation(scratch, [&state] { return !state.cancelled.load(); }) < 0)
+    return kQueryRunning;
   if (log_.Detailed()) {
     std::optional<StationRecord> stored = model_.FindStation(scratch.nickname);
     if (stored) {
-      log_.Write(Format("Thread_UDPRequest : Added item [%s]", wire::FormatRecordText(*stored).c_str()), "", 5);
+      log_.Write(Format("Thread_UDPRequest : Added item [%s]", wire::FormatRecordText(*stored).c_str()), "",
+                 5);
     }
   }
   return kQueryStored;

@@ -39,8 +39,8 @@ enum QueryResult : int {
 // The messages of one caller of a query (all written only when LOGLEVEL >= 3).
 struct QueryMessages {
   const char* tag;
-  int timeoutLevel;        // "Thread_UDPRequest thread ID #%08X out of time (>%d ms) -> Terminated it"
-  bool timedCompletion;    // "... is terminated normally (%d ms)" instead of "Request is terminated normally"
+  int timeoutLevel;      // "Thread_UDPRequest thread ID #%08X out of time (>%d ms) -> Terminated it"
+  bool timedCompletion;  // "... is terminated normally (%d ms)" instead of "Request is terminated normally"
 };
 
 class StationServerExchange {

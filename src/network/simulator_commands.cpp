@@ -52,7 +52,8 @@ void PlaceOnTerrain(StationRecord& station, uint16_t elevationMetres) {
   }
 }
 
-SimulatorCommands::SimulatorCommands(Clog& log, CHalcyra& model, CHGTFiles& tiles, std::function<int()> publish)
+SimulatorCommands::SimulatorCommands(Clog& log, CHalcyra& model, CHGTFiles& tiles,
+                                     std::function<int()> publish)
     : log_(log), model_(model), tiles_(tiles), publish_(std::move(publish)) {}
 
 const char* SimulatorCommands::Arguments(const char* text, const char* tag) {
@@ -99,7 +100,8 @@ void SimulatorCommands::CommandSetLLAltType(const char* text) {
     // the only writer of the position, so nothing changes it in between.
     LLAltPoint point{static_cast<double>(station.latitude), static_cast<double>(station.longitude), 0.0};
     uint16_t elevation = tiles_.GetElevationFromLL(point);
-    station = model_.UpdateLocalStation([elevation](StationRecord& local) { PlaceOnTerrain(local, elevation); });
+    station =
+        model_.UpdateLocalStation([elevation](StationRecord& local) { PlaceOnTerrain(local, elevation); });
   }
   PublishIfNamed(station);
 }

@@ -153,15 +153,18 @@ TEST_F(ChannelEventsTest, UnreadableNicknameEndsTheBuildWithTheClientsReadSoFar)
 TEST_F(ChannelEventsTest, StopIsPromptWhileAQueryWaitsOnASilentServer) {
   server_.StaySilent();
   MoveOwnClientIn({kOwnID, 7, 9});
-  ASSERT_TRUE(WaitUntil([this] {
-    for (const std::string& request : server_.Requests()) {
-      if (request == "GET:Bob@ ") return true;
-    }
-    return false;
-  }, 10000));
+  ASSERT_TRUE(WaitUntil(
+      [this] {
+        for (const std::string& request : server_.Requests()) {
+          if (request == "GET:Bob@ ") return true;
+        }
+        return false;
+      },
+      10000));
   auto start = std::chrono::steady_clock::now();
   Shutdown();
-  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   EXPECT_LT(elapsed.count(), 3000);
 }
 

@@ -28,7 +28,8 @@ class NetworkRig {
     log->Init(LogFile().wstring(), logLevel);
     tiles = std::make_unique<CHGTFiles>(env_, *log);
     model = std::make_unique<CHalcyra>(*log, *tiles);
-    clients = std::make_unique<CTS3ClientsBase>(*log, [this](const char* nickname) { SetLocalNickname(nickname); });
+    clients =
+        std::make_unique<CTS3ClientsBase>(*log, [this](const char* nickname) { SetLocalNickname(nickname); });
     table = host.Table();
     PointAt(server.port());
     exchange = std::make_unique<StationServerExchange>(env_, *log, settings, *model, *clients, table);

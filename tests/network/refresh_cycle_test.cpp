@@ -50,7 +50,8 @@ class RefreshCycleTest : public ::testing::Test {
   }
   std::vector<std::string> RequestsSince(size_t first) {
     auto all = rig_.server.Requests();
-    return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(std::min(first, all.size())), all.end());
+    return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(std::min(first, all.size())),
+                                    all.end());
   }
   // Origin placements of the host so far.
   size_t Resets() {
@@ -64,8 +65,8 @@ class RefreshCycleTest : public ::testing::Test {
   NetworkRig rig_{platform::Env::Default()};
   SimulatorStatus simulator_;
   Configuration config_{platform::Env::Default(), *rig_.log, rig_.settings, simulator_};
-  RefreshCycle cycle_{platform::Env::Default(), *rig_.log, config_,          *rig_.clients,
-                      *rig_.exchange,            simulator_, rig_.table};
+  RefreshCycle cycle_{platform::Env::Default(), *rig_.log,  config_,   *rig_.clients,
+                      *rig_.exchange,           simulator_, rig_.table};
 };
 
 TEST_F(RefreshCycleTest, EachTickAsksForEveryChannelClientInListOrder) {
@@ -162,7 +163,8 @@ TEST_F(RefreshCycleTest, SilentServerCostsEachQuery450MsAndThePassAsksEveryone) 
   rig_.server.StaySilent();
   auto start = std::chrono::steady_clock::now();
   cycle_.Tick();
-  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   EXPECT_GE(elapsed.count(), 900);
   EXPECT_EQ((std::vector<std::string>{"GET:Bob@ ", "GET:Ann@ "}), rig_.server.Requests());
   EXPECT_EQ(0, rig_.model->Count());
@@ -173,7 +175,8 @@ TEST_F(RefreshCycleTest, SilentServerCostsEachQuery450MsAndThePassAsksEveryone) 
 class RefreshThreadTest : public RefreshCycleTest {
  protected:
   FakeEnv clock_;
-  RefreshCycle threadCycle_{clock_, *rig_.log, config_, *rig_.clients, *rig_.exchange, simulator_, rig_.table};
+  RefreshCycle threadCycle_{clock_,         *rig_.log,  config_,   *rig_.clients,
+                            *rig_.exchange, simulator_, rig_.table};
 };
 
 TEST_F(RefreshThreadTest, TicksEveryTwoSecondsOfTheClock) {
@@ -195,7 +198,8 @@ TEST_F(RefreshThreadTest, StopDuringAQueryOnASilentServerIsPrompt) {
   ASSERT_TRUE(rig_.server.WaitForRequests(1, 20000));
   auto start = std::chrono::steady_clock::now();
   threadCycle_.Stop();
-  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   EXPECT_LT(elapsed.count(), 400);
   EXPECT_EQ(1u, rig_.server.RequestCount());  // Ann is not asked for after the stop
 }

@@ -23,7 +23,8 @@ constexpr char kViperPublish[] = "SET:Viper@0.000000 0.000000 0 000.000 000.000 
 constexpr char kBobRecord[] = "Bob@42.5 41.25 3000 124.000 251.000 030.000 _X_ 124.000 7 100 ";
 
 int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+      .count();
 }
 
 // A reply that carries the record of whoever was asked for ("GET:<name>@ " -> "<name>@...").
@@ -85,8 +86,9 @@ TEST_F(ServerExchangeTest, QueryStoresTheRecordOfTheReply) {
 
   auto lines = rig_.LogLines();
   EXPECT_NE("", LineContaining(lines, "Thread_UDPRequest : Send request to HCS [GET:Bob@ > "));
-  EXPECT_NE("", LineContaining(lines, "Thread_UDPRequest : Added item [Bob@42.5 41.25 3000 124.000 251.000 "
-                                      "030.000 _X_ 124.000 7 100]"));
+  EXPECT_NE("", LineContaining(lines,
+                               "Thread_UDPRequest : Added item [Bob@42.5 41.25 3000 124.000 251.000 "
+                               "030.000 _X_ 124.000 7 100]"));
   EXPECT_NE("", LineContaining(lines, "is terminated normally ("));
 }
 
@@ -128,8 +130,8 @@ TEST_F(ServerExchangeTest, NotFoundFollowedByMoreTextIsJustAnInvalidFrame) {
 }
 
 TEST_F(ServerExchangeTest, GarbageRepliesAreSurvivedAndStoreNothing) {
-  for (const std::string& garbage :
-       {std::string("\x01\x02\xff garbage without any at sign"), std::string("@1 2 3"), std::string(1022, '@')}) {
+  for (const std::string& garbage : {std::string("\x01\x02\xff garbage without any at sign"),
+                                     std::string("@1 2 3"), std::string(1022, '@')}) {
     rig_.server.AnswerWith(garbage);
     EXPECT_EQ(kQueryFailed, rig_.exchange->RefreshForCycle("Bob")) << garbage;
   }

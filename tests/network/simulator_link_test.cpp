@@ -30,7 +30,9 @@ class SimulatorLinkTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(rig_.server.ok()); }
 
-  void Handle(const std::string& datagram) { link_.HandleDatagram(datagram.c_str(), static_cast<int>(datagram.size())); }
+  void Handle(const std::string& datagram) {
+    link_.HandleDatagram(datagram.c_str(), static_cast<int>(datagram.size()));
+  }
   StationRecord Local() { return rig_.model->LocalStation(); }
   // Sets the local station's volumes to 1 2 3 by a command that is surely processed.
   void MarkVolumes() {
@@ -194,8 +196,8 @@ TEST_F(SimulatorLinkTest, ClassOneAltitudeTextStaysWithinElevenCharacters) {
     const char* altitude;
     const char* text;
   };
-  for (Case c : {Case{"12345.5", "12345.50000"}, Case{"-1500.25", "-1500.25000"}, Case{"123456789", "123456792.0"},
-                 Case{"1e20", "1.0000e+20"}}) {
+  for (Case c : {Case{"12345.5", "12345.50000"}, Case{"-1500.25", "-1500.25000"},
+                 Case{"123456789", "123456792.0"}, Case{"1e20", "1.0000e+20"}}) {
     Handle(std::string("SET_LLALT 10.5 10.5 ") + c.altitude + " 1");
     StationRecord local = Local();
     EXPECT_STREQ(c.text, local.altitudeText) << c.altitude;
@@ -280,11 +282,13 @@ TEST_F(SimulatorLinkTest, TakenPortIsReportedAndRetriedWithoutSpinning) {
   ASSERT_TRUE(WaitUntil([&] { return clock.sleptMs.load() >= 20000; }, 20000));
   blocker.reset();
   auto sender = Sender();
-  ASSERT_TRUE(WaitUntil([&] {
-    std::string volumes = "SET_VOLUM 44 55 66";
-    sender->SendTo(volumes.data(), volumes.size(), kLoopbackAddress, SimulatorLink::kPort);
-    return Local().volume3 == 66;
-  }, 20000));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::string volumes = "SET_VOLUM 44 55 66";
+        sender->SendTo(volumes.data(), volumes.size(), kLoopbackAddress, SimulatorLink::kPort);
+        return Local().volume3 == 66;
+      },
+      20000));
   uint64_t slept = clock.sleptMs.load();
   link.Stop();
 

@@ -1,5 +1,3 @@
-#include "child_process.h"
-
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -8,6 +6,8 @@
 
 #include <cerrno>
 #include <chrono>
+
+#include "child_process.h"
 
 extern char** environ;
 
@@ -62,7 +62,8 @@ std::optional<std::string> ChildProcess::ReadLine(int timeoutMs) {
       return line;
     }
     if (impl_->output < 0) return std::nullopt;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return std::nullopt;
     pollfd waiting{impl_->output, POLLIN, 0};
     int ready = ::poll(&waiting, 1, static_cast<int>(left.count()));

@@ -1,10 +1,9 @@
-#include "child_process.h"
-
 #include <windows.h>
 
 #include <chrono>
 #include <thread>
 
+#include "child_process.h"
 #include "platform/env.h"
 
 namespace halcyra::testing {
@@ -45,8 +44,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   startup.hStdOutput = writeEnd;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION info{};
-  BOOL created = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                nullptr, &startup, &info);
+  BOOL created = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                nullptr, nullptr, &startup, &info);
   CloseHandle(writeEnd);
   if (!created) {
     CloseHandle(readEnd);
