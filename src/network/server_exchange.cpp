@@ -25,33 +25,33 @@ constexpr QueryMessages kCycleMessages{"Thread_RW_HCS", 2, true};
 }  // namespace
 
 // One query: shared by the caller and the request thread, so an abandoned thread only ever
-// touches its own state. started and result are atomics that the caller polls; every change is
-// also signalled (under signalLock) so the caller's first wait ends as soon as it happens.
+// touches its own state. started and result are atomics that the caller polls; the result is also
+// signalled (under signalLock) so the caller's first wait ends as soon as it is there.
 struct StationServerExchange::QueryState {
   char queryNickname[kNicknameCapacity] = {};
   std::atomic<int> started{0};
+  std::atomic<uint64_t> startedTickMs{0};  // the tick count when the request thread took it
   std::atomic<int> result{kQueryRunning};
   std::atomic<bool> cancelled{false};
-  std::mutex signalLock;  // pairs with signal; guards no data of its own
-  std::condition_variable signal;
+  std::mutex signalLock;  // pairs with resultSignal; guards no data of its own
+  std::condition_variable resultSignal;
 
-  void MarkStarted() { Publish(started, 1); }
-  void Finish(int value) { Publish(result, value); }
-
-  // Waits up to ms of real time until done() is true; true when it is.
-  template <typename Done>
-  bool AwaitSignal(int ms, Done done) {
-    std::unique_lock<std::mutex> lock(signalLock);
-    return signal.wait_for(lock, std::chrono::milliseconds(ms), done);
+  void MarkStarted(uint64_t tickMs) {
+    startedTickMs.store(tickMs);
+    started.store(1);
   }
-
- private:
-  void Publish(std::atomic<int>& flag, int value) {
+  void Finish(int value) {
     {
       std::lock_guard<std::mutex> lock(signalLock);
-      flag.store(value);
+      result.store(value);
     }
-    signal.notify_all();
+    resultSignal.notify_all();
+  }
+  // Waits up to ms of real time for the result; true when it is there.
+  bool AwaitResult(int ms) {
+    std::unique_lock<std::mutex> lock(signalLock);
+    return resultSignal.wait_for(lock, std::chrono::milliseconds(ms),
+                                 [this] { return result.load() != kQueryRunning; });
   }
 };
 
@@ -219,13 +219,13 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
   LogDetailed(messages.tag,
               Format("Send query for [%s] to HCS. Thread ID #%08X", state->queryNickname, threadId), 5);
 
+  // The time limit counts from the moment the request thread took the query.
   uint64_t begin = env_.TickMs();
   uint64_t deadline = begin + kQueryTimeLimitMs;
-  state->AwaitSignal(kSignalWaitMs, [&state] { return state->started.load() != 0; });
+  state->AwaitResult(kSignalWaitMs);
   while (state->started.load() == 0 && env_.TickMs() < deadline && !stopped()) env_.SleepMs(1);
-  uint64_t waitStart = env_.TickMs();
+  uint64_t waitStart = state->started.load() != 0 ? state->startedTickMs.load() : env_.TickMs();
   uint64_t waitEnd = waitStart + kQueryTimeLimitMs;
-  state->AwaitSignal(kSignalWaitMs, [&state] { return state->result.load() != kQueryRunning; });
   while (env_.TickMs() < waitEnd && state->result.load() == kQueryRunning && !stopped()) env_.SleepMs(1);
 
   int result = state->result.load();
@@ -252,7 +252,7 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
 }
 
 void StationServerExchange::RunRequest(QueryState& state) {
-  state.MarkStarted();
+  state.MarkStarted(env_.TickMs());
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
   if (!socket) {
     log_.Write(kRequestTag,
