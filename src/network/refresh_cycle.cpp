@@ -8,7 +8,8 @@ constexpr char kTag[] = "Thread_RW_HCS";
 }
 
 RefreshCycle::RefreshCycle(platform::Env& env, Clog& log, Configuration& config, CTS3ClientsBase& clients,
-                           StationServerExchange& exchange, SimulatorStatus& simulator, const TS3Functions& host)
+                           StationServerExchange& exchange, SimulatorStatus& simulator,
+                           const TS3Functions& host)
     : env_(env),
       log_(log),
       config_(config),
@@ -67,7 +68,7 @@ void RefreshCycle::QueryChannelClients() {
     LogDetailed(Format("Try to find ID #%d", id), 5);
     std::optional<ClientNode> node = clients_.FindById(id);
     if (!node) continue;
-    exchange_.RefreshForCycle(node->nickname);
+    exchange_.RefreshForCycle(node->nickname, &stop_);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 
 #include "network/ipv4.h"
 #include "network/wire/station_messages.h"
@@ -14,9 +15,9 @@ namespace {
 constexpr char kPublishTag[] = "SendHCDataToHCS";
 constexpr char kRequestTag[] = "Thread_UDPRequest";
 constexpr int kReceiveSliceMs = 10;  // a cancelled query notices within this time
-// How long the caller waits for the request thread's word before it falls back to polling the
-// clock in 1 ms sleeps (real time; it counts towards the 450 ms like any other wait).
-constexpr auto kReportWait = std::chrono::milliseconds(5);
+// The caller first waits this long (real time) on the query's signal, so a fast reply is seen at
+// once instead of at the next 1 ms poll; a slower one is polled for up to the time limit.
+constexpr int kSignalWaitMs = 20;
 
 constexpr QueryMessages kTalkMessages{"RefreshClientStatus", 0, false};
 constexpr QueryMessages kCycleMessages{"Thread_RW_HCS", 2, true};
@@ -24,46 +25,119 @@ constexpr QueryMessages kCycleMessages{"Thread_RW_HCS", 2, true};
 }  // namespace
 
 // One query: shared by the caller and the request thread, so an abandoned thread only ever
-// touches its own state.
+// touches its own state. started and result are atomics that the caller polls; the result is also
+// signalled (under signalLock) so the caller's first wait ends as soon as it is there.
 struct StationServerExchange::QueryState {
   char queryNickname[kNicknameCapacity] = {};
   std::atomic<int> started{0};
+  std::atomic<uint64_t> startedTickMs{0};  // the tick count when the request thread took it
   std::atomic<int> result{kQueryRunning};
   std::atomic<bool> cancelled{false};
+  std::mutex signalLock;  // pairs with resultSignal; guards no data of its own
+  std::condition_variable resultSignal;
 
-  // The request thread reports here once it has started and once it has ended, so the caller
-  // looks at once instead of at its next 1 ms poll: on loopback a whole query takes a fraction of
-  // a millisecond.
-  std::mutex reportLock;  // guards nothing but the wake-up
-  std::condition_variable reported;
-
-  void Report() {
-    { std::lock_guard<std::mutex> lock(reportLock); }
-    reported.notify_all();
+  void MarkStarted(uint64_t tickMs) {
+    startedTickMs.store(tickMs);
+    started.store(1);
   }
-  template <typename Done>
-  void AwaitReport(Done done) {
-    std::unique_lock<std::mutex> lock(reportLock);
-    reported.wait_for(lock, kReportWait, done);
+  void Finish(int value) {
+    {
+      std::lock_guard<std::mutex> lock(signalLock);
+      result.store(value);
+    }
+    resultSignal.notify_all();
+  }
+  // Waits up to ms of real time for the result; true when it is there.
+  bool AwaitResult(int ms) {
+    std::unique_lock<std::mutex> lock(signalLock);
+    return resultSignal.wait_for(lock, std::chrono::milliseconds(ms),
+                                 [this] { return result.load() != kQueryRunning; });
   }
 };
 
+// A request slot and its Thread_UDPRequest. The thread is started with the slot's first query and
+// then waits for the next one, so a query does not pay for a new thread (which the scheduler of a
+// busy machine may start late). It stops cooperatively: Stop() cancels the query in hand and ends
+// it within one receive slice.
 class StationServerExchange::RequestSlot {
  public:
-  std::mutex lock;                          // held for a whole query: one query per slot at a time
-  std::shared_ptr<QueryState> state;        // the current or last query
-  std::unique_ptr<platform::Thread> thread; // its thread until the caller has waited for it
+  std::mutex lock;  // held by the caller for a whole query: one query per slot at a time
 
-  // Cancels a query still running and waits for its thread (it stops within one receive slice).
-  void Stop() {
-    if (state) state->cancelled = true;
-    if (thread) thread->Join();
-    thread.reset();
+  ~RequestSlot() { Stop(); }
+
+  // Starts the thread on first use; false when it could not be started.
+  bool EnsureThread(platform::Env& env, std::function<void(QueryState&)> run) {
+    if (thread_) return true;
+    run_ = std::move(run);
+    thread_ = env.StartThread([this] { Work(); });
+    return thread_ != nullptr;
   }
+  uint32_t ThreadId() const { return thread_ ? thread_->Id() : 0; }
+
+  void Submit(std::shared_ptr<QueryState> state) {
+    {
+      std::lock_guard<std::mutex> guard(workLock_);
+      pending_ = state;
+      current_ = std::move(state);
+    }
+    workChanged_.notify_all();
+  }
+
+  // Waits until the thread is done with the submitted query; an abandoned (cancelled) one ends
+  // within one receive slice and releases its socket first.
+  void WaitIdle() {
+    std::unique_lock<std::mutex> guard(workLock_);
+    workChanged_.wait(guard, [this] { return !busy_ && !pending_; });
+  }
+
+  // Cancels the query in hand and ends the thread.
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> guard(workLock_);
+      if (current_) current_->cancelled = true;
+      stop_ = true;
+    }
+    workChanged_.notify_all();
+    if (thread_) thread_->Join();
+    thread_.reset();
+    std::lock_guard<std::mutex> guard(workLock_);
+    stop_ = false;
+    pending_.reset();
+  }
+
+ private:
+  void Work() {
+    for (;;) {
+      std::shared_ptr<QueryState> state;
+      {
+        std::unique_lock<std::mutex> guard(workLock_);
+        workChanged_.wait(guard, [this] { return stop_ || pending_ != nullptr; });
+        if (stop_) return;
+        state = std::move(pending_);
+        busy_ = true;
+      }
+      run_(*state);
+      {
+        std::lock_guard<std::mutex> guard(workLock_);
+        busy_ = false;
+      }
+      workChanged_.notify_all();
+    }
+  }
+
+  std::function<void(QueryState&)> run_;  // set before the thread starts
+  std::mutex workLock_;                   // guards pending_, current_, busy_ and stop_
+  std::condition_variable workChanged_;
+  std::shared_ptr<QueryState> pending_;  // submitted, not yet taken by the thread
+  std::shared_ptr<QueryState> current_;  // the last query submitted
+  bool busy_ = false;
+  bool stop_ = false;
+  std::unique_ptr<platform::Thread> thread_;
 };
 
-StationServerExchange::StationServerExchange(platform::Env& env, Clog& log, Settings& settings, CHalcyra& model,
-                                             CTS3ClientsBase& clients, const TS3Functions& host)
+StationServerExchange::StationServerExchange(platform::Env& env, Clog& log, Settings& settings,
+                                             CHalcyra& model, CTS3ClientsBase& clients,
+                                             const TS3Functions& host)
     : env_(env),
       log_(log),
       settings_(settings),
@@ -82,25 +156,29 @@ void StationServerExchange::LogDetailed(const char* tag, const std::string& text
 int StationServerExchange::SendHCDataToHCS(const char*) {
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
   if (!socket) {
-    log_.Write(kPublishTag, Format("socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);
+    log_.Write(kPublishTag,
+               Format("socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);
     return -1;
   }
   ServerEndpoint server = settings_.Server();
   log_.Write(kPublishTag, Format("Send request to %s on %d", server.address.c_str(), server.port), 5);
   if (socket->Bind(0, kPublishLocalPort) != 0) {
-    log_.Write(kPublishTag, Format("Cannot initialize (bind): %ld", static_cast<long>(socket->LastError())), 0);
+    log_.Write(kPublishTag, Format("Cannot initialize (bind): %ld", static_cast<long>(socket->LastError())),
+               0);
     socket->Shutdown();
     return -1;
   }
   std::string message = wire::FormatPublish(model_.LocalStation());
   uint32_t address = 0;
   bool addressValid = ParseDottedIPv4(server.address, &address);
-  log_.Write(kPublishTag,
-             Format("Try to send to (%u.%u.%u.%u)(%d) HCS [%s>", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
-                    (address >> 8) & 0xFF, address & 0xFF, server.port, message.c_str()),
-             5);
-  int sent = addressValid ? socket->SendTo(message.data(), message.size(), address, static_cast<uint16_t>(server.port))
-                          : -1;
+  log_.Write(
+      kPublishTag,
+      Format("Try to send to (%u.%u.%u.%u)(%d) HCS [%s>", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
+             (address >> 8) & 0xFF, address & 0xFF, server.port, message.c_str()),
+      5);
+  int sent = addressValid
+                 ? socket->SendTo(message.data(), message.size(), address, static_cast<uint16_t>(server.port))
+                 : -1;
   if (sent > 0) {
     log_.Write(kPublishTag, Format("Sent to HCS [%s>", message.c_str()), 5);
     socket->Shutdown();
@@ -111,9 +189,13 @@ int StationServerExchange::SendHCDataToHCS(const char*) {
   return -1;
 }
 
-void StationServerExchange::RefreshClientStatus(const char* nickname) { Query(*slotA_, nickname, kTalkMessages); }
+void StationServerExchange::RefreshClientStatus(const char* nickname) {
+  Query(*slotA_, nickname, kTalkMessages, nullptr);
+}
 
-int StationServerExchange::RefreshForCycle(const char* nickname) { return Query(*slotB_, nickname, kCycleMessages); }
+int StationServerExchange::RefreshForCycle(const char* nickname, const std::atomic<bool>* stop) {
+  return Query(*slotB_, nickname, kCycleMessages, stop);
+}
 
 void StationServerExchange::StopQueries() {
   for (RequestSlot* slot : {slotA_.get(), slotB_.get()}) {
@@ -122,34 +204,34 @@ void StationServerExchange::StopQueries() {
   }
 }
 
-int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages) {
+int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages,
+                                 const std::atomic<bool>* stop) {
+  auto stopped = [stop] { return stop != nullptr && stop->load(); };
   std::lock_guard<std::mutex> lock(slot.lock);
-  slot.Stop();  // a query abandoned earlier has finished by now
-  auto state = std::make_shared<QueryState>();
-  CopyText(state->queryNickname, nickname);
-  slot.state = state;
-  slot.thread = env_.StartThread([this, state] {
-    RunRequest(*state);
-    state->Report();
-  });
-  if (!slot.thread) {
+  if (!slot.EnsureThread(env_, [this](QueryState& state) { RunRequest(state); })) {
     log_.Write(messages.tag, "Cannot start Thread_UDPRequest", 0);
     return kQueryFailed;
   }
-  uint32_t threadId = slot.thread->Id();
-  LogDetailed(messages.tag, Format("Send query for [%s] to HCS. Thread ID #%08X", state->queryNickname, threadId), 5);
+  auto state = std::make_shared<QueryState>();
+  CopyText(state->queryNickname, nickname);
+  slot.Submit(state);
+  uint32_t threadId = slot.ThreadId();
+  LogDetailed(messages.tag,
+              Format("Send query for [%s] to HCS. Thread ID #%08X", state->queryNickname, threadId), 5);
 
+  // The time limit counts from the moment the request thread took the query.
   uint64_t begin = env_.TickMs();
   uint64_t deadline = begin + kQueryTimeLimitMs;
-  state->AwaitReport([&state] { return state->started.load() != 0; });
-  while (state->started.load() == 0 && env_.TickMs() < deadline) env_.SleepMs(1);
-  uint64_t waitStart = env_.TickMs();
+  state->AwaitResult(kSignalWaitMs);
+  while (state->started.load() == 0 && env_.TickMs() < deadline && !stopped()) env_.SleepMs(1);
+  uint64_t waitStart = state->started.load() != 0 ? state->startedTickMs.load() : env_.TickMs();
   uint64_t waitEnd = waitStart + kQueryTimeLimitMs;
-  state->AwaitReport([&state] { return state->result.load() != kQueryRunning; });
-  while (env_.TickMs() < waitEnd && state->result.load() == kQueryRunning) env_.SleepMs(1);
+  while (env_.TickMs() < waitEnd && state->result.load() == kQueryRunning && !stopped()) env_.SleepMs(1);
 
   int result = state->result.load();
-  if (result == kQueryRunning) {
+  if (result == kQueryRunning && stopped()) {
+    state->cancelled = true;  // the caller is stopping: no time-out to report
+  } else if (result == kQueryRunning) {
     state->cancelled = true;
     LogDetailed(messages.tag,
                 Format("Thread_UDPRequest thread ID #%08X out of time (>%d ms) -> Terminated it", threadId,
@@ -165,22 +247,23 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
       LogDetailed(messages.tag, "Request is terminated normally", 5);
     }
   }
-  slot.Stop();
-  return result == kQueryRunning ? kQueryRunning : result;
+  slot.WaitIdle();
+  return result;
 }
 
 void StationServerExchange::RunRequest(QueryState& state) {
-  state.started = 1;
-  state.Report();
+  state.MarkStarted(env_.TickMs());
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
   if (!socket) {
-    log_.Write(kRequestTag, Format(" ! socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);
-    state.result = kQueryFailed;
+    log_.Write(kRequestTag,
+               Format(" ! socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);
+    state.Finish(kQueryFailed);
     return;
   }
   if (socket->Bind(0, kQueryLocalPort) != 0) {
-    log_.Write(kRequestTag, Format(" ! Cannot initialize (bind): %ld", static_cast<long>(socket->LastError())), 0);
-    state.result = kQueryFailed;
+    log_.Write(kRequestTag,
+               Format(" ! Cannot initialize (bind): %ld", static_cast<long>(socket->LastError())), 0);
+    state.Finish(kQueryFailed);
     return;
   }
   ServerEndpoint server = settings_.Server();
@@ -189,8 +272,9 @@ void StationServerExchange::RunRequest(QueryState& state) {
   bool addressValid = ParseDottedIPv4(server.address, &address);
   if (!addressValid ||
       socket->SendTo(query.data(), query.size(), address, static_cast<uint16_t>(server.port)) <= 0) {
-    log_.Write(kRequestTag, Format(" ! Sendto failed with error: %d", addressValid ? socket->LastError() : -1), 0);
-    state.result = kQueryFailed;
+    log_.Write(kRequestTag,
+               Format(" ! Sendto failed with error: %d", addressValid ? socket->LastError() : -1), 0);
+    state.Finish(kQueryFailed);
     return;
   }
   log_.Write(kRequestTag, Format("Send request to HCS [%s> ", query.c_str()), 5);
@@ -201,10 +285,10 @@ void StationServerExchange::RunRequest(QueryState& state) {
   socket->Close();
   if (received == 0) return;  // cancelled: the caller has gone
   if (received < 0) {
-    state.result = kQueryFailed;
+    state.Finish(kQueryFailed);
     return;
   }
-  state.result = HandleReply(state, reply);
+  state.Finish(HandleReply(state, reply));
 }
 
 // Waits for the first datagram on the socket in short slices, so a cancel is noticed at once.
@@ -216,7 +300,8 @@ int StationServerExchange::ReceiveReply(QueryState& state, platform::UdpSocket& 
     if (received == platform::kReceiveTimedOut) continue;
     if (state.cancelled.load()) return 0;
     if (received <= 0) {
-      log_.Write(kRequestTag, Format(" ! Recvfrom failed with error %d", received == 0 ? 0 : socket.LastError()), 0);
+      log_.Write(kRequestTag,
+                 Format(" ! Recvfrom failed with error %d", received == 0 ? 0 : socket.LastError()), 0);
       return -1;
     }
     reply[received] = '\0';
@@ -229,7 +314,8 @@ int StationServerExchange::HandleReply(QueryState& state, const char* reply) {
   StationRecord scratch = DefaultStation();
   wire::ParsedReply parsed = wire::ParseReply(reply, &scratch);
   if (parsed.kind == wire::ReplyKind::kNotFound) {
-    LogDetailed(kRequestTag, Format("NickName [%s] doesn't exist in Halcyra server.", state.queryNickname), 5);
+    LogDetailed(kRequestTag, Format("NickName [%s] doesn't exist in Halcyra server.", state.queryNickname),
+                5);
     std::optional<ClientNode> node = clients_.FindByNickname(state.queryNickname);
     if (node && !state.cancelled.load()) clients_.Reset3DSoundForClient(host_, *node);
     return kQueryFailed;
@@ -247,11 +333,13 @@ int StationServerExchange::HandleReply(QueryState& state, const char* reply) {
       wire::ParseReply(reply, &scratch);
     }
   }
-  if (model_.AddOrUpdateStation(scratch, [&state] { return !state.cancelled.load(); }) < 0) return kQueryRunning;
+  if (model_.AddOrUpdateStation(scratch, [&state] { return !state.cancelled.load(); }) < 0)
+    return kQueryRunning;
   if (log_.Detailed()) {
     std::optional<StationRecord> stored = model_.FindStation(scratch.nickname);
     if (stored) {
-      log_.Write(Format("Thread_UDPRequest : Added item [%s]", wire::FormatRecordText(*stored).c_str()), "", 5);
+      log_.Write(Format("Thread_UDPRequest : Added item [%s]", wire::FormatRecordText(*stored).c_str()), "",
+                 5);
     }
   }
   return kQueryStored;

@@ -1,8 +1,9 @@
 // The exchange with the station server: publishing the local station and querying the stations of
 // the other clients of the channel.
 //
-// A publish is one datagram from local port 10603. A query runs on a thread of its own from local
-// port 10601 and its caller waits for it at most 450 ms. An abandoned query is cancelled: it never
+// A publish is one datagram from local port 10603. A query runs on its slot's request thread
+// (Thread_UDPRequest, started with the slot's first query and kept for the next ones) from local
+// port 10601, and its caller waits for it at most 450 ms. An abandoned query is cancelled: it never
 // stores anything afterwards (the cancel flag is checked under the station model's lock) and it
 // closes its socket within one receive slice, which the caller waits for so the port is free again.
 // Queries of one request slot run one at a time (slot lock); slot A serves the talk handler, slot B
@@ -38,8 +39,8 @@ enum QueryResult : int {
 // The messages of one caller of a query (all written only when LOGLEVEL >= 3).
 struct QueryMessages {
   const char* tag;
-  int timeoutLevel;        // "Thread_UDPRequest thread ID #%08X out of time (>%d ms) -> Terminated it"
-  bool timedCompletion;    // "... is terminated normally (%d ms)" instead of "Request is terminated normally"
+  int timeoutLevel;      // "Thread_UDPRequest thread ID #%08X out of time (>%d ms) -> Terminated it"
+  bool timedCompletion;  // "... is terminated normally (%d ms)" instead of "Request is terminated normally"
 };
 
 class StationServerExchange {
@@ -59,8 +60,9 @@ class StationServerExchange {
   // Queries the server for one nickname on slot A (talk handler) and waits at most 450 ms.
   void RefreshClientStatus(const char* nickname);
 
-  // Queries on slot B (refresh cycle); returns the QueryResult.
-  int RefreshForCycle(const char* nickname);
+  // Queries on slot B (refresh cycle); returns the QueryResult. When stop is given and becomes true
+  // during the wait, the query is abandoned at once (kQueryRunning), so the cycle stops promptly.
+  int RefreshForCycle(const char* nickname, const std::atomic<bool>* stop = nullptr);
 
   // Stops the queries of slot A, then slot B, and waits for their threads.
   void StopQueries();
@@ -68,7 +70,8 @@ class StationServerExchange {
  private:
   struct QueryState;
 
-  int Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages);
+  int Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages,
+            const std::atomic<bool>* stop);
   void RunRequest(QueryState& state);
   int ReceiveReply(QueryState& state, platform::UdpSocket& socket, char* reply);
   int HandleReply(QueryState& state, const char* reply);

@@ -1,5 +1,6 @@
 #include "network/simulator_commands.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,13 +14,24 @@ namespace {
 
 float DecimalValue(const char* text) { return wire::DecimalValue(text); }
 
-// "%f" of the altitude when it fits the text, else with fewer decimals; the number keeps its value.
+// "%f" of the altitude when it fits the text, else with fewer decimals, and for values no fixed
+// form can hold, the exponent form; the number keeps its value.
 void WriteClassOneAltitude(char (&text)[kPositionTextCapacity], float altitude) {
   for (int decimals = 6; decimals >= 0; --decimals) {
     int length = std::snprintf(text, sizeof text, "%.*f", decimals, static_cast<double>(altitude));
     if (length >= 0 && static_cast<size_t>(length) < sizeof text) return;
   }
-  std::snprintf(text, sizeof text, "%.0f", static_cast<double>(altitude));
+  std::snprintf(text, sizeof text, "%.4e", static_cast<double>(altitude));
+}
+
+// The whole feet of an altitude, clamped to the int range (a far-off simulator altitude must not
+// make the conversion undefined).
+int WholeFeet(float altitude) {
+  double floored = std::floor(static_cast<double>(altitude));
+  if (std::isnan(floored)) return 0;
+  if (floored >= static_cast<double>(INT_MAX)) return INT_MAX;
+  if (floored <= static_cast<double>(INT_MIN)) return INT_MIN;
+  return static_cast<int>(floored);
 }
 
 }  // namespace
@@ -36,12 +48,12 @@ void PlaceOnTerrain(StationRecord& station, uint16_t elevationMetres) {
     WriteClassOneAltitude(station.altitudeText, station.altitude);
   } else {
     // Whole feet, signed: a ground station just below sea level reads -4, not 65532.
-    std::snprintf(station.altitudeText, sizeof station.altitudeText, "%d",
-                  static_cast<int>(std::floor(static_cast<double>(station.altitude))));
+    std::snprintf(station.altitudeText, sizeof station.altitudeText, "%d", WholeFeet(station.altitude));
   }
 }
 
-SimulatorCommands::SimulatorCommands(Clog& log, CHalcyra& model, CHGTFiles& tiles, std::function<int()> publish)
+SimulatorCommands::SimulatorCommands(Clog& log, CHalcyra& model, CHGTFiles& tiles,
+                                     std::function<int()> publish)
     : log_(log), model_(model), tiles_(tiles), publish_(std::move(publish)) {}
 
 const char* SimulatorCommands::Arguments(const char* text, const char* tag) {
@@ -88,7 +100,8 @@ void SimulatorCommands::CommandSetLLAltType(const char* text) {
     // the only writer of the position, so nothing changes it in between.
     LLAltPoint point{static_cast<double>(station.latitude), static_cast<double>(station.longitude), 0.0};
     uint16_t elevation = tiles_.GetElevationFromLL(point);
-    station = model_.UpdateLocalStation([elevation](StationRecord& local) { PlaceOnTerrain(local, elevation); });
+    station =
+        model_.UpdateLocalStation([elevation](StationRecord& local) { PlaceOnTerrain(local, elevation); });
   }
   PublishIfNamed(station);
 }

@@ -1,0 +1,62 @@
+// The pieces of the station network wired together as the plug-in wires them, with a fake host,
+// a log file in a temporary folder and a fake station server on a loopback port.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_host.h"
+#include "fake_station_server.h"
+#include "log_reader.h"
+#include "network/server_exchange.h"
+#include "plugin/log.h"
+#include "plugin/settings.h"
+#include "propagation/hgt_files.h"
+#include "station/clients_base.h"
+#include "station/halcyra.h"
+#include "temp_dir.h"
+
+namespace halcyra::testing {
+
+class NetworkRig {
+ public:
+  explicit NetworkRig(platform::Env& env, int logLevel = 5) : env_(env) {
+    env_.StartNetworking();
+    log = std::make_unique<Clog>(env_);
+    log->Init(LogFile().wstring(), logLevel);
+    tiles = std::make_unique<CHGTFiles>(env_, *log);
+    model = std::make_unique<CHalcyra>(*log, *tiles);
+    clients =
+        std::make_unique<CTS3ClientsBase>(*log, [this](const char* nickname) { SetLocalNickname(nickname); });
+    table = host.Table();
+    PointAt(server.port());
+    exchange = std::make_unique<StationServerExchange>(env_, *log, settings, *model, *clients, table);
+  }
+  ~NetworkRig() { exchange.reset(); }
+
+  // The station server the exchange talks to: 127.0.0.1 and this port.
+  void PointAt(uint16_t port) { settings.SetServer({"127.0.0.1", port}); }
+  void SetLocalNickname(const char* nickname) {
+    model->UpdateLocalStation([nickname](StationRecord& local) { CopyText(local.nickname, nickname); });
+  }
+  std::filesystem::path LogFile() const { return dir.path() / "Halcyra.log"; }
+  std::vector<std::string> LogLines() { return LogLinesNow(*log, LogFile()); }
+
+  TempDir dir;
+  FakeHost host;
+  TS3Functions table{};
+  Settings settings;
+  std::unique_ptr<Clog> log;
+  std::unique_ptr<CHGTFiles> tiles;
+  std::unique_ptr<CHalcyra> model;
+  std::unique_ptr<CTS3ClientsBase> clients;
+  FakeStationServer server;
+  std::unique_ptr<StationServerExchange> exchange;
+
+ private:
+  platform::Env& env_;
+};
+
+}  // namespace halcyra::testing
