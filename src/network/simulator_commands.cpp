@@ -1,5 +1,7 @@
 #include "network/simulator_commands.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,9 +37,11 @@ void PlaceOnTerrain(StationRecord& station, uint16_t elevationMetres) {
   if (station.radioClass == 1) {
     WriteClassOneAltitude(station.altitudeText, station.altitude);
   } else {
-    // Whole feet, signed: a ground station just below sea level reads -4, not 65532.
-    std::snprintf(station.altitudeText, sizeof station.altitudeText, "%d",
-                  static_cast<int>(std::floor(static_cast<double>(station.altitude))));
+    // Whole feet, signed: a ground station just below sea level reads -4, not 65532. An altitude
+    // beyond the int range (only a broken datagram sends one) is written as the nearest int.
+    double wholeFeet = std::clamp(std::floor(static_cast<double>(station.altitude)),
+                                  static_cast<double>(INT_MIN), static_cast<double>(INT_MAX));
+    std::snprintf(station.altitudeText, sizeof station.altitudeText, "%d", static_cast<int>(wholeFeet));
   }
 }
 
