@@ -25,10 +25,14 @@ constexpr char kNickname[] = "Viper";
 struct Harness {
   Harness() : log(fuzzing::DetailedNullLog()), tiles(platform::Env::Default(), *log), model(*log, tiles) {
     // A tile of rising ground under 42..43 N 41..42 E, so ground stations get a terrain altitude.
+    // It stays loaded; the folder goes at once (a fuzzer run may end without destructors).
+    testing::TempDir folder;
     testing::HgtTile tile;
     for (int row = 0; row < testing::HgtTile::kSize; row += 7) tile.Set(row, row, static_cast<uint16_t>(row * 7));
     tile.WriteTo(folder.path() / "N42E041.HGT");
     tiles.SetTileFolder(platform::WideToUtf8(folder.path().wstring()));
+    LLAltPoint onTheRidge{testing::LatitudeOfRow(42, 602), testing::LongitudeOfColumn(41, 602), 0};
+    if (tiles.GetElevationFromLL(onTheRidge) == 0) fuzzing::Fail("the tile did not load", __FILE__, __LINE__);
   }
 
   int Publish() {
@@ -39,7 +43,6 @@ struct Harness {
     return 0;
   }
 
-  testing::TempDir folder;
   std::unique_ptr<Clog> log;
   CHGTFiles tiles;
   CHalcyra model;
