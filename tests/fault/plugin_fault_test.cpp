@@ -82,12 +82,14 @@ class PluginFaultTest : public ::testing::Test {
         << "last publish: " << server_.LastPublish(kOwnNickname).value_or("(none)");
   }
 
-  // Sends the datagrams again and again until the station server received `expected` from us.
+  // Sends the datagrams again and again until the station server received `expected` from us in a
+  // publish made after this call (the plug-in may not listen yet when the first ones arrive).
   bool SendUntilPublished(const std::vector<std::string>& datagrams, const std::string& expected) {
+    int before = server_.PublishCount();
     return ScriptedStationServer::WaitFor(
         [&] {
           for (const std::string& datagram : datagrams) simulator_.Send(datagram);
-          return server_.LastPublish(kOwnNickname) == expected;
+          return server_.PublishCount() > before && server_.LastPublish(kOwnNickname) == expected;
         },
         5000);
   }
@@ -295,8 +297,15 @@ TEST_F(PluginFaultTest, LogThatCannotBeCreatedOrVanishesLeavesThePluginWorking) 
   JoinAndFly();
   ASSERT_TRUE(BecomesHeard(Viper()));
   ASSERT_TRUE(std::filesystem::exists(LogFile(dir_.path())));
-  std::error_code error;
-  ScriptedStationServer::WaitFor([&] { return std::filesystem::remove_all(dir_ / "Halcyra", error) > 0; }, 2000);
+  // The writer may have the file open (Windows then refuses to delete it) or create it again
+  // between the file and its folder: remove until the folder is gone.
+  ScriptedStationServer::WaitFor(
+      [&] {
+        std::error_code error;
+        std::filesystem::remove_all(dir_ / "Halcyra", error);
+        return !std::filesystem::exists(dir_ / "Halcyra");
+      },
+      5000);
   ASSERT_FALSE(std::filesystem::exists(dir_ / "Halcyra"));
   JoinAndFly(42.25, 41.25, 9000);
   EXPECT_TRUE(HeardOnTheLeftEar(Viper()));
