@@ -3,31 +3,34 @@
 # writes BENCHMARKS.md: each figure, its goal, the ratio to the goal, the machine, the date and the
 # command. Figures are medians over repetitions (BENCH_REPETITIONS, default 5).
 #
-#   scripts/bench-report.sh
+#   scripts/bench-report.sh                 # build, run, write the report
+#   scripts/bench-report.sh --report-only   # write the report from the results of the last run
 #
 # A goal whose benchmark is not built (yet) reads "not run". The goals and the benchmarks they
 # are measured by are the table GOALS below; rename a benchmark and its row there.
 set -eu
 cd "$(dirname "$0")/.."
 repetitions="${BENCH_REPETITIONS:-5}"
-cmake --preset bench
-cmake --build --preset bench -j2
-
 results=build/bench/results
-rm -rf "$results"
-mkdir -p "$results"
-for program in build/bench/bin/*_bench; do
-  [ -x "$program" ] || continue
-  name=$(basename "$program")
-  echo "=== $name ==="
-  "$program" --benchmark_repetitions="$repetitions" --benchmark_format=json \
-    --benchmark_out="$results/$name.json" --benchmark_out_format=json >/dev/null
-done
+if [ "${1:-}" != "--report-only" ]; then
+  cmake --preset bench
+  cmake --build --preset bench -j2
+  rm -rf "$results"
+  mkdir -p "$results"
+  for program in build/bench/bin/*_bench; do
+    [ -x "$program" ] || continue
+    name=$(basename "$program")
+    echo "=== $name ==="
+    "$program" --benchmark_repetitions="$repetitions" --benchmark_format=json \
+      --benchmark_out="$results/$name.json" --benchmark_out_format=json >/dev/null
+  done
+  date -u '+%Y-%m-%d %H:%M UTC' >"$results/date"
+fi
 
 model=$(lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -n 1)
 cores=$(lscpu | sed -n 's/^CPU(s):[[:space:]]*//p' | head -n 1)
 export BENCH_MACHINE="${model:-unknown CPU}, ${cores:-?} logical CPUs ($(uname -sr))"
-export BENCH_DATE="$(date -u '+%Y-%m-%d %H:%M UTC')"
+export BENCH_DATE="$(cat "$results/date" 2>/dev/null || date -u '+%Y-%m-%d %H:%M UTC')"
 export BENCH_REPETITIONS="$repetitions"
 
 python3 - "$results" BENCHMARKS.md <<'PYTHON'
@@ -109,6 +112,13 @@ def figure(name, statistic, unit):
         return None if mine is None or not theirs else mine / theirs
     raise ValueError(statistic)
 
+def fmt_time(value, unit):
+    us = value * TO_US[unit]
+    for name, scale in (("s", 1e6), ("ms", 1e3), ("us", 1.0)):
+        if us >= scale:
+            return "{:.3g} {}".format(us / scale, name)
+    return "{:.3g} ns".format(us * 1e3)
+
 def fmt(value, unit):
     if value is None:
         return "-"
@@ -168,8 +178,8 @@ for program, name, aggregate, e in runs:
             continue
         if isinstance(value, (int, float)):
             counters.append("{} {:.4g}".format(key, value))
-    lines.append("| {} | `{}` | {:.4g} {} | {:.4g} {} | {} |".format(
-        program, name, e["real_time"], unit, e["cpu_time"], unit, ", ".join(counters) or "-"))
+    lines.append("| {} | `{}` | {} | {} | {} |".format(
+        program, name, fmt_time(e["real_time"], unit), fmt_time(e["cpu_time"], unit), ", ".join(counters) or "-"))
 lines.append("")
 with open(output, "w") as f:
     f.write("\n".join(lines))
