@@ -49,6 +49,7 @@ class PluginFaultTest : public ::testing::Test {
   }
   void TearDown() override {
     if (started_) plugin_.shutdown();
+    if (!readOnly_.empty()) std::filesystem::permissions(readOnly_, std::filesystem::perms::owner_all);
     EXPECT_EQ(0, host_.OutstandingAllocations());
   }
 
@@ -131,6 +132,7 @@ class PluginFaultTest : public ::testing::Test {
   SimulatorSender simulator_;
   std::optional<ScopedSavedGames> savedGames_;
   bool started_ = false;
+  std::filesystem::path readOnly_;  // made writable again at the end
 };
 
 // --- the station server ---
@@ -316,17 +318,15 @@ TEST_F(PluginFaultTest, ReadOnlyHalcyraFolderLeavesThePluginWorking) {
   WriteIni();
   std::filesystem::path folder = dir_ / "Halcyra";
   std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  readOnly_ = folder;
   std::error_code error;
-  bool writable = std::filesystem::create_directory(folder / "probe", error);
-  if (writable) {
-    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+  if (std::filesystem::create_directory(folder / "probe", error)) {
     GTEST_SKIP() << "permissions do not stop this user from writing (root, or a file system without them)";
   }
   Start();
   JoinAndFly();
   EXPECT_TRUE(BecomesHeard(Viper()));
   EXPECT_FALSE(std::filesystem::exists(LogFile(dir_.path())));
-  std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
 }
 
 TEST_F(PluginFaultTest, SavedGamesFolderThatDoesNotExistStartsWithoutIniOrLog) {
