@@ -1,7 +1,9 @@
 #!/bin/sh
 # The whole test run: installs what is missing, builds the Linux library and the Windows DLL, and
-# runs the Linux suite natively and the Windows suite under wine64, then builds the installer
-# packages and checks them. Fails if any test fails.
+# runs the Linux suite natively and the Windows suite under wine64; builds the installer packages
+# and checks them; runs the Linux suite again under AddressSanitizer + UndefinedBehaviorSanitizer
+# and under ThreadSanitizer, and every fuzz target for a short time. Fails if any test fails or any
+# sanitizer reports.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -20,5 +22,20 @@ echo "=== Installer packages: build and check ==="
 scripts/package.sh
 HALCYRA_WINEPREFIX="$PWD/build/win64/wineprefix" tests/package/package_test.sh build/packages \
   build/linux/bin/plugin_api_check build/win64/bin/plugin_api_check.exe
+
+echo "=== Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer: build and test ==="
+cmake --preset asan
+cmake --build --preset asan -j2
+ctest --preset asan
+
+echo "=== Linux x86-64 with ThreadSanitizer: build and test ==="
+cmake --preset tsan
+cmake --build --preset tsan -j2
+# ThreadSanitizer cannot map its shadow memory on kernels with high address randomisation
+# (vm.mmap_rnd_bits > 28); the suite runs with randomisation off for that reason only.
+setarch "$(uname -m)" -R ctest --preset tsan
+
+echo "=== Fuzz targets: a short run of each (scripts/fuzz.sh SECONDS runs them longer) ==="
+scripts/fuzz.sh 10
 
 echo "=== All suites passed ==="

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <new>
 #include <sstream>
 
 #include "platform/env.h"
@@ -353,7 +354,10 @@ void AppendUtf8(std::string& out, uint32_t code) {
 }  // namespace
 
 Env& Env::Default() {
-  static PosixEnv* env = new PosixEnv;  // never destroyed: threads may use it until exit
+  // Never destroyed, since threads may use it until exit; it lives in static storage rather than on
+  // the heap, so a host that unloads the library gets the memory back with the library's image.
+  alignas(PosixEnv) static unsigned char storage[sizeof(PosixEnv)];
+  static PosixEnv* env = new (storage) PosixEnv;
   return *env;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <new>
 
 #include "platform/env.h"
 
@@ -258,7 +259,10 @@ static_assert(sizeof(JOYINFOEX) == 52, "JOYINFOEX must be 52 bytes");
 }  // namespace
 
 Env& Env::Default() {
-  static Win32Env* env = new Win32Env;  // never destroyed: threads may use it until unload
+  // Never destroyed, since threads may use it until exit; it lives in static storage rather than on
+  // the heap, so a host that unloads the library gets the memory back with the library's image.
+  alignas(Win32Env) static unsigned char storage[sizeof(Win32Env)];
+  static Win32Env* env = new (storage) Win32Env;
   return *env;
 }
 

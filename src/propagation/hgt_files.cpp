@@ -165,10 +165,22 @@ inline uint16_t CHGTFiles::ElevationAt(double latitude, double longitude, TileCu
   bool inside = cursor.map != nullptr && latitude >= cursor.south && latitude < cursor.south + 1 &&
                 longitude >= cursor.west && longitude < cursor.west + 1;
   if (!inside) [[unlikely]] {
+    if (cursor.missing && latitude >= cursor.missingSouth && latitude < cursor.missingSouth + 1 &&
+        longitude >= cursor.missingWest && longitude < cursor.missingWest + 1) {
+      return 0;
+    }
     int tileLatitude = WholeDegree(latitude);
     int tileLongitude = WholeDegree(longitude);
     HGTMap* map = TileFor(tileLatitude, tileLongitude);
-    if (map == nullptr) return 0;
+    if (map == nullptr) {
+      // Missing or defective: 0 for the rest of this walk in that square, and tried again by the
+      // next look-up. Re-reading a defective file for every sample would cost a whole file read
+      // per sample, and the sight line runs for every voice block.
+      cursor.missing = true;
+      cursor.missingSouth = tileLatitude;
+      cursor.missingWest = tileLongitude;
+      return 0;
+    }
     cursor = {map, static_cast<double>(tileLatitude), static_cast<double>(tileLongitude)};
   }
   return ToElevation(cursor.map->matrix[SampleIndex(latitude - cursor.south, longitude - cursor.west)]);

@@ -56,11 +56,15 @@ class CHGTFiles : public TileFolderSink {
   struct SightLine;
   bool CanWalk(const SightLine& line, double sharpness);  // logs why not
   int WalkSightLine(const SightLine& path, double sharpness);
-  // The tile used last, tried first (a sight-line test mostly stays inside one tile).
+  // The tile used last, tried first (a sight-line test mostly stays inside one tile), and the last
+  // square whose tile could not be had: a walk does not try that file again for its next samples.
   struct TileCursor {
     HGTMap* map = nullptr;
     double south = 0;  // whole degrees of the tile's edges
     double west = 0;
+    bool missing = false;
+    double missingSouth = 0;
+    double missingWest = 0;
   };
   uint16_t ElevationAt(double latitude, double longitude, TileCursor& cursor);
   HGTMap* TileFor(int latitude, int longitude);  // loaded, or loaded now; null when not loadable

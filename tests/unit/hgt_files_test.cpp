@@ -93,6 +93,23 @@ TEST_F(TileStoreTest, ShortOrOversizedFileIsNotLoadableAndSaysWhy) {
   EXPECT_NE(std::string::npos, lines[2].find("longer than 1201 x 1201 samples"));
 }
 
+// A sight line samples its squares hundreds of times for every voice block: a square whose file is
+// missing or defective is tried once per walk, not once per sample, and again at the next walk.
+TEST_F(TileStoreTest, SightLineTriesAnUnloadableSquareOncePerWalk) {
+  std::string bytes = HgtTile(100).Bytes();
+  WriteFile(TilePath("N42E041.HGT"), bytes + "xx");
+  for (int walk = 1; walk <= 2; ++walk) {
+    LLAltPoint from{42.1, 41.1, 10};
+    EXPECT_EQ(0, tiles_.CheckSightLineFromLLToLL(from, {42.9, 41.9, 10}, 0.002));
+    EXPECT_EQ(static_cast<size_t>(walk), env_.Opened().size());
+  }
+  // A walk across two squares without files tries each of them once.
+  LLAltPoint from{43.5, 40.9, 10};
+  EXPECT_EQ(0, tiles_.CheckSightLineFromLLToLL(from, {43.5, 41.2, 10}, 0.002));
+  EXPECT_EQ(4u, env_.Opened().size());
+  EXPECT_EQ(0, tiles_.MapCount());
+}
+
 TEST_F(TileStoreTest, FolderTooLongForAFileNameIsLikeAMissingFile) {
   tiles_.SetTileFolder(std::string(250, 'a'));
   EXPECT_EQ(0, tiles_.GetElevationFromLL({42.7, 41.3, 0}));
