@@ -8,5 +8,5 @@ cmake --build --preset bench -j2
 for program in build/bench/bin/*_bench; do
   [ -x "$program" ] || continue
   echo "=== $(basename "$program") ==="
-  "$program" --benchmark_repetitions=10 --benchmark_report_aggregates_only=true "$@"
+  flock /tmp/halcyra-udp.lock "$program" --benchmark_repetitions=10 --benchmark_report_aggregates_only=true "$@"
 done
