@@ -8,16 +8,8 @@ namespace halcyra::wire {
 namespace {
 
 StationRecord DefaultStation(const char* nickname) {
-  StationRecord station;
+  StationRecord station = halcyra::DefaultStation();
   CopyText(station.nickname, nickname);
-  CopyText(station.latitudeText, "0.000000");
-  CopyText(station.longitudeText, "0.000000");
-  CopyText(station.altitudeText, "0");
-  CopyText(station.frequency1, kRadioOff);
-  CopyText(station.frequency2, kRadioOff);
-  CopyText(station.frequency3, kRadioOff);
-  CopyText(station.activeMarks, "___");
-  CopyText(station.cryptoFrequency, kRadioOff);
   return station;
 }
 
