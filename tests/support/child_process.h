@@ -26,10 +26,22 @@ class ChildProcess {
   int Stop();
 
  private:
+  // Removes and returns the first complete line of pending_ (without CR LF), if there is one.
+  std::optional<std::string> TakePendingLine();
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::string pending_;  // output read but not yet returned as a line
 };
+
+inline std::optional<std::string> ChildProcess::TakePendingLine() {
+  size_t end = pending_.find('\n');
+  if (end == std::string::npos) return std::nullopt;
+  std::string line = pending_.substr(0, end);
+  pending_.erase(0, end + 1);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
 
 // Where the test program finds the built station server program.
 std::string StationServerProgramPath();

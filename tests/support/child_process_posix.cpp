@@ -54,13 +54,7 @@ bool ChildProcess::started() const { return impl_->pid > 0; }
 std::optional<std::string> ChildProcess::ReadLine(int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    size_t end = pending_.find('\n');
-    if (end != std::string::npos) {
-      std::string line = pending_.substr(0, end);
-      pending_.erase(0, end + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return line;
-    }
+    if (std::optional<std::string> line = TakePendingLine()) return line;
     if (impl_->output < 0) return std::nullopt;
     auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());

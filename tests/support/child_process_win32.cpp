@@ -66,13 +66,7 @@ bool ChildProcess::started() const { return impl_->process != nullptr; }
 std::optional<std::string> ChildProcess::ReadLine(int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    size_t end = pending_.find('\n');
-    if (end != std::string::npos) {
-      std::string line = pending_.substr(0, end);
-      pending_.erase(0, end + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return line;
-    }
+    if (std::optional<std::string> line = TakePendingLine()) return line;
     if (!impl_->output) return std::nullopt;
     if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
     DWORD available = 0;
