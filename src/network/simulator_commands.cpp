@@ -12,8 +12,6 @@
 namespace halcyra {
 namespace {
 
-float DecimalValue(const char* text) { return wire::DecimalValue(text); }
-
 // "%f" of the altitude when it fits the text, else with fewer decimals, and for values no fixed
 // form can hold, the exponent form; the number keeps its value.
 void WriteClassOneAltitude(char (&text)[kPositionTextCapacity], float altitude) {
@@ -40,7 +38,7 @@ void PlaceOnTerrain(StationRecord& station, uint16_t elevationMetres) {
   double metresInFeet = static_cast<double>(elevationMetres) * 3.28;
   float feet = static_cast<float>(static_cast<uint16_t>(static_cast<int32_t>(metresInFeet)));
   if (feet == 0.0f) {
-    station.altitude = DecimalValue(station.altitudeText);
+    station.altitude = wire::DecimalValue(station.altitudeText);
   } else {
     station.altitude = feet + (station.radioClass == 1 ? 5.0f : 15.0f);
   }
@@ -91,9 +89,9 @@ void SimulatorCommands::CommandSetLLAltType(const char* text) {
         .Text(local.longitudeText)
         .Text(local.altitudeText)
         .Int(local.radioClass);
-    local.latitude = DecimalValue(local.latitudeText);
-    local.longitude = DecimalValue(local.longitudeText);
-    if (local.radioClass != 1 && local.radioClass != 2) local.altitude = DecimalValue(local.altitudeText);
+    local.latitude = wire::DecimalValue(local.latitudeText);
+    local.longitude = wire::DecimalValue(local.longitudeText);
+    if (local.radioClass != 1 && local.radioClass != 2) local.altitude = wire::DecimalValue(local.altitudeText);
   });
   if (station.radioClass == 1 || station.radioClass == 2) {
     // The tile may have to be loaded from disk: look it up outside the model lock. This thread is
