@@ -90,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   host.channelset3DAttributes = &CountPlacement;
   g_placements = 0;
 
-  StationServerExchange exchange(env, *log, settings, model, clients, host);
+  HostCallRelay hostCalls(env, host);
+  StationServerExchange exchange(env, *log, settings, model, clients, hostCalls);
   int result = exchange.RefreshForCycle("Viper");
 
   StationRecord parsed = DefaultStation();

@@ -9,26 +9,32 @@ constexpr char kTag[] = "Thread_RW_HCS";
 
 RefreshCycle::RefreshCycle(platform::Env& env, Clog& log, Configuration& config, CTS3ClientsBase& clients,
                            StationServerExchange& exchange, SimulatorStatus& simulator,
-                           const TS3Functions& host)
+                           HostCallRelay& hostCalls)
     : env_(env),
       log_(log),
       config_(config),
       clients_(clients),
       exchange_(exchange),
       simulator_(simulator),
-      host_(host) {}
+      hostCalls_(hostCalls) {}
 
 RefreshCycle::~RefreshCycle() { Stop(); }
 
 bool RefreshCycle::Start() {
   stop_ = false;
+  stopToken_ = std::make_unique<CancelToken>();
   tickCounter_ = 0;
   thread_ = env_.StartThread([this] { Run(); });
   return thread_ != nullptr;
 }
 
-void RefreshCycle::Stop() {
+void RefreshCycle::RequestStop() {
   stop_ = true;
+  stopToken_->Cancel();
+}
+
+void RefreshCycle::Stop() {
+  RequestStop();
   if (thread_) {
     thread_->Join();
     thread_.reset();
@@ -48,12 +54,12 @@ void RefreshCycle::Tick() {
     ++tickCounter_;
   } else {
     tickCounter_ = 0;
-    config_.UpdatePluginInfo();
+    config_.UpdatePluginInfo(&stop_);
   }
   int silentTicks = simulator_.watchdogCounter.fetch_add(1);
   if (silentTicks >= kWatchdogLimit) {
     LogDetailed(Format("Do not manage 3D Sound. SET_LLALT receiving lost. (%d s)", silentTicks + 1), 5);
-    clients_.Reset3DSoundForAllClients(host_);
+    clients_.Reset3DSoundForAllClients(hostCalls_, *stopToken_);
     simulator_.alive = 0;
     return;
   }

@@ -3,8 +3,9 @@
 // simulator: three ticks without SET_LLALT and it stops querying, puts every channel client back at
 // the listener's position and clears the simulator alive flag.
 //
-// The thread stops cooperatively: Stop() sets a flag that the loop checks after every sleep slice
-// and every query.
+// The thread stops cooperatively: RequestStop() (or Stop()) sets a flag that the loop checks after
+// every sleep slice and every query, and gives up the wait for a configuration reload's name look-up
+// and for a host call in progress (host calls go through the host call relay).
 #pragma once
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include "platform/env.h"
 #include "plugin/config.h"
 #include "plugin/host_abi.h"
+#include "plugin/host_calls.h"
 #include "plugin/log.h"
 #include "station/clients_base.h"
 
@@ -27,11 +29,14 @@ class RefreshCycle {
   static constexpr int kWatchdogLimit = 3;  // ticks without SET_LLALT before the cycle gives up
 
   RefreshCycle(platform::Env& env, Clog& log, Configuration& config, CTS3ClientsBase& clients,
-               StationServerExchange& exchange, SimulatorStatus& simulator, const TS3Functions& host);
+               StationServerExchange& exchange, SimulatorStatus& simulator, HostCallRelay& hostCalls);
   ~RefreshCycle();
 
   // Starts Thread_RW_HCS; false when the thread could not be started.
   bool Start();
+  // Asks the thread to stop without waiting for it.
+  void RequestStop();
+  // Asks the thread to stop and waits until it has.
   void Stop();
 
   // One tick after the sleep (public for tests that drive the cycle without the thread).
@@ -48,9 +53,10 @@ class RefreshCycle {
   CTS3ClientsBase& clients_;
   StationServerExchange& exchange_;
   SimulatorStatus& simulator_;
-  const TS3Functions& host_;
+  HostCallRelay& hostCalls_;
   int tickCounter_ = 0;  // ticks since the last reload, 0..6; used by the cycle's thread only
   std::atomic<bool> stop_{false};
+  std::unique_ptr<CancelToken> stopToken_ = std::make_unique<CancelToken>();  // cancelled with stop_
   std::unique_ptr<platform::Thread> thread_;
 };
 

@@ -15,6 +15,9 @@ namespace {
 constexpr char kPublishTag[] = "SendHCDataToHCS";
 constexpr char kRequestTag[] = "Thread_UDPRequest";
 constexpr int kReceiveSliceMs = 10;  // a cancelled query notices within this time
+// How long a caller that gave up a query waits for its socket to be closed: a receive slice and a
+// little more. A request thread that is elsewhere closed its socket before.
+constexpr int kSocketCloseWaitMs = 2 * kReceiveSliceMs;
 // The caller first waits this long (real time) on the query's signal, so a fast reply is seen at
 // once instead of at the next 1 ms poll; a slower one is polled for up to the time limit.
 constexpr int kSignalWaitMs = 20;
@@ -32,7 +35,8 @@ struct StationServerExchange::QueryState {
   std::atomic<int> started{0};
   std::atomic<uint64_t> startedTickMs{0};  // the tick count when the request thread took it
   std::atomic<int> result{kQueryRunning};
-  std::atomic<bool> cancelled{false};
+  std::atomic<bool> socketClosed{false};  // the request thread is done with port 10601
+  CancelToken cancel;     // the caller has given the query up
   std::mutex signalLock;  // pairs with resultSignal; guards no data of its own
   std::condition_variable resultSignal;
 
@@ -47,18 +51,31 @@ struct StationServerExchange::QueryState {
     }
     resultSignal.notify_all();
   }
+  void MarkSocketClosed() {
+    {
+      std::lock_guard<std::mutex> lock(signalLock);
+      socketClosed.store(true);
+    }
+    resultSignal.notify_all();
+  }
   // Waits up to ms of real time for the result; true when it is there.
   bool AwaitResult(int ms) {
     std::unique_lock<std::mutex> lock(signalLock);
     return resultSignal.wait_for(lock, std::chrono::milliseconds(ms),
                                  [this] { return result.load() != kQueryRunning; });
   }
+  // Waits up to ms of real time until the request thread has closed its socket (or never made one).
+  void AwaitSocketClosed(int ms) {
+    std::unique_lock<std::mutex> lock(signalLock);
+    resultSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return socketClosed.load(); });
+  }
 };
 
 // A request slot and its Thread_UDPRequest. The thread is started with the slot's first query and
 // then waits for the next one, so a query does not pay for a new thread (which the scheduler of a
 // busy machine may start late). It stops cooperatively: Stop() cancels the query in hand and ends
-// it within one receive slice.
+// it within one receive slice. A query submitted while the thread still finishes a given-up one
+// waits for it; its caller's time limit covers that.
 class StationServerExchange::RequestSlot {
  public:
   std::mutex lock;  // held by the caller for a whole query: one query per slot at a time
@@ -83,18 +100,21 @@ class StationServerExchange::RequestSlot {
     workChanged_.notify_all();
   }
 
-  // Waits until the thread is done with the submitted query; an abandoned (cancelled) one ends
-  // within one receive slice and releases its socket first.
-  void WaitIdle() {
-    std::unique_lock<std::mutex> guard(workLock_);
-    workChanged_.wait(guard, [this] { return !busy_ && !pending_; });
+  // Gives up the query submitted last, if any.
+  void CancelCurrent() {
+    std::shared_ptr<QueryState> current;
+    {
+      std::lock_guard<std::mutex> guard(workLock_);
+      current = current_;
+    }
+    if (current) current->cancel.Cancel();
   }
 
   // Cancels the query in hand and ends the thread.
   void Stop() {
+    CancelCurrent();
     {
       std::lock_guard<std::mutex> guard(workLock_);
-      if (current_) current_->cancelled = true;
       stop_ = true;
     }
     workChanged_.notify_all();
@@ -114,36 +134,29 @@ class StationServerExchange::RequestSlot {
         workChanged_.wait(guard, [this] { return stop_ || pending_ != nullptr; });
         if (stop_) return;
         state = std::move(pending_);
-        busy_ = true;
       }
       run_(*state);
-      {
-        std::lock_guard<std::mutex> guard(workLock_);
-        busy_ = false;
-      }
-      workChanged_.notify_all();
     }
   }
 
   std::function<void(QueryState&)> run_;  // set before the thread starts
-  std::mutex workLock_;                   // guards pending_, current_, busy_ and stop_
+  std::mutex workLock_;                   // guards pending_, current_ and stop_
   std::condition_variable workChanged_;
   std::shared_ptr<QueryState> pending_;  // submitted, not yet taken by the thread
   std::shared_ptr<QueryState> current_;  // the last query submitted
-  bool busy_ = false;
   bool stop_ = false;
   std::unique_ptr<platform::Thread> thread_;
 };
 
 StationServerExchange::StationServerExchange(platform::Env& env, Clog& log, Settings& settings,
                                              CHalcyra& model, CTS3ClientsBase& clients,
-                                             const TS3Functions& host)
+                                             HostCallRelay& hostCalls)
     : env_(env),
       log_(log),
       settings_(settings),
       model_(model),
       clients_(clients),
-      host_(host),
+      hostCalls_(hostCalls),
       slotA_(std::make_unique<RequestSlot>()),
       slotB_(std::make_unique<RequestSlot>()) {}
 
@@ -198,6 +211,8 @@ int StationServerExchange::RefreshForCycle(const char* nickname, const std::atom
 }
 
 void StationServerExchange::StopQueries() {
+  stopping_ = true;
+  for (RequestSlot* slot : {slotA_.get(), slotB_.get()}) slot->CancelCurrent();
   for (RequestSlot* slot : {slotA_.get(), slotB_.get()}) {
     std::lock_guard<std::mutex> lock(slot->lock);
     slot->Stop();
@@ -206,8 +221,9 @@ void StationServerExchange::StopQueries() {
 
 int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages,
                                  const std::atomic<bool>* stop) {
-  auto stopped = [stop] { return stop != nullptr && stop->load(); };
+  auto stopped = [this, stop] { return stopping_.load() || (stop != nullptr && stop->load()); };
   std::lock_guard<std::mutex> lock(slot.lock);
+  if (stopped()) return kQueryRunning;
   if (!slot.EnsureThread(env_, [this](QueryState& state) { RunRequest(state); })) {
     log_.Write(messages.tag, "Cannot start Thread_UDPRequest", 0);
     return kQueryFailed;
@@ -229,10 +245,13 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
   while (env_.TickMs() < waitEnd && state->result.load() == kQueryRunning && !stopped()) env_.SleepMs(1);
 
   int result = state->result.load();
+  if (result == kQueryRunning) {
+    state->cancel.Cancel();
+    state->AwaitSocketClosed(kSocketCloseWaitMs);
+  }
   if (result == kQueryRunning && stopped()) {
-    state->cancelled = true;  // the caller is stopping: no time-out to report
+    // the caller is stopping: no time-out to report
   } else if (result == kQueryRunning) {
-    state->cancelled = true;
     LogDetailed(messages.tag,
                 Format("Thread_UDPRequest thread ID #%08X out of time (>%d ms) -> Terminated it", threadId,
                        static_cast<int>(kQueryTimeLimitMs)),
@@ -247,24 +266,35 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
       LogDetailed(messages.tag, "Request is terminated normally", 5);
     }
   }
-  slot.WaitIdle();
   return result;
 }
 
 void StationServerExchange::RunRequest(QueryState& state) {
   state.MarkStarted(env_.TickMs());
+  char reply[kDatagramCapacity + 1] = {};
+  int received = SendAndReceive(state, reply);
+  state.MarkSocketClosed();
+  if (received == 0) return;  // cancelled: the caller has gone
+  if (received < 0) {
+    state.Finish(kQueryFailed);
+    return;
+  }
+  state.Finish(HandleReply(state, reply));
+}
+
+// Sends the query from local port 10601 and waits for the reply; the socket is closed on return.
+// Returns the reply's length (the text is terminated), 0 when cancelled, -1 on a failure (logged).
+int StationServerExchange::SendAndReceive(QueryState& state, char* reply) {
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
   if (!socket) {
     log_.Write(kRequestTag,
                Format(" ! socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);
-    state.Finish(kQueryFailed);
-    return;
+    return -1;
   }
   if (socket->Bind(0, kQueryLocalPort) != 0) {
     log_.Write(kRequestTag,
                Format(" ! Cannot initialize (bind): %ld", static_cast<long>(socket->LastError())), 0);
-    state.Finish(kQueryFailed);
-    return;
+    return -1;
   }
   ServerEndpoint server = settings_.Server();
   std::string query = wire::FormatQuery(state.queryNickname);
@@ -274,31 +304,23 @@ void StationServerExchange::RunRequest(QueryState& state) {
       socket->SendTo(query.data(), query.size(), address, static_cast<uint16_t>(server.port)) <= 0) {
     log_.Write(kRequestTag,
                Format(" ! Sendto failed with error: %d", addressValid ? socket->LastError() : -1), 0);
-    state.Finish(kQueryFailed);
-    return;
+    return -1;
   }
   log_.Write(kRequestTag, Format("Send request to HCS [%s> ", query.c_str()), 5);
-
-  char reply[kDatagramCapacity + 1] = {};
   int received = ReceiveReply(state, *socket, reply);
   socket->Shutdown();
   socket->Close();
-  if (received == 0) return;  // cancelled: the caller has gone
-  if (received < 0) {
-    state.Finish(kQueryFailed);
-    return;
-  }
-  state.Finish(HandleReply(state, reply));
+  return received;
 }
 
 // Waits for the first datagram on the socket in short slices, so a cancel is noticed at once.
 // Returns its length (the text is terminated), 0 when cancelled, -1 on a receive failure.
 int StationServerExchange::ReceiveReply(QueryState& state, platform::UdpSocket& socket, char* reply) {
   for (;;) {
-    if (state.cancelled.load()) return 0;
+    if (state.cancel.Cancelled()) return 0;
     int received = socket.ReceiveFrom(reply, kDatagramCapacity - 1, kReceiveSliceMs, nullptr, nullptr);
     if (received == platform::kReceiveTimedOut) continue;
-    if (state.cancelled.load()) return 0;
+    if (state.cancel.Cancelled()) return 0;
     if (received <= 0) {
       log_.Write(kRequestTag,
                  Format(" ! Recvfrom failed with error %d", received == 0 ? 0 : socket.LastError()), 0);
@@ -317,7 +339,7 @@ int StationServerExchange::HandleReply(QueryState& state, const char* reply) {
     LogDetailed(kRequestTag, Format("NickName [%s] doesn't exist in Halcyra server.", state.queryNickname),
                 5);
     std::optional<ClientNode> node = clients_.FindByNickname(state.queryNickname);
-    if (node && !state.cancelled.load()) clients_.Reset3DSoundForClient(host_, *node);
+    if (node) clients_.Reset3DSoundForClient(hostCalls_, *node, state.cancel);
     return kQueryFailed;
   }
   if (parsed.kind == wire::ReplyKind::kInvalidFrame) {
@@ -333,7 +355,7 @@ int StationServerExchange::HandleReply(QueryState& state, const char* reply) {
       wire::ParseReply(reply, &scratch);
     }
   }
-  if (model_.AddOrUpdateStation(scratch, [&state] { return !state.cancelled.load(); }) < 0)
+  if (model_.AddOrUpdateStation(scratch, [&state] { return !state.cancel.Cancelled(); }) < 0)
     return kQueryRunning;
   if (log_.Detailed()) {
     std::optional<StationRecord> stored = model_.FindStation(scratch.nickname);

@@ -4,10 +4,12 @@
 // A publish is one datagram from local port 10603. A query runs on its slot's request thread
 // (Thread_UDPRequest, started with the slot's first query and kept for the next ones) from local
 // port 10601, and its caller waits for it at most 450 ms. An abandoned query is cancelled: it never
-// stores anything afterwards (the cancel flag is checked under the station model's lock) and it
-// closes its socket within one receive slice, which the caller waits for so the port is free again.
-// Queries of one request slot run one at a time (slot lock); slot A serves the talk handler, slot B
-// the refresh cycle.
+// stores anything afterwards (the cancel is checked under the station model's lock), makes no host
+// call afterwards, and closes its socket within one receive slice, which the caller waits for (a
+// few milliseconds at most) so the port is free again. The caller never waits for the request
+// thread beyond that: the thread may be busy elsewhere (a host call of a "(no found) " reply is made
+// through the host call relay and given up with the query). Queries of one request slot run one at
+// a time (slot lock); slot A serves the talk handler, slot B the refresh cycle.
 #pragma once
 
 #include <atomic>
@@ -17,6 +19,7 @@
 
 #include "platform/env.h"
 #include "plugin/host_abi.h"
+#include "plugin/host_calls.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
 #include "station/clients_base.h"
@@ -48,7 +51,7 @@ class StationServerExchange {
   class RequestSlot;
 
   StationServerExchange(platform::Env& env, Clog& log, Settings& settings, CHalcyra& model,
-                        CTS3ClientsBase& clients, const TS3Functions& host);
+                        CTS3ClientsBase& clients, HostCallRelay& hostCalls);
   ~StationServerExchange();  // stops any running query
 
   StationServerExchange(const StationServerExchange&) = delete;
@@ -64,7 +67,8 @@ class StationServerExchange {
   // during the wait, the query is abandoned at once (kQueryRunning), so the cycle stops promptly.
   int RefreshForCycle(const char* nickname, const std::atomic<bool>* stop = nullptr);
 
-  // Stops the queries of slot A, then slot B, and waits for their threads.
+  // Gives up the queries in progress, refuses new ones, and waits for the request threads (which
+  // end within a receive slice). A query's caller returns at once.
   void StopQueries();
 
  private:
@@ -73,6 +77,7 @@ class StationServerExchange {
   int Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages,
             const std::atomic<bool>* stop);
   void RunRequest(QueryState& state);
+  int SendAndReceive(QueryState& state, char* reply);
   int ReceiveReply(QueryState& state, platform::UdpSocket& socket, char* reply);
   int HandleReply(QueryState& state, const char* reply);
   void LogDetailed(const char* tag, const std::string& text, int level);
@@ -82,7 +87,8 @@ class StationServerExchange {
   Settings& settings_;
   CHalcyra& model_;
   CTS3ClientsBase& clients_;
-  const TS3Functions& host_;
+  HostCallRelay& hostCalls_;
+  std::atomic<bool> stopping_{false};  // set by StopQueries: no query waits or starts any more
   std::unique_ptr<RequestSlot> slotA_;
   std::unique_ptr<RequestSlot> slotB_;
 };

@@ -26,6 +26,6 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, st
   return std::make_unique<PosixLibrary>(handle);
 }
 
-const char* PluginFileName() { return "halcyra_linux_amd64.so"; }
+const char* PluginFileName() { return HALCYRA_PLUGIN_FILE_NAME; }
 
 }  // namespace halcyra::platform

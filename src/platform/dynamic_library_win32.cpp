@@ -29,6 +29,6 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, st
   return std::make_unique<Win32Library>(module);
 }
 
-const char* PluginFileName() { return "halcyra_win64.dll"; }
+const char* PluginFileName() { return HALCYRA_PLUGIN_FILE_NAME; }
 
 }  // namespace halcyra::platform

@@ -89,6 +89,12 @@ class Env {
   // --- threads ---
   // Starts body on a new thread; null when the OS refused to start it.
   virtual std::unique_ptr<Thread> StartThread(std::function<void()> body) = 0;
+  // Starts body on a thread that nobody joins, for work that may outlast whoever asked for it (a
+  // message box the user leaves open, a name look-up that stalls, a host call that blocks). The
+  // library holding this code stays loaded until body has returned, even when the host unloads it
+  // meanwhile; body must use only what it owns or what lives as long as the process. False when
+  // the thread could not be started.
+  virtual bool StartDetachedThread(std::function<void()> body) = 0;
   virtual uint32_t CurrentThreadId() = 0;
 
   // --- networking (IPv4 UDP) ---
@@ -137,6 +143,9 @@ class EnvWrapper : public Env {
   void SleepMs(uint32_t ms) override { target_.SleepMs(ms); }
   std::unique_ptr<Thread> StartThread(std::function<void()> body) override {
     return target_.StartThread(std::move(body));
+  }
+  bool StartDetachedThread(std::function<void()> body) override {
+    return target_.StartDetachedThread(std::move(body));
   }
   uint32_t CurrentThreadId() override { return target_.CurrentThreadId(); }
   int StartNetworking() override { return target_.StartNetworking(); }

@@ -75,6 +75,46 @@ class PosixThread : public Thread {
   uint32_t id_ = 0;
 };
 
+// A thread started by StartDetachedThread keeps this library loaded while it runs. Its first act is
+// to make a thread-local object whose destructor is code of this library: the C runtime does not
+// unload a library while such a destructor is pending (dlclose leaves it mapped, and a later dlclose
+// unloads it once the thread has ended). The destructor runs after the body has returned, and the
+// thread then goes on in the C runtime only. The starter waits until the pin is in place, so a host
+// that unloads the library right after the starter returned still finds it pinned.
+struct LibraryPin {
+  ~LibraryPin() { held = false; }  // not trivial, so the runtime registers it
+  bool held = false;
+};
+
+void PinLibraryToThisThread() {
+  static thread_local LibraryPin pin;
+  pin.held = true;
+}
+
+struct DetachedStart {
+  std::function<void()> body;
+  std::mutex lock;  // guards pinned
+  std::condition_variable pinnedSignal;
+  bool pinned = false;
+};
+
+void* RunDetached(void* argument) {
+  PinLibraryToThisThread();
+  std::function<void()> body;
+  {
+    auto* start = static_cast<DetachedStart*>(argument);  // the starter's: gone once it is released
+    std::lock_guard<std::mutex> lock(start->lock);
+    body = std::move(start->body);
+    start->pinned = true;
+    start->pinnedSignal.notify_all();
+  }
+  try {
+    body();
+  } catch (...) {
+  }
+  return nullptr;
+}
+
 class PosixUdpSocket : public UdpSocket {
  public:
   explicit PosixUdpSocket(int fd) : fd_(fd) {}
@@ -259,6 +299,21 @@ class PosixEnv : public Env {
     auto thread = std::make_unique<PosixThread>(std::move(body));
     if (!thread->Start()) return nullptr;
     return thread;
+  }
+
+  bool StartDetachedThread(std::function<void()> body) override {
+    DetachedStart start;
+    start.body = std::move(body);
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return false;
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    int created = pthread_create(&thread, &attributes, &RunDetached, &start);
+    pthread_attr_destroy(&attributes);
+    if (created != 0) return false;
+    std::unique_lock<std::mutex> lock(start.lock);
+    start.pinnedSignal.wait(lock, [&start] { return start.pinned; });
+    return true;
   }
 
   uint32_t CurrentThreadId() override { return static_cast<uint32_t>(syscall(SYS_gettid)); }

@@ -57,6 +57,26 @@ class Win32Thread : public Thread {
   std::mutex joinMutex_;  // guards handle_ during Join
 };
 
+// A thread started by StartDetachedThread keeps this library loaded while it runs: the starter takes
+// a reference on the module that holds this code, and the thread gives it back with
+// FreeLibraryAndExitThread, which never returns into the (possibly unloaded) library.
+struct DetachedStart {
+  std::function<void()> body;
+  HMODULE module;
+};
+
+DWORD WINAPI RunDetached(LPVOID argument) {
+  auto* start = static_cast<DetachedStart*>(argument);
+  HMODULE module = start->module;
+  try {
+    start->body();
+  } catch (...) {
+  }
+  delete start;
+  FreeLibraryAndExitThread(module, 0);
+  return 0;
+}
+
 class Win32UdpSocket : public UdpSocket {
  public:
   explicit Win32UdpSocket(SOCKET socket) : socket_(socket) {}
@@ -190,6 +210,23 @@ class Win32Env : public Env {
     auto thread = std::make_unique<Win32Thread>(std::move(body));
     if (!thread->Start()) return nullptr;
     return thread;
+  }
+
+  bool StartDetachedThread(std::function<void()> body) override {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunDetached),
+                            &module)) {
+      return false;
+    }
+    auto* start = new DetachedStart{std::move(body), module};
+    HANDLE thread = CreateThread(nullptr, 0, &RunDetached, start, 0, nullptr);
+    if (thread == nullptr) {
+      delete start;
+      FreeLibrary(module);
+      return false;
+    }
+    CloseHandle(thread);
+    return true;
   }
 
   uint32_t CurrentThreadId() override { return GetCurrentThreadId(); }

@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "network/ipv4.h"
+#include "platform/dynamic_library.h"
 #include "plugin/format.h"
 
 namespace halcyra {
@@ -16,8 +17,10 @@ constexpr size_t kTileFolderCapacity = 260;  // characters, terminator included
 constexpr wchar_t kResolveCaption[] = L"Halcyra TS plugin : IP Address Error";
 constexpr wchar_t kResolveText[] =
     L"Can not resolve HC server address.\nCheck Halcyra server address from Halcyra Control program, please.";
-constexpr wchar_t kNoTilesCaption[] = L"TeamSpeak3 : pluginTS3_HC.dll";
 constexpr wchar_t kNoTilesText[] = L"No path for relief database is found. Mask of relief will not work !";
+
+// The caption of the missing-tiles warning names our own library file.
+std::wstring NoTilesCaption() { return L"TeamSpeak3 : " + platform::Utf8ToWide(platform::PluginFileName()); }
 
 std::wstring JoinPath(const std::wstring& folder, const wchar_t* first, const wchar_t* second) {
   std::wstring separator(1, static_cast<wchar_t>(platform::PathSeparator()));
@@ -55,7 +58,7 @@ int ParseLeadingInt(const std::wstring& text) {
 }
 
 Configuration::Configuration(platform::Env& env, Clog& log, Settings& settings, SimulatorStatus& simulator)
-    : env_(env), log_(log), settings_(settings), simulator_(simulator) {}
+    : env_(env), log_(log), settings_(settings), simulator_(simulator), nameLookup_(env) {}
 
 std::wstring Configuration::ReadString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue) {
   return env_.ReadIniString(settings_.iniPath, section, key, defaultValue);
@@ -97,7 +100,7 @@ std::wstring Configuration::FindTileFolder() {
       ReadInstallFolder(platform::RegistryRoot::kCurrentUser, "! Can not read HGT path in Registry HKCU", &installFolder)) {
     return installFolder + static_cast<wchar_t>(platform::PathSeparator()) + L"HGT";
   }
-  env_.ShowMessageBox(kNoTilesCaption, kNoTilesText, platform::MessageIcon::kWarning);
+  ShowBox(NoTilesCaption(), kNoTilesText, platform::MessageIcon::kWarning);
   return std::wstring();
 }
 
@@ -124,7 +127,7 @@ void Configuration::ReadSelectors() {
   }
 }
 
-void Configuration::UpdatePluginInfo() {
+void Configuration::UpdatePluginInfo(const std::atomic<bool>* stop) {
   constexpr char kUpdateTag[] = "UpdatePluginInfo";
   ReadSelectors();
 
@@ -138,7 +141,7 @@ void Configuration::UpdatePluginInfo() {
 
   std::string host = platform::WideToUtf8(ReadString(L"HCS", L"HOST", L"127.0.0.1"));
   ServerEndpoint server;
-  server.address = GetRemoteIP(host);
+  server.address = GetRemoteIP(host, stop);
   server.port = ReadInt(L"HCS", L"UDP", L"10600");
   settings_.SetServer(server);
   if (log_.Detailed()) {
@@ -151,25 +154,45 @@ void Configuration::UpdatePluginInfo() {
   }
 }
 
-std::string Configuration::GetRemoteIP(const std::string& host) {
+std::string Configuration::GetRemoteIP(const std::string& host, const std::atomic<bool>* stop) {
   uint32_t address = 0;
   if (!host.empty() && host[0] >= '1' && host[0] <= '9' && ParseDottedIPv4(host, &address)) {
+    ForgetFailedHost();
     return host;
   }
-  if (env_.ResolveIPv4(host, &address)) {
-    std::lock_guard<std::mutex> lock(boxLock_);
-    lastFailedHost_.reset();
+  NameLookup::Outcome outcome = nameLookup_.Resolve(host, &address, stop);
+  if (outcome == NameLookup::Outcome::kResolved) {
+    ForgetFailedHost();
     return FormatDottedIPv4(address);
   }
-  log_.Write("GetRemoteIP", Format("Can not resolve server address : %s !", host.c_str()), 0);
+  if (stop != nullptr && stop->load()) return "127.0.0.1";  // stopping: nobody needs the address or a box
+  std::string message = Format("Can not resolve server address : %s !", host.c_str());
+  if (outcome == NameLookup::Outcome::kNoAnswer) {
+    message += Format(" (no answer within %u ms)", static_cast<unsigned>(NameLookup::kWaitMs));
+  }
+  log_.Write("GetRemoteIP", message, 0);
   bool showBox;
   {
     std::lock_guard<std::mutex> lock(boxLock_);
     showBox = lastFailedHost_ != host;
     lastFailedHost_ = host;
   }
-  if (showBox) env_.ShowMessageBox(kResolveCaption, kResolveText, platform::MessageIcon::kError);
+  if (showBox) ShowBox(kResolveCaption, kResolveText, platform::MessageIcon::kError);
   return "127.0.0.1";
+}
+
+void Configuration::ForgetFailedHost() {
+  std::lock_guard<std::mutex> lock(boxLock_);
+  lastFailedHost_.reset();
+}
+
+// The box stays until the user closes it, maybe hidden behind the client: it is shown on a thread
+// of its own so that no thread of the plug-in (nor the host's, at start) waits for it.
+void Configuration::ShowBox(const std::wstring& caption, const std::wstring& text, platform::MessageIcon icon) {
+  platform::Env& env = env_;
+  if (!env_.StartDetachedThread([&env, caption, text, icon] { env.ShowMessageBox(caption, text, icon); })) {
+    log_.Write("ShowMessageBox", "Cannot show the message box \"" + platform::WideToUtf8(caption) + "\"", 0);
+  }
 }
 
 }  // namespace halcyra

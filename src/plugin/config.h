@@ -2,7 +2,9 @@
 //
 // ReadIniFile runs once at plug-in start on the host's thread; UpdatePluginInfo re-reads the
 // re-readable keys ([SELECTOR], [EAR], [HCS], [SYSTEM]) and runs again on the refresh thread every
-// seventh tick. Keys, defaults and log lines:
+// seventh tick. Neither is ever held by the user or the network: message boxes are shown on
+// threads of their own (nothing waits for them to be closed), and a name look-up is waited for at
+// most NameLookup::kWaitMs, or until the caller's stop flag is raised. Keys, defaults and log lines:
 //   [LOG] LOGLEVEL "0"        [HGT] Path ""              [SELECTOR] RADIO1..3 "-1 -1"
 //   [EAR] RADIO1..3 "0"       [HCS] HOST "127.0.0.1"     [HCS] UDP "10600"
 //   [SYSTEM] ATTN "1"
@@ -16,6 +18,7 @@
 #include "network/simulator_status.h"
 #include "platform/env.h"
 #include "plugin/log.h"
+#include "plugin/name_lookup.h"
 #include "plugin/settings.h"
 
 namespace halcyra {
@@ -48,10 +51,12 @@ class Configuration {
 
   // 1 = read, 0 = the Saved Games folder could not be found (nothing was logged).
   int ReadIniFile();
-  void UpdatePluginInfo();
+  // stop (may be null): when raised, a name look-up in progress is no longer waited for.
+  void UpdatePluginInfo(const std::atomic<bool>* stop = nullptr);
   // The dotted IPv4 text of a host: a dotted address as it is, else a name look-up; on failure
-  // "127.0.0.1" with a log line and an error box (shown once per failing host text).
-  std::string GetRemoteIP(const std::string& host);
+  // "127.0.0.1" with a log line and an error box (shown once per failing host text, again after
+  // the host has been resolved or given as an address in between).
+  std::string GetRemoteIP(const std::string& host, const std::atomic<bool>* stop = nullptr);
 
  private:
   std::wstring ReadString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue);
@@ -59,6 +64,8 @@ class Configuration {
   std::wstring FindTileFolder();
   bool ReadInstallFolder(platform::RegistryRoot root, const char* failureMessage, std::wstring* folder);
   void ReadSelectors();
+  void ShowBox(const std::wstring& caption, const std::wstring& text, platform::MessageIcon icon);
+  void ForgetFailedHost();
 
   platform::Env& env_;
   Clog& log_;
@@ -66,6 +73,7 @@ class Configuration {
   SimulatorStatus& simulator_;
   RadioSelectorSink* selectors_ = nullptr;
   TileFolderSink* tiles_ = nullptr;
+  NameLookup nameLookup_;
 
   std::mutex boxLock_;            // guards lastFailedHost_
   std::optional<std::string> lastFailedHost_;  // the host text whose error box was shown last

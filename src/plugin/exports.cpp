@@ -1,32 +1,27 @@
 // The entry points the host calls. Each one only translates its arguments and delegates; nothing
 // throws across the C boundary.
-#include <atomic>
-#include <memory>
-#include <shared_mutex>
 #include <string>
 
 #include "platform/env.h"
 #include "platform/export.h"
 #include "plugin/host_abi.h"
-#include "plugin/runtime.h"
+#include "plugin/lifecycle.h"
 #include "plugin/version.h"
 
 namespace {
 
 using halcyra::PluginRuntime;
 
-TS3Functions g_hostFunctions{};  // written by ts3plugin_setFunctionPointers (host main thread)
-
-// The started runtime. Events hold the lock shared; init and shutdown hold it exclusively, so an
-// event never runs against a runtime that is being torn down.
-std::shared_mutex g_runtimeLock;
-std::unique_ptr<PluginRuntime> g_runtime;
+// The plug-in as the host sees it; made at the first call, released when the library is unloaded.
+halcyra::PluginLifecycle& Lifecycle() {
+  static halcyra::PluginLifecycle lifecycle(halcyra::platform::Env::Default());
+  return lifecycle;
+}
 
 template <typename Handler>
 void WithRuntime(Handler handler) noexcept {
   try {
-    std::shared_lock<std::shared_mutex> lock(g_runtimeLock);
-    if (g_runtime) handler(*g_runtime);
+    Lifecycle().Deliver(handler);
   } catch (...) {
   }
 }
@@ -65,28 +60,27 @@ HALCYRA_EXPORT const char* ts3plugin_author() { return halcyra::kPluginAuthor; }
 HALCYRA_EXPORT const char* ts3plugin_description() { return halcyra::kPluginDescription; }
 
 // Host main thread, before ts3plugin_init. Keeps a copy of the whole table.
-HALCYRA_EXPORT void ts3plugin_setFunctionPointers(const struct TS3Functions funcs) { g_hostFunctions = funcs; }
+HALCYRA_EXPORT void ts3plugin_setFunctionPointers(const struct TS3Functions funcs) {
+  try {
+    Lifecycle().SetFunctionPointers(funcs);
+  } catch (...) {
+  }
+}
 
-// Host main thread. 0 = started, 1 = failed (the host then unloads the library).
+// Host main thread. 0 = started, 1 = failed (the host then unloads the library). Events that
+// arrive meanwhile are ignored.
 HALCYRA_EXPORT int ts3plugin_init() {
   try {
-    std::unique_lock<std::shared_mutex> lock(g_runtimeLock);
-    g_runtime.reset();
-    auto runtime = std::make_unique<PluginRuntime>(halcyra::platform::Env::Default(), g_hostFunctions);
-    if (runtime->Start() != 0) return 1;
-    g_runtime = std::move(runtime);
-    return 0;
+    return Lifecycle().Init();
   } catch (...) {
     return 1;
   }
 }
 
-// Host main thread. Stops every thread and releases every object.
+// Host main thread. Stops every thread and releases every object; returns within about a second.
 HALCYRA_EXPORT void ts3plugin_shutdown() {
   try {
-    std::unique_lock<std::shared_mutex> lock(g_runtimeLock);
-    if (g_runtime) g_runtime->Stop();
-    g_runtime.reset();
+    Lifecycle().Shutdown();
   } catch (...) {
   }
 }

@@ -11,6 +11,15 @@ std::string_view Bounded(std::string_view text) {
   return text.size() < Clog::kTextCapacity ? text : text.substr(0, Clog::kTextCapacity - 1);
 }
 
+// What an entry costs beside its texts: the entry, its strings and the queue's share.
+constexpr size_t kEntryOverheadBytes = 128;
+
+constexpr char kDroppedTag[] = "Clog::Write";
+
+std::string DroppedText(int dropped) {
+  return Format("%d lines dropped: the log could not write them as fast as they came", dropped);
+}
+
 void AppendBody(std::string& line, std::string_view tag, std::string_view text) {
   line.append(tag);
   if (!text.empty()) {
@@ -22,6 +31,8 @@ void AppendBody(std::string& line, std::string_view tag, std::string_view text) 
 
 }  // namespace
 
+size_t Clog::Entry::Bytes() const { return prefix.size() + tag.size() + text.size() + kEntryOverheadBytes; }
+
 Clog::Clog(platform::Env& env) : env_(env) {}
 
 // Lines still queued are written before the closing line rather than lost, so the last messages
@@ -30,10 +41,17 @@ Clog::~Clog() {
   StopWriter();
   if (setUp_.load()) {
     WriteQueuedBatch(true);
+    int dropped = 0;
+    {
+      std::lock_guard<std::mutex> lock(queueLock_);
+      std::swap(dropped, dropped_);
+    }
+    if (dropped > 0) WriteDirect(kDroppedTag, DroppedText(dropped), 0);
     WriteDirect("~Clog", "Close log file.", 0);
   }
   std::lock_guard<std::mutex> lock(queueLock_);
   queue_.clear();
+  queuedBytes_ = 0;
 }
 
 int Clog::Init(const std::wstring& fileName, int level) {
@@ -43,12 +61,14 @@ int Clog::Init(const std::wstring& fileName, int level) {
   {
     std::lock_guard<std::mutex> lock(queueLock_);
     queue_.clear();
+    queuedBytes_ = 0;
+    dropped_ = 0;
   }
   std::FILE* file = env_.OpenFile(fileName, "w");
   if (file == nullptr) return -1;
   std::fclose(file);
   level_ = level;
-  fileName_ = fileName.substr(0, kFileNameCapacity - 1);
+  fileName_ = fileName;
   setUp_ = true;
 
   queued_ = true;
@@ -75,9 +95,25 @@ int Clog::Write(std::string_view tag, std::string_view text, int level) {
   if (level > level_.load() || suspended_.load()) return -1;
   if (!queued_.load()) return WriteDirect(tag, text, level);
   Entry entry{Prefix(level), std::string(Bounded(tag)), std::string(Bounded(text))};
+  size_t bytes = entry.Bytes();
   std::lock_guard<std::mutex> lock(queueLock_);
+  if (queuedBytes_ + bytes > kQueueCapacityBytes) {
+    ++dropped_;
+    return -1;
+  }
+  if (dropped_ > 0) QueueDroppedLineLocked();
   queue_.push_back(std::move(entry));
+  queuedBytes_ += bytes;
   return 0;
+}
+
+// The line that stands where dropped messages would have been: it goes into the queue before the
+// first message that fits again (the queue may exceed its capacity by this one line).
+void Clog::QueueDroppedLineLocked() {
+  Entry entry{Prefix(0), kDroppedTag, DroppedText(dropped_)};
+  queuedBytes_ += entry.Bytes();
+  queue_.push_back(std::move(entry));
+  dropped_ = 0;
 }
 
 int Clog::Write(const std::wstring& tag, const std::wstring& text, int level) {
@@ -102,6 +138,11 @@ int Clog::QueueCount() const {
   return static_cast<int>(queue_.size());
 }
 
+size_t Clog::QueuedBytes() const {
+  std::lock_guard<std::mutex> lock(queueLock_);
+  return queuedBytes_;
+}
+
 void Clog::WriterLoop() {
   while (!stopWriter_.load()) {
     env_.SleepMs(1);
@@ -110,20 +151,23 @@ void Clog::WriterLoop() {
   }
 }
 
-// Appends every queued entry, oldest first, each with the number of entries still queued (itself
-// included). Entries leave the queue only once the file holding them is closed, so a reader that
-// sees an empty queue finds every line in the file; if the file cannot be opened the whole queue
-// waits for the next wake-up. The writer stops between two lines when asked to.
+// Appends the entries queued when the batch begins, oldest first, each with the number of entries
+// still queued (itself included); what comes meanwhile waits for the next batch, so a steady stream
+// of messages cannot keep one batch (and the file) open. Entries leave the queue only once the file
+// holding them is closed, so a reader that sees an empty queue finds every line in the file; if the
+// file cannot be opened the whole queue waits for the next wake-up. The writer stops between two
+// lines when asked to.
 void Clog::WriteQueuedBatch(bool evenWhenStopping) {
   std::lock_guard<std::mutex> fileLock(fileLock_);
+  size_t batch = static_cast<size_t>(QueueCount());
+  if (batch == 0) return;
   std::FILE* file = env_.OpenFile(fileName_, "a");
   if (file == nullptr) return;
   size_t written = 0;
-  while (evenWhenStopping || !stopWriter_.load()) {
+  while (written < batch && (evenWhenStopping || !stopWriter_.load())) {
     std::string line;
     {
       std::lock_guard<std::mutex> lock(queueLock_);
-      if (written >= queue_.size()) break;
       const Entry& entry = queue_[written];
       char count[16];
       std::snprintf(count, sizeof count, "(%03d) ", static_cast<int>(queue_.size() - written));
@@ -135,6 +179,7 @@ void Clog::WriteQueuedBatch(bool evenWhenStopping) {
   }
   std::fclose(file);
   std::lock_guard<std::mutex> lock(queueLock_);
+  for (size_t i = 0; i < written; ++i) queuedBytes_ -= queue_[i].Bytes();
   queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(written));
 }
 

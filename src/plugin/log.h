@@ -6,6 +6,10 @@
 // thread Thread_Log appends the lines to the file (opened and closed for every batch, so the file
 // can be read while the plug-in runs). The set-up and closing lines are written directly.
 //
+// Memory stays bounded whatever the callers do: a batch writes only what was queued when it began,
+// and the queue holds at most kQueueCapacityBytes; messages beyond that are dropped, and one level
+// 0 line in their place says how many.
+//
 // Text is 8-bit: tags and texts are bytes (UTF-8 for names from the host); wide texts (paths,
 // INI values) are converted to UTF-8. Lines end with CR LF on Windows, LF elsewhere.
 #pragma once
@@ -26,7 +30,7 @@ class Clog {
  public:
   static constexpr size_t kTextCapacity = 1024;   // tag and text: at most 1023 characters
   static constexpr size_t kPrefixCapacity = 128;  // prefix: at most 127 characters
-  static constexpr size_t kFileNameCapacity = 260;
+  static constexpr size_t kQueueCapacityBytes = 4 << 20;  // texts of the queued messages
 
   // Empty log: direct mode, not suspended, level 0, no file (every message is dropped).
   explicit Clog(platform::Env& env);
@@ -37,11 +41,12 @@ class Clog {
   Clog& operator=(const Clog&) = delete;
 
   // Creates (truncates) the file, starts Thread_Log and writes the set-up line. Returns 0, or -1
-  // when the file cannot be created: the log then stays suspended and writes nothing.
+  // when the file cannot be created: the log then stays suspended and writes nothing. Every later
+  // line goes to the file opened here, whatever the length of its path.
   int Init(const std::wstring& fileName, int level);
 
   // Writes or queues one message. Returns 0, or -1 when dropped (level above LOGLEVEL, log
-  // suspended, or no file in direct mode).
+  // suspended, no file in direct mode, or the queue full).
   int Write(std::string_view tag, std::string_view text, int level);
   int Write(const std::wstring& tag, const std::wstring& text, int level);
 
@@ -56,17 +61,20 @@ class Clog {
   bool Accepts(int level) const { return !Suspended() && level <= Level(); }
   bool IsSetUp() const { return setUp_.load(std::memory_order_acquire); }
   int QueueCount() const;
+  size_t QueuedBytes() const;
 
  private:
   struct Entry {
     std::string prefix;
     std::string tag;
     std::string text;
+    size_t Bytes() const;
   };
 
   std::string Prefix(int level);
   void WriterLoop();
   void WriteQueuedBatch(bool evenWhenStopping);
+  void QueueDroppedLineLocked();  // queueLock_ held
   void StopWriter();
 
   platform::Env& env_;
@@ -76,8 +84,10 @@ class Clog {
   std::atomic<bool> setUp_{false};   // the file exists and the set-up line was written
   std::wstring fileName_;            // written by Init before Thread_Log starts, then read-only
 
-  mutable std::mutex queueLock_;     // guards queue_
+  mutable std::mutex queueLock_;     // guards queue_, queuedBytes_ and dropped_
   std::deque<Entry> queue_;
+  size_t queuedBytes_ = 0;           // Entry::Bytes() of every queued entry
+  int dropped_ = 0;                  // messages dropped since the last dropped-lines line
 
   std::mutex fileLock_;              // held while Thread_Log or WriteDirect has the file open
 

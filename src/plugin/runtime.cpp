@@ -4,9 +4,29 @@
 
 namespace halcyra {
 
+// Counts an event in progress for as long as it lives; false when the runtime does not take events
+// (not started, or stopping). The count is raised before the flag is read and the stop lowers the
+// flag before it reads the count, so either the stop sees the event or the event sees the stop.
+class PluginRuntime::Event {
+ public:
+  explicit Event(PluginRuntime& runtime) : runtime_(runtime) {
+    ++runtime_.eventsInProgress_;
+    accepted_ = runtime_.accepting_.load();
+  }
+  ~Event() { --runtime_.eventsInProgress_; }
+  explicit operator bool() const { return accepted_; }
+
+ private:
+  PluginRuntime& runtime_;
+  bool accepted_ = false;
+};
+
 PluginRuntime::PluginRuntime(platform::Env& env, const TS3Functions& host) : env_(env), host_(host) {}
 
-PluginRuntime::~PluginRuntime() { Stop(); }
+PluginRuntime::~PluginRuntime() {
+  Stop();
+  ReleaseObjects();
+}
 
 int PluginRuntime::Start() {
   log_ = std::make_unique<Clog>(env_);
@@ -41,18 +61,20 @@ int PluginRuntime::Start() {
     return 1;
   }
   StartThreads();
-  started_ = true;
+  accepting_ = true;
   log_->Write("Halcyra plugin is initialized", "", 0);
   return 0;
 }
 
 void PluginRuntime::StartThreads() {
-  exchange_ = std::make_unique<StationServerExchange>(env_, *log_, settings_, *model_, *clients_, host_);
+  hostCalls_ = std::make_unique<HostCallRelay>(env_, host_);
+  exchange_ = std::make_unique<StationServerExchange>(env_, *log_, settings_, *model_, *clients_, *hostCalls_);
   StationServerExchange* exchange = exchange_.get();
   commands_ = std::make_unique<SimulatorCommands>(*log_, *model_, *tiles_,
                                                   [exchange] { return exchange->SendHCDataToHCS(""); });
   simulatorLink_ = std::make_unique<SimulatorLink>(env_, *log_, *commands_, simulator_);
-  refreshCycle_ = std::make_unique<RefreshCycle>(env_, *log_, *config_, *clients_, *exchange_, simulator_, host_);
+  refreshCycle_ =
+      std::make_unique<RefreshCycle>(env_, *log_, *config_, *clients_, *exchange_, simulator_, *hostCalls_);
   talk_ = std::make_unique<TalkHandler>(*log_, settings_, simulator_, *clients_, *model_, *exchange_, host_);
 
   log_->Write("ts3plugin_init", "Launch Thread_RW_HCS", 3);
@@ -73,14 +95,27 @@ void PluginRuntime::StartThreads() {
 }
 
 // The stop sequence. Every step skips what does not exist, and every release clears its pointer,
-// so a stop after a failed start (or a second stop) does nothing harmful.
+// so a stop after a failed start (or a second stop) does nothing harmful. Every thread is told to
+// stop before any is waited for; none of them waits for the host, a message box or a name look-up.
 void PluginRuntime::Stop() {
-  if (log_ && started_) log_->Write("ts3plugin_shutdown", "Plugin is shuting down", 0);
-  started_ = false;
+  bool wasAccepting = accepting_.exchange(false);
+  if (log_ && wasAccepting) log_->Write("ts3plugin_shutdown", "Plugin is shuting down", 0);
+  RequestStops();
+  bool idle = WaitForEvents();
   StopThreads();
-  if (tiles_) tiles_->Terminate();
-  config_.reset();
-  FreeObjects();
+  if (idle) ReleaseObjects();
+}
+
+void PluginRuntime::RequestStops() {
+  if (refreshCycle_) refreshCycle_->RequestStop();
+  if (exchange_) exchange_->StopQueries();
+  if (hostCalls_) hostCalls_->Stop();
+}
+
+bool PluginRuntime::WaitForEvents() {
+  uint64_t deadline = env_.TickMs() + kEventWaitMs;
+  while (eventsInProgress_.load() > 0 && env_.TickMs() < deadline) env_.SleepMs(1);
+  return eventsInProgress_.load() == 0;
 }
 
 void PluginRuntime::StopThreads() {
@@ -88,11 +123,19 @@ void PluginRuntime::StopThreads() {
   if (simulatorLink_) simulatorLink_->Stop();
   if (refreshCycle_) refreshCycle_->Stop();
   if (exchange_) exchange_->StopQueries();
+}
+
+// Objects go after every thread that uses them has stopped, and while no event uses them.
+void PluginRuntime::ReleaseObjects() {
   talk_.reset();
   refreshCycle_.reset();
   simulatorLink_.reset();
   commands_.reset();
   exchange_.reset();
+  hostCalls_.reset();
+  if (tiles_) tiles_->Terminate();
+  config_.reset();
+  FreeObjects();
 }
 
 void PluginRuntime::FreeObjects() {
@@ -106,28 +149,33 @@ void PluginRuntime::FreeObjects() {
 }
 
 void PluginRuntime::OnConnectStatusChange(uint64 serverConnectionHandlerID, int newStatus, unsigned int) {
-  if (started_) clients_->OnConnectStatusChange(serverConnectionHandlerID, newStatus, host_);
+  Event event(*this);
+  if (event) clients_->OnConnectStatusChange(serverConnectionHandlerID, newStatus, host_);
 }
 
 void PluginRuntime::OnClientMove(uint64 serverConnectionHandlerID, anyID clientID, uint64, uint64 newChannelID, int,
                                  const char*) {
-  if (started_) clients_->OnClientMove(serverConnectionHandlerID, clientID, newChannelID, host_);
+  Event event(*this);
+  if (event) clients_->OnClientMove(serverConnectionHandlerID, clientID, newChannelID, host_);
 }
 
 void PluginRuntime::OnClientMoveMoved(uint64 serverConnectionHandlerID, anyID clientID, uint64 oldChannelID,
                                       uint64 newChannelID, int visibility, anyID, const char*, const char*,
                                       const char* moveMessage) {
-  if (!started_) return;
+  Event event(*this);
+  if (!event) return;
   log_->Write("onClientMoveMovedEvent", "Call ts3plugin_onClientMoveEvent", 5);
   OnClientMove(serverConnectionHandlerID, clientID, oldChannelID, newChannelID, visibility, moveMessage);
 }
 
 void PluginRuntime::OnTalkStatusChange(uint64 serverConnectionHandlerID, int status, int, anyID clientID) {
-  if (started_) talk_->OnTalkStatusChange(serverConnectionHandlerID, status, clientID);
+  Event event(*this);
+  if (event) talk_->OnTalkStatusChange(serverConnectionHandlerID, status, clientID);
 }
 
 void PluginRuntime::OnEditPlaybackVoiceData(uint64, anyID clientID, short* samples, int sampleCount, int) {
-  if (started_) talk_->OnEditPlaybackVoiceData(clientID, samples, sampleCount);
+  Event event(*this);
+  if (event) talk_->OnEditPlaybackVoiceData(clientID, samples, sampleCount);
 }
 
 }  // namespace halcyra

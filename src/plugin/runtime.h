@@ -1,7 +1,11 @@
 // PluginRuntime: every long-lived object of a started plug-in, and the start and stop sequences.
 //
 // One runtime exists between ts3plugin_init and ts3plugin_shutdown; both run on the host's main
-// thread. Event entry points delegate to it from whichever host thread delivers the event.
+// thread (PluginLifecycle). Event entry points delegate to it from whichever host thread delivers
+// the event; an event is handled only between a successful start and the stop, and the stop waits
+// for the events in progress at most kEventWaitMs. An event that stays longer (inside a host
+// function that blocks) keeps the runtime's objects alive through its shared owner: they are then
+// released when it leaves, by the destructor.
 #pragma once
 
 #include <memory>
@@ -19,6 +23,7 @@
 #include "platform/env.h"
 #include "plugin/config.h"
 #include "plugin/host_abi.h"
+#include "plugin/host_calls.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
 
@@ -26,15 +31,19 @@ namespace halcyra {
 
 class PluginRuntime {
  public:
+  static constexpr uint32_t kEventWaitMs = 500;  // the stop's wait for events in progress
+
   PluginRuntime(platform::Env& env, const TS3Functions& host);
-  ~PluginRuntime();  // runs Stop() if it has not run
+  ~PluginRuntime();  // runs Stop() if it has not run, and releases every object
 
   PluginRuntime(const PluginRuntime&) = delete;
   PluginRuntime& operator=(const PluginRuntime&) = delete;
 
   // The start sequence: 0 = started, 1 = failed (everything created is released again).
   int Start();
-  // The stop sequence: stops every thread, then releases every object. Safe to call twice.
+  // The stop sequence: refuses new events, stops every thread, then releases every object unless
+  // an event is still in progress (the destructor does it then). Returns within about a second
+  // whatever the host, the network or the user do meanwhile. Safe to call twice.
   void Stop();
 
   // --- host events (host threads) ---
@@ -56,8 +65,13 @@ class PluginRuntime {
   CTS3ClientsBase* clients() { return clients_.get(); }
 
  private:
+  class Event;  // an event in progress
+
   void StartThreads();
+  void RequestStops();
+  bool WaitForEvents();  // true when none is in progress any more
   void StopThreads();
+  void ReleaseObjects();
   void FreeObjects();
 
   platform::Env& env_;
@@ -71,12 +85,14 @@ class PluginRuntime {
   std::unique_ptr<Configuration> config_;
   std::unique_ptr<CHalcyra> model_;
   std::unique_ptr<CTS3ClientsBase> clients_;
+  std::unique_ptr<HostCallRelay> hostCalls_;
   std::unique_ptr<StationServerExchange> exchange_;
   std::unique_ptr<SimulatorCommands> commands_;
   std::unique_ptr<SimulatorLink> simulatorLink_;
   std::unique_ptr<RefreshCycle> refreshCycle_;
   std::unique_ptr<TalkHandler> talk_;
-  bool started_ = false;  // set at the end of a successful start; read by events under the exports lock
+  std::atomic<bool> accepting_{false};  // events are handled: set at the end of a successful start
+  std::atomic<int> eventsInProgress_{0};
 };
 
 }  // namespace halcyra

@@ -1,5 +1,6 @@
 #include "propagation/hgt_files.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,13 @@ namespace halcyra {
 namespace {
 
 constexpr size_t kSampleCount = static_cast<size_t>(CHGTFiles::kTileSize) * CHGTFiles::kTileSize;
+constexpr long kSrtm3Bytes = static_cast<long>(kSampleCount * sizeof(uint16_t));  // 2,884,802
+// SRTM1 (1 arc-second) tiles: 3601 x 3601 samples. Every third sample of every third row lies on
+// the SRTM3 grid, row 0 and column 0 included.
+constexpr int kSrtm1Size = 3601;
+constexpr int kSrtm1Step = 3;
+constexpr long kSrtm1Bytes = static_cast<long>(kSrtm1Size) * kSrtm1Size * sizeof(uint16_t);  // 25,934,402
+static_assert((kSrtm1Size - 1) / kSrtm1Step + 1 == CHGTFiles::kTileSize);
 constexpr size_t kFileNameCapacity = 260;  // terminator included
 constexpr double kFeetPerMetre = 3.28;
 constexpr double kSameLongitudeNudge = 0.0000001;  // degrees
@@ -249,7 +257,8 @@ int CHGTFiles::LoadMatrix(HGTMap& map) {
     LogTileLine("Can not load HGT Map for %d , %d (%s) !", map, fileName);
     return 0;
   }
-  const char* problem = ReadSamples(file, map);
+  bool srtm1 = false;
+  const char* problem = ReadSamples(file, map, &srtm1);
   std::fclose(file);
   if (problem != nullptr) {
     map.matrix.reset();
@@ -257,20 +266,53 @@ int CHGTFiles::LoadMatrix(HGTMap& map) {
     LogTileLine("Can not load HGT Map for %d , %d (%s) !", map, fileName);
     return 0;
   }
+  LogNarrow(log_, kLoadTag,
+            Format(srtm1 ? "SRTM1 tile (3601 x 3601 samples, every third one used) loaded for %d , %d (%s)"
+                         : "SRTM3 tile (1201 x 1201 samples) loaded for %d , %d (%s)",
+                   map.latitude, map.longitude, fileName.c_str()),
+            0);
   LogNarrow(log_, kLoadTag, "Matrix of map Loaded", 4);
   return 1;
 }
 
-// Reads the whole tile straight into its matrix with one read. Returns null when loaded, else what
-// is wrong with the file; nothing half-read is kept then.
-const char* CHGTFiles::ReadSamples(std::FILE* file, HGTMap& map) {
+// Fills the tile's matrix from the file: an SRTM3 file with one read, an SRTM1 file (recognised by
+// its size) by taking every third sample of every third row. Returns null when loaded, else what is
+// wrong with the file; nothing half-read is kept then.
+const char* CHGTFiles::ReadSamples(std::FILE* file, HGTMap& map, bool* srtm1) {
   map.matrix.reset(new (std::nothrow) uint16_t[kSampleCount]);
   if (!map.matrix) return "Not enough memory for an HGT tile, the tile is not loaded";
+  long size = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  if (std::fseek(file, 0, SEEK_SET) != 0) size = -1;
+  *srtm1 = size == kSrtm1Bytes;
+  if (*srtm1) return ReadSrtm1Samples(file, map);
   if (std::fread(map.matrix.get(), sizeof(uint16_t), kSampleCount, file) != kSampleCount) {
     return "HGT file is shorter than 1201 x 1201 samples (2884802 bytes), the tile is not loaded";
   }
   if (std::fgetc(file) != EOF) {
-    return "HGT file is longer than 1201 x 1201 samples (2884802 bytes), the tile is not loaded";
+    return "HGT file is longer than 1201 x 1201 samples (2884802 bytes) and is no 3601 x 3601 SRTM1 tile "
+           "(25934402 bytes) either, the tile is not loaded";
+  }
+  return nullptr;
+}
+
+// Reads the SRTM1 file in runs of whole rows and keeps row 0, 3, 6 ... 3600 of it, and of each such
+// row column 0, 3, 6 ... 3600: the samples of the SRTM3 grid, kept as the file holds them.
+const char* CHGTFiles::ReadSrtm1Samples(std::FILE* file, HGTMap& map) {
+  constexpr int kRowsPerRead = 3 * 32;
+  constexpr size_t kRowSamples = kSrtm1Size;
+  std::unique_ptr<uint16_t[]> rows(new (std::nothrow) uint16_t[kRowsPerRead * kRowSamples]);
+  if (!rows) return "Not enough memory for an HGT tile, the tile is not loaded";
+  uint16_t* out = map.matrix.get();
+  for (int first = 0; first < kSrtm1Size; first += kRowsPerRead) {
+    size_t count = static_cast<size_t>(std::min(kRowsPerRead, kSrtm1Size - first));
+    if (std::fread(rows.get(), sizeof(uint16_t) * kRowSamples, count, file) != count) {
+      return "HGT file is shorter than its size said (SRTM1, 25934402 bytes), the tile is not loaded";
+    }
+    for (size_t row = 0; row < count; row += kSrtm1Step) {
+      const uint16_t* in = rows.get() + row * kRowSamples;
+      for (size_t column = 0; column < kRowSamples; column += kSrtm1Step) *out++ = in[column];
+    }
   }
   return nullptr;
 }

@@ -1,9 +1,10 @@
 // CHGTFiles, the elevation tile store, and the sight-line test over it.
 //
 // Tiles are SRTM3 ".HGT" files: 1201 x 1201 big-endian 16-bit samples in metres, rows from north to
-// south, one file per whole-degree square, named like N42E041.HGT. A tile is loaded the first time
-// a position inside it is asked for and kept until Terminate. Samples above 8900 m (voids,
-// negative values) read as 0.
+// south, one file per whole-degree square, named like N42E041.HGT. SRTM1 files of the same name
+// (3601 x 3601 samples, 1 arc-second) are read at SRTM3 resolution: every third sample of every
+// third row. A tile is loaded the first time a position inside it is asked for and kept until
+// Terminate. Samples above 8900 m (voids, negative values) read as 0.
 //
 // Guarding: tileLock_ is held from the list walk through the load to the append, so a tile is
 // loaded once and mapCount stays exact; tiles already loaded are found without the lock (the list
@@ -74,7 +75,8 @@ class CHGTFiles : public TileFolderSink {
   HGTMap* AddMap(int latitude, int longitude);        // tileLock_ held
   int LoadMatrix(HGTMap& map);                        // tileLock_ held
   std::string TileFileName(const HGTMap& map, bool* fits) const;
-  const char* ReadSamples(std::FILE* file, HGTMap& map);
+  const char* ReadSamples(std::FILE* file, HGTMap& map, bool* srtm1);
+  const char* ReadSrtm1Samples(std::FILE* file, HGTMap& map);
   void LogTileLine(const char* format, const HGTMap& map, const std::string& fileName);
   void ReportBadFile(const std::string& fileName, const char* problem);  // tileLock_ held
   void ReleaseTiles();

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "plugin/format.h"
 #include "propagation/hgt_files.h"
@@ -51,9 +52,18 @@ float ReadFrequency(std::string_view text) {
   if (start < text.size() && text[start] == '+') ++start;
   double value = 0;
   std::from_chars_result read = std::from_chars(text.data() + start, text.data() + text.size(), value);
-  if (read.ec != std::errc() || !std::isfinite(value)) return 0;
-  float frequency = static_cast<float>(value);
-  return std::isfinite(frequency) ? frequency : 0;
+  if (read.ec == std::errc::result_out_of_range) {
+    // Beyond double: infinite, or 0 for a negative exponent (1e-999).
+    std::string_view number(text.data() + start, static_cast<size_t>(read.ptr - (text.data() + start)));
+    size_t exponent = number.find_first_of("eE");
+    if (exponent != std::string_view::npos && number.substr(exponent + 1, 1) == "-") return 0;
+    return number.front() == '-' ? -INFINITY : INFINITY;
+  }
+  if (read.ec != std::errc()) return 0;
+  if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) {
+    return value < 0 ? -INFINITY : INFINITY;
+  }
+  return static_cast<float>(value);
 }
 
 float FrequencyTerm(float frequency) {
@@ -122,7 +132,9 @@ float CHalcyra::CalculateDBLost(StationRecord& remote, int remoteRadio, float ga
 
   int hidden = 0;
   float gain = gainLimit;
-  if (!(d > range)) {
+  // A frequency that is no finite number (1e99, inf, nan) leaves no range: out of range.
+  bool inRange = std::isfinite(frequency) && !(d > range);
+  if (inRange) {
     hidden = IsHiddenByRelief(local, remote);
     if (hidden == 0) gain = propagation::ClearSightGain(attenuation, gainLimit);
   }

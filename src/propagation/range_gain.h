@@ -17,8 +17,9 @@ struct RadioClassFigures {
 };
 RadioClassFigures FiguresOfClass(int32_t radioClass);
 
-// The decimal number at the start of a frequency text; 0 when the text does not start with one or
-// the number is not finite.
+// The decimal number at the start of a frequency text (0 when the text does not start with one), as
+// a float: beyond the float range it is infinite; "inf" and "nan" read as such. CalculateDBLost
+// counts a frequency that is not finite as out of range.
 float ReadFrequency(std::string_view text);
 
 // 1 - 0.5 (f / 500)^2: 0.873998 at 251, negative above about 707.1.

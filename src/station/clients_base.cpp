@@ -267,9 +267,9 @@ void CTS3ClientsBase::Setup3DListener(uint64 serverConnectionHandlerID, const TS
 }
 
 // The client IDs are copied under the lock; the host is called after it is released.
-void CTS3ClientsBase::Reset3DSoundForAllClients(const TS3Functions& host) {
+void CTS3ClientsBase::Reset3DSoundForAllClients(HostCallRelay& hostCalls, CancelToken& cancel) {
   LogNarrow(log_, kResetAllTag, "Reset clients 3D Sound", 5);
-  if (host.channelset3DAttributes == nullptr) {
+  if (hostCalls.Host().channelset3DAttributes == nullptr) {
     LogMissingHostFunction(log_, kResetAllTag, "channelset3DAttributes");
     return;
   }
@@ -280,16 +280,24 @@ void CTS3ClientsBase::Reset3DSoundForAllClients(const TS3Functions& host) {
     for (const ClientNode& node : nodes_) clientIDs.push_back(node.clientID);
   }
   uint64 handler = currentHandler_.load();
-  for (anyID clientID : clientIDs) host.channelset3DAttributes(handler, clientID, &kOrigin);
+  hostCalls.Run(
+      [handler, clientIDs](const TS3Functions& host) {
+        for (anyID clientID : clientIDs) host.channelset3DAttributes(handler, clientID, &kOrigin);
+      },
+      cancel);
 }
 
-void CTS3ClientsBase::Reset3DSoundForClient(const TS3Functions& host, const ClientNode& node) {
-  if (host.channelset3DAttributes == nullptr) {
+void CTS3ClientsBase::Reset3DSoundForClient(HostCallRelay& hostCalls, const ClientNode& node, CancelToken& cancel) {
+  if (hostCalls.Host().channelset3DAttributes == nullptr) {
     LogMissingHostFunction(log_, kResetOneTag, "channelset3DAttributes");
     return;
   }
-  host.channelset3DAttributes(currentHandler_.load(), node.clientID, &kOrigin);
-  if (log_.Accepts(3)) {
+  uint64 handler = currentHandler_.load();
+  anyID clientID = node.clientID;
+  bool made = hostCalls.Run(
+      [handler, clientID](const TS3Functions& host) { host.channelset3DAttributes(handler, clientID, &kOrigin); },
+      cancel);
+  if (made && log_.Accepts(3)) {
     LogNarrow(log_, kResetOneTag,
               Format("Reset 3DSound for \"%.127s\" (%d)", node.nickname, static_cast<int>(node.clientID)), 3);
   }

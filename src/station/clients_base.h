@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "plugin/host_abi.h"
+#include "plugin/host_calls.h"
 #include "plugin/log.h"
 #include "station/station_record.h"
 
@@ -43,8 +44,10 @@ class CTS3ClientsBase {
   int AddCDB_item(const char* nickname, anyID clientID);
   void deleteCDB();
   void Setup3DListener(uint64 serverConnectionHandlerID, const TS3Functions& host);
-  void Reset3DSoundForAllClients(const TS3Functions& host);
-  void Reset3DSoundForClient(const TS3Functions& host, const ClientNode& node);
+  // Put every listed client, or one, back at the listener's position. They run on the plug-in's own
+  // threads, so the host is called through the relay; they give up when cancel is cancelled.
+  void Reset3DSoundForAllClients(HostCallRelay& hostCalls, CancelToken& cancel);
+  void Reset3DSoundForClient(HostCallRelay& hostCalls, const ClientNode& node, CancelToken& cancel);
   void Terminate();
 
   // Look-ups (first match from the first real node); copies.

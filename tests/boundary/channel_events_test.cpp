@@ -40,6 +40,7 @@ class ChannelEventsTest : public ::testing::Test {
     testing::WriteFile(dir_ / "Halcyra" / "Halcyra.ini",
                        "[LOG]\nLOGLEVEL=5\n[HGT]\nPath=" + (dir_ / "HGT").string() +
                            "\n[HCS]\nHOST=127.0.0.1\nUDP=" + std::to_string(server_.port()) + "\n");
+    host_.SetConnection(kHandler);
     host_.SetOwnClient(kOwnID, "Viper");
     host_.SetNickname(7, "Bob");
     host_.SetNickname(9, "Ann");
@@ -61,7 +62,7 @@ class ChannelEventsTest : public ::testing::Test {
     started_ = false;
   }
   void MoveOwnClientIn(const std::vector<anyID>& channel) {
-    host_.SetChannel(channel);
+    host_.SetChannel(kChannel, channel);
     plugin_.onClientMoveEvent(kHandler, kOwnID, 0, kChannel, 0, "");
   }
   // The log of the whole run (the plug-in is stopped first, so everything is written).

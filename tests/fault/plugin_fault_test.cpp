@@ -1,14 +1,21 @@
 // The loaded plug-in against everything that can go wrong around it: a station server that is
 // silent or answers garbage, truncated or oversize replies; a flood of simulator datagrams, many
 // of them malformed; tile files that are short, empty, oversized or unreadable; Saved Games and
-// log folders that are missing, unwritable or vanish; a station server name that cannot be
-// resolved. Each case checks that the plug-in goes on working and keeps what it had.
+// log folders that are missing, unwritable, vanish or have very long paths; a station server name
+// that cannot be resolved; host functions that do not return. Each case checks that the plug-in
+// goes on working and keeps what it had, and that the host is never held by it.
+//
+// The runtime in this process, on a platform layer whose message boxes stay open, whose name
+// service does not answer and whose socket library does not start (which the loaded library's own
+// platform layer cannot be made to do), shows that neither start nor stop waits for them.
 //
 // "Heard" below means: a talk event places the talker on the ear of the receiving radio.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -16,10 +23,12 @@
 #include <thread>
 #include <vector>
 
+#include "fake_env.h"
 #include "fake_host.h"
 #include "hgt_tile.h"
 #include "host_folders.h"
 #include "loaded_plugin.h"
+#include "plugin/lifecycle.h"
 #include "radio_scene.h"
 #include "scripted_station_server.h"
 #include "temp_dir.h"
@@ -35,6 +44,35 @@ constexpr float kLeftEarX = -1.001f;      // radio 1 on the left ear (ear1 = -1)
 
 bool Near(float a, float b) { return a > b - 0.0005f && a < b + 0.0005f; }
 
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Runs work on a thread of its own and tells whether it returned within timeoutMs. If it did not,
+// release() lets go whatever holds it, so that it can finish before this returns.
+bool ReturnsWithin(int timeoutMs, const std::function<void()>& work, const std::function<void()>& release) {
+  std::atomic<bool> done{false};
+  std::thread thread([&] {
+    work();
+    done = true;
+  });
+  bool returned = ScriptedStationServer::WaitFor([&] { return done.load(); }, static_cast<uint32_t>(timeoutMs));
+  if (!returned) release();
+  thread.join();
+  return returned;
+}
+
+// A folder under base whose full path is exactly `length` characters long.
+std::filesystem::path FolderOfLength(const std::filesystem::path& base, size_t length) {
+  std::filesystem::path folder = base;
+  while (folder.native().size() < length) {
+    size_t missing = length - folder.native().size();  // a separator and a name
+    size_t name = missing <= 61 ? missing - 1 : (missing <= 122 ? missing / 2 : 60);
+    folder /= std::string(name, 'g');
+  }
+  return folder;
+}
+
 class PluginFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -42,14 +80,14 @@ class PluginFaultTest : public ::testing::Test {
     ASSERT_TRUE(plugin_.ok()) << plugin_.error();
     host_.SetOwnClient(kOwnClient, kOwnNickname);
     for (const Talker& talker : Talkers()) host_.SetNickname(talker.clientID, talker.nickname);
-    host_.SetChannel({kOwnClient, Viper().clientID, Cobra().clientID});
+    host_.SetChannel(kChannel, {kOwnClient, Viper().clientID, Cobra().clientID});
     server_.SetRecord("Viper", TalkerRecord("Viper", 42.35, 41.4, 6000));
     server_.SetRecord("Cobra", TalkerRecord("Cobra", 42.4, 41.3, 7000));
     ini_.tileFolder = (dir_ / "HGT").string();
   }
   void TearDown() override {
     if (started_) plugin_.shutdown();
-    if (!readOnly_.empty()) std::filesystem::permissions(readOnly_, std::filesystem::perms::owner_all);
+    readOnly_.reset();
     EXPECT_EQ(0, host_.OutstandingAllocations());
   }
 
@@ -132,7 +170,7 @@ class PluginFaultTest : public ::testing::Test {
   SimulatorSender simulator_;
   std::optional<ScopedSavedGames> savedGames_;
   bool started_ = false;
-  std::filesystem::path readOnly_;  // made writable again at the end
+  std::optional<ScopedUnwritableFolder> readOnly_;  // writable again at the end
 };
 
 // --- the station server ---
@@ -314,15 +352,11 @@ TEST_F(PluginFaultTest, LogThatCannotBeCreatedOrVanishesLeavesThePluginWorking) 
   EXPECT_TRUE(HeardOnTheLeftEar(Cobra()) || BecomesHeard(Cobra()));
 }
 
+// Whoever runs the suite: for root, whom permissions do not stop, the folder is made immutable.
 TEST_F(PluginFaultTest, ReadOnlyHalcyraFolderLeavesThePluginWorking) {
   WriteIni();
-  std::filesystem::path folder = dir_ / "Halcyra";
-  std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  readOnly_ = folder;
-  std::error_code error;
-  if (std::filesystem::create_directory(folder / "probe", error)) {
-    GTEST_SKIP() << "permissions do not stop this user from writing (root, or a file system without them)";
-  }
+  readOnly_.emplace(dir_ / "Halcyra");
+  ASSERT_TRUE(readOnly_->ok()) << readOnly_->error();
   Start();
   JoinAndFly();
   EXPECT_TRUE(BecomesHeard(Viper()));
@@ -342,6 +376,29 @@ TEST_F(PluginFaultTest, SavedGamesFolderThatDoesNotExistStartsWithoutIniOrLog) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "nowhere"));
 }
 
+// A Saved Games folder of 252 characters makes the log file's path 272 characters long: every line
+// goes to the file that was opened (where the system cannot open so long a path, there is no log),
+// never to a file at the path cut short.
+TEST_F(PluginFaultTest, LongSavedGamesPathKeepsTheLogWhereItWasOpened) {
+  std::filesystem::path savedGames = FolderOfLength(dir_.path(), 252);
+  ASSERT_EQ(252u, savedGames.native().size());
+  ini_.logLevel = 3;
+  WriteFile(IniFile(savedGames), IniText(ini_));
+  Start(savedGames);
+  JoinAndFly();
+  plugin_.shutdown();
+  started_ = false;
+
+  EXPECT_FALSE(std::filesystem::exists(savedGames / "Halcyr")) << "a line went to the path cut at 259 characters";
+  std::filesystem::path log = LogFile(savedGames);
+  ASSERT_EQ(272u, log.native().size());
+  if (std::filesystem::exists(log)) {
+    std::string text = ReadFile(log);
+    EXPECT_NE(std::string::npos, text.find("Halcyra plugin is initialized")) << text;
+    EXPECT_NE(std::string::npos, text.find("~Clog : Close log file."));
+  }
+}
+
 // --- the station server's name ---
 
 TEST_F(PluginFaultTest, UnresolvableServerNameFallsBackToTheLoopbackAddressAndTheCycleGoesOn) {
@@ -358,6 +415,192 @@ TEST_F(PluginFaultTest, UnresolvableServerNameFallsBackToTheLoopbackAddressAndTh
   std::string log = LogText();
   EXPECT_NE(std::string::npos, log.find("GetRemoteIP : Can not resolve server address : no-such-host.invalid !"));
   EXPECT_NE(std::string::npos, log.find("ReadIniFile : Halcyra Server : 127.0.0.1:10600"));
+}
+
+// --- a host that does not return ---
+
+// A host busy with its own shutdown may not return from its functions until ours has returned. A
+// talk event and a refresh query (whose talker the server no longer knows, so he goes back to the
+// listener's position) are both inside channelset3DAttributes when the host stops the plug-in: the
+// stop returns while both are still held, and the plug-in finishes when they come back.
+TEST_F(PluginFaultTest, StopReturnsWhileHostFunctionsDoNotReturn) {
+  ini_.logLevel = 3;
+  WriteIni();
+  Start();
+  JoinAndFly();
+  ASSERT_TRUE(BecomesHeard(Viper()));
+  ASSERT_TRUE(BecomesHeard(Cobra()));
+
+  host_.BlockPlacements(FakeHost::Block::kAll);
+  std::atomic<bool> talked{false};
+  std::thread talk([&] {
+    plugin_.onTalkStatusChangeEvent(kConnection, 1, 0, Viper().clientID);
+    talked = true;
+  });
+  server_.SetAnswerChooser(
+      [](const std::string& nickname) { return nickname == "Cobra" ? ServerAnswer::kNotFound : ServerAnswer::kRecord; });
+  ASSERT_TRUE(ScriptedStationServer::WaitFor([&] { return host_.PlacementsInProgress() >= 2; }, kRecordWaitMs));
+
+  Clock::time_point stopStart = Clock::now();
+  bool stopped = ReturnsWithin(5000, [&] { plugin_.shutdown(); },
+                               [&] { host_.BlockPlacements(FakeHost::Block::kNone); });
+  double stopMs = MillisecondsSince(stopStart);
+  started_ = false;
+  std::printf("[ fault    ] stop with two host calls held: %.1f ms\n", stopMs);
+  EXPECT_TRUE(stopped) << "the stop waited for the host";
+  EXPECT_EQ(2, host_.PlacementsInProgress()) << "the host was let go before the stop returned";
+  EXPECT_FALSE(talked.load());
+
+  host_.BlockPlacements(FakeHost::Block::kNone);
+  talk.join();
+  // The plug-in is released when the event has left it: its log closes then.
+  EXPECT_TRUE(ScriptedStationServer::WaitFor(
+      [&] { return ReadFile(LogFile(dir_.path())).find("~Clog : Close log file.") != std::string::npos; }, 5000));
+  EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return host_.PlacementsInProgress() == 0; }, 5000));
+}
+
+// The server says "(no found) " for the talker, and the host does not return from the call that puts
+// him back at the listener's position. The talk event gives its query up at the time limit and goes
+// on: the talker is placed by his record as before. The query makes no host call after it was
+// given up.
+TEST_F(PluginFaultTest, TalkEventGivesUpAQueryWhoseHostCallDoesNotReturn) {
+  WriteIni();
+  Start();
+  JoinAndFly();
+  ASSERT_TRUE(BecomesHeard(Viper()));
+
+  host_.BlockPlacements(FakeHost::Block::kResets);
+  server_.SetAnswer(ServerAnswer::kNotFound);
+  std::optional<TS3_VECTOR> placed;
+  bool returned = ReturnsWithin(5000, [&] { placed = Talk(Viper()); },
+                                [&] { host_.BlockPlacements(FakeHost::Block::kNone); });
+  EXPECT_TRUE(returned) << "the talk event waited for the host beyond its query's time limit";
+  EXPECT_GE(host_.PlacementsInProgress(), 1);
+  ASSERT_TRUE(placed.has_value());
+  EXPECT_TRUE(Near(placed->x, kLeftEarX) && Near(placed->y, 0.1f));
+
+  // Every query asked so far has been given up (450 ms) or has its reset in progress; no new one
+  // asks for a reset. Once the host returns, no reset call follows.
+  server_.SetAnswer(ServerAnswer::kRecord);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  auto resets = [&] {
+    size_t count = 0;
+    for (const FakeHost::Placement& placement : host_.Placements()) {
+      count += placement.position.x == 0 && placement.position.y == 0 && placement.position.z == 0 ? 1 : 0;
+    }
+    return count;
+  };
+  size_t resetsBefore = resets();
+  host_.BlockPlacements(FakeHost::Block::kNone);
+  EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return host_.PlacementsInProgress() == 0; }, 5000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(resetsBefore, resets());
+}
+
+// --- start and stop of the runtime on a platform that holds them ---
+
+class RuntimeFaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.SetOwnClient(kOwnClient, kOwnNickname);
+    for (const Talker& talker : Talkers()) host_.SetNickname(talker.clientID, talker.nickname);
+    host_.SetChannel(kChannel, {kOwnClient, Viper().clientID});
+    env_.savedGames = dir_.path().wstring();
+    lifecycle_.SetFunctionPointers(host_.Table());
+  }
+  void TearDown() override {
+    env_.boxGate.Open();
+    env_.lookupGate.Open();
+    lifecycle_.Shutdown();
+  }
+
+  static const Talker& Viper() { return Talkers()[0]; }
+  void WriteIni() { WriteFile(IniFile(dir_.path()), IniText(ini_)); }
+  std::string LogText() { return ReadFile(LogFile(dir_.path())); }
+  void ReleaseAll() {
+    env_.boxGate.Open();
+    env_.lookupGate.Open();
+  }
+  // The events of a pilot who talks while the plug-in is being started.
+  void Events() {
+    short block[4] = {1, 2, 3, 4};
+    lifecycle_.Deliver([&](PluginRuntime& r) { r.OnConnectStatusChange(kConnection, STATUS_CONNECTION_ESTABLISHED, 0); });
+    lifecycle_.Deliver([&](PluginRuntime& r) { r.OnClientMove(kConnection, kOwnClient, 0, kChannel, 0, ""); });
+    lifecycle_.Deliver([&](PluginRuntime& r) { r.OnTalkStatusChange(kConnection, 1, 0, Viper().clientID); });
+    lifecycle_.Deliver([&](PluginRuntime& r) { r.OnEditPlaybackVoiceData(kConnection, Viper().clientID, block, 4, 1); });
+  }
+
+  TempDir dir_;
+  FakeEnv env_;
+  FakeHost host_;
+  IniSettings ini_;
+  PluginLifecycle lifecycle_{env_};
+};
+
+// Both boxes of the configuration stay open (no tile folder anywhere; a server name that cannot be
+// resolved) and the name service never answers. The start waits for the name a bounded time and
+// events that come meanwhile are ignored at once; the stop, while the refresh cycle waits for a
+// second name, returns with the boxes still open and the look-ups still stalled.
+TEST_F(RuntimeFaultTest, NeitherStartNorStopWaitsForOpenBoxesOrAStalledNameService) {
+  ini_.logLevel = 3;
+  ini_.host = "hcs.stalled.example";
+  WriteIni();
+  env_.boxGate.Close();
+  env_.lookupGate.Close();
+
+  std::atomic<int> started{-1};
+  std::thread start([&] { started = lifecycle_.Init(); });
+  ASSERT_TRUE(ScriptedStationServer::WaitFor([&] { return env_.lookupGate.Waiting() == 1; }, 5000));
+  bool ignored = ReturnsWithin(5000, [&] { Events(); }, [&] { ReleaseAll(); });
+  EXPECT_TRUE(ignored) << "an event waited for the start";
+  EXPECT_EQ(-1, started.load()) << "the start ended before the events were delivered: nothing was shown";
+  start.join();
+  ASSERT_EQ(0, started.load());
+  EXPECT_EQ(0, host_.TotalCalls()) << "an event during the start was handled";
+  EXPECT_EQ(2u, env_.Boxes().size());
+  EXPECT_EQ(2, env_.boxGate.Waiting());
+
+  // The refresh cycle reloads the configuration every seventh tick: a new name to look up.
+  ini_.host = "second.stalled.example";
+  WriteIni();
+  ASSERT_TRUE(ScriptedStationServer::WaitFor([&] { return env_.lookupGate.Waiting() == 2; }, 20000));
+  Clock::time_point stopStart = Clock::now();
+  bool stopped = ReturnsWithin(5000, [&] { lifecycle_.Shutdown(); }, [&] { ReleaseAll(); });
+  double stopMs = MillisecondsSince(stopStart);
+  std::printf("[ fault    ] stop with two boxes open and two name look-ups stalled: %.1f ms\n", stopMs);
+  EXPECT_TRUE(stopped) << "the stop waited for a box or a name look-up";
+  EXPECT_EQ(2, env_.boxGate.Waiting());
+  EXPECT_EQ(2, env_.lookupGate.Waiting());
+  EXPECT_LT(stopMs, static_cast<double>(NameLookup::kWaitMs)) << "the stop waited for the look-up's time limit";
+
+  std::string log = LogText();
+  EXPECT_NE(std::string::npos, log.find("GetRemoteIP : Can not resolve server address : hcs.stalled.example ! "
+                                        "(no answer within 2000 ms)"));
+  EXPECT_NE(std::string::npos, log.find("ReadIniFile : Halcyra Server : 127.0.0.1:10600"));
+  EXPECT_NE(std::string::npos, log.find("~Clog : Close log file."));
+}
+
+// The socket library does not start: the start fails with its line, and nothing of the plug-in
+// keeps running or answers events.
+TEST_F(RuntimeFaultTest, SocketLibraryThatDoesNotStartFailsTheStartCleanly) {
+  ini_.tileFolder = (dir_ / "HGT").string();
+  ini_.logLevel = 3;
+  WriteIni();
+  env_.startNetworkingResult = 10091;  // WSASYSNOTREADY
+  int threads = ThreadsOfThisProcess();
+  EXPECT_EQ(1, lifecycle_.Init());
+  EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return ThreadsOfThisProcess() == threads; }, 5000))
+      << ThreadsOfThisProcess() << " threads, " << threads << " before the start";
+  Events();
+  EXPECT_EQ(0, host_.TotalCalls());
+  std::string log = LogText();
+  EXPECT_NE(std::string::npos, log.find("ts3plugin_init : WSAStartup failed with error: 10091 (")) << log;
+  EXPECT_EQ(std::string::npos, log.find("Halcyra plugin is initialized"));
+  EXPECT_EQ(std::string::npos, log.find("Launch Thread_RW_HCS"));
+  // The simulator's port was never taken.
+  auto socket = platform::Env::Default().CreateUdpSocket();
+  ASSERT_TRUE(socket);
+  EXPECT_EQ(0, socket->Bind(0, 10602));
 }
 
 }  // namespace

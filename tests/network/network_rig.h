@@ -31,8 +31,9 @@ class NetworkRig {
     clients =
         std::make_unique<CTS3ClientsBase>(*log, [this](const char* nickname) { SetLocalNickname(nickname); });
     table = host.Table();
+    hostCalls = std::make_unique<HostCallRelay>(env_, table);
     PointAt(server.port());
-    exchange = std::make_unique<StationServerExchange>(env_, *log, settings, *model, *clients, table);
+    exchange = std::make_unique<StationServerExchange>(env_, *log, settings, *model, *clients, *hostCalls);
   }
   ~NetworkRig() { exchange.reset(); }
 
@@ -52,6 +53,7 @@ class NetworkRig {
   std::unique_ptr<CHGTFiles> tiles;
   std::unique_ptr<CHalcyra> model;
   std::unique_ptr<CTS3ClientsBase> clients;
+  std::unique_ptr<HostCallRelay> hostCalls;  // outlives the exchange
   FakeStationServer server;
   std::unique_ptr<StationServerExchange> exchange;
 

@@ -66,7 +66,7 @@ class RefreshCycleTest : public ::testing::Test {
   SimulatorStatus simulator_;
   Configuration config_{platform::Env::Default(), *rig_.log, rig_.settings, simulator_};
   RefreshCycle cycle_{platform::Env::Default(), *rig_.log,  config_,   *rig_.clients,
-                      *rig_.exchange,           simulator_, rig_.table};
+                      *rig_.exchange,           simulator_, *rig_.hostCalls};
 };
 
 TEST_F(RefreshCycleTest, EachTickAsksForEveryChannelClientInListOrder) {
@@ -176,7 +176,7 @@ class RefreshThreadTest : public RefreshCycleTest {
  protected:
   FakeEnv clock_;
   RefreshCycle threadCycle_{clock_,         *rig_.log,  config_,   *rig_.clients,
-                            *rig_.exchange, simulator_, rig_.table};
+                            *rig_.exchange, simulator_, *rig_.hostCalls};
 };
 
 TEST_F(RefreshThreadTest, TicksEveryTwoSecondsOfTheClock) {

@@ -18,7 +18,6 @@
 #include <functional>
 #include <memory>
 #include <random>
-#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,7 +27,7 @@
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "platform/env.h"
-#include "plugin/runtime.h"
+#include "plugin/lifecycle.h"
 #include "radio_scene.h"
 #include "scripted_station_server.h"
 #include "temp_dir.h"
@@ -128,7 +127,7 @@ class Load {
       for (const Talker& talker : Talkers()) {
         if (random() % 4 != 0) channel.push_back(talker.clientID);
       }
-      host_.SetChannel(channel);
+      host_.SetChannel(kChannel, channel);
       if (round++ % 50 == 0) entry_.connect(kConnection, STATUS_CONNECTION_ESTABLISHED, 0);
       anyID mover = round % 3 == 0 ? kOwnClient : channel[random() % channel.size()];
       entry_.move(kConnection, mover, 0, kChannel, 0, "");
@@ -212,7 +211,7 @@ class PluginStressTest : public ::testing::Test {
     ASSERT_TRUE(server_.ok()) << server_.error();
     host_.SetOwnClient(kOwnClient, kOwnNickname);
     for (const Talker& talker : Talkers()) host_.SetNickname(talker.clientID, talker.nickname);
-    host_.SetChannel({kOwnClient});
+    host_.SetChannel(kChannel, {kOwnClient});
     HgtTile tile(300);
     for (int row = 400; row < 800; ++row) tile.Set(row, 700, 2500);  // a ridge across the tile
     tile.WriteTo(dir_ / "HGT" / "N42E041.HGT");
@@ -314,50 +313,34 @@ class PressingJoysticks : public platform::EnvWrapper {
   std::atomic<int> reads_[2] = {0, 0};
 };
 
-// Guards the runtime as the exported entry points do: events shared, start and stop exclusive.
+// The plug-in as the exported entry points run it (PluginLifecycle), in this process.
 class InProcessPlugin {
  public:
-  InProcessPlugin(platform::Env& env, const TS3Functions& table) : env_(env), table_(table) {}
+  InProcessPlugin(platform::Env& env, const TS3Functions& table) : lifecycle_(env) {
+    lifecycle_.SetFunctionPointers(table);
+  }
 
   EntryPoints Entry() {
-    return {[this] { return Init(); },
-            [this] { Shutdown(); },
+    return {[this] { return lifecycle_.Init(); },
+            [this] { lifecycle_.Shutdown(); },
             [this](uint64 schid, int status, unsigned int error) {
-              With([&](PluginRuntime& r) { r.OnConnectStatusChange(schid, status, error); });
+              lifecycle_.Deliver([&](PluginRuntime& r) { r.OnConnectStatusChange(schid, status, error); });
             },
             [this](uint64 schid, anyID client, uint64 from, uint64 to, int visibility, const char* message) {
-              With([&](PluginRuntime& r) { r.OnClientMove(schid, client, from, to, visibility, message); });
+              lifecycle_.Deliver(
+                  [&](PluginRuntime& r) { r.OnClientMove(schid, client, from, to, visibility, message); });
             },
             [this](uint64 schid, int status, int whisper, anyID client) {
-              With([&](PluginRuntime& r) { r.OnTalkStatusChange(schid, status, whisper, client); });
+              lifecycle_.Deliver([&](PluginRuntime& r) { r.OnTalkStatusChange(schid, status, whisper, client); });
             },
             [this](uint64 schid, anyID client, short* samples, int count, int channels) {
-              With([&](PluginRuntime& r) { r.OnEditPlaybackVoiceData(schid, client, samples, count, channels); });
+              lifecycle_.Deliver(
+                  [&](PluginRuntime& r) { r.OnEditPlaybackVoiceData(schid, client, samples, count, channels); });
             }};
   }
 
  private:
-  int Init() {
-    std::unique_lock<std::shared_mutex> lock(lock_);
-    runtime_ = std::make_unique<PluginRuntime>(env_, table_);
-    if (runtime_->Start() == 0) return 0;
-    runtime_.reset();
-    return 1;
-  }
-  void Shutdown() {
-    std::unique_lock<std::shared_mutex> lock(lock_);
-    runtime_.reset();
-  }
-  template <typename Handler>
-  void With(Handler handler) {
-    std::shared_lock<std::shared_mutex> lock(lock_);
-    if (runtime_) handler(*runtime_);
-  }
-
-  platform::Env& env_;
-  TS3Functions table_;
-  std::shared_mutex lock_;  // guards runtime_
-  std::unique_ptr<PluginRuntime> runtime_;
+  PluginLifecycle lifecycle_;
 };
 
 TEST_F(PluginStressTest, RuntimeWithJoystickSelectionsUnderLoad) {

@@ -1,21 +1,64 @@
 // FakeEnv: the real Env with a fake clock, a fixed local time, recorded message boxes and fault
-// switches for the registry, name look-up and networking start. Everything else is real.
+// switches for the registry, name look-up and networking start; boxes and look-ups can be held
+// (a box the user leaves open, a name service that does not answer). Everything else is real.
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/env.h"
 
 namespace halcyra::testing {
 
+// Holds the calls that pass it while it is closed, until it is opened again.
+class Gate {
+ public:
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+  }
+  void Open() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closed_ = false;
+    }
+    opened_.notify_all();
+  }
+  void Pass() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiting_;
+    opened_.wait(lock, [this] { return !closed_; });
+    --waiting_;
+  }
+  int Waiting() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waiting_;
+  }
+
+ private:
+  mutable std::mutex mutex_;  // guards closed_ and waiting_
+  std::condition_variable opened_;
+  bool closed_ = false;
+  int waiting_ = 0;
+};
+
 class FakeEnv : public platform::EnvWrapper {
  public:
   FakeEnv() : EnvWrapper(platform::Env::Default()) {}
+  // Lets held calls go and waits for the threads nobody joins, which may still use this object.
+  ~FakeEnv() override {
+    boxGate.Open();
+    lookupGate.Open();
+    WaitUntil([this] { return detachedRunning.load() == 0; });
+  }
 
   // --- clock: SleepMs advances the fake tick count at once and really sleeps at most
   // realSleepCapMs, so a 2000 ms cycle takes a millisecond of real time. ---
@@ -33,17 +76,42 @@ class FakeEnv : public platform::EnvWrapper {
     target().SleepMs(real);
   }
 
-  // --- message boxes ---
+  // --- threads nobody joins (boxes, name look-ups, host calls): counted, so that a test can wait
+  // for them ---
+  std::atomic<int> detachedRunning{0};
+  bool StartDetachedThread(std::function<void()> body) override {
+    ++detachedRunning;
+    bool started = target().StartDetachedThread([this, body = std::move(body)]() mutable {
+      body();
+      body = nullptr;
+      --detachedRunning;
+    });
+    if (!started) --detachedRunning;
+    return started;
+  }
+  // Waits until every such thread has ended or waits at a gate; false when that took too long.
+  bool WaitForDetachedThreads(int timeoutMs = 5000) {
+    return WaitUntil(
+        [this] { return detachedRunning.load() <= boxGate.Waiting() + lookupGate.Waiting(); }, timeoutMs);
+  }
+
+  // --- message boxes: recorded when shown; boxGate closed keeps them open ---
   struct Box {
     std::wstring caption;
     std::wstring text;
     platform::MessageIcon icon;
   };
+  Gate boxGate;
   void ShowMessageBox(const std::wstring& caption, const std::wstring& text, platform::MessageIcon icon) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    boxes_.push_back({caption, text, icon});
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      boxes_.push_back({caption, text, icon});
+    }
+    boxGate.Pass();
   }
+  // The boxes shown so far, once every box on its way has been shown.
   std::vector<Box> Boxes() {
+    WaitForDetachedThreads();
     std::lock_guard<std::mutex> lock(mutex_);
     return boxes_;
   }
@@ -70,11 +138,14 @@ class FakeEnv : public platform::EnvWrapper {
     return found->second.result;
   }
 
-  // --- name look-up: names listed here resolve (or fail) without DNS ---
+  // --- name look-up: names listed here resolve (or fail) without DNS; lookupGate closed holds every
+  // look-up, as a name service that does not answer ---
   std::map<std::string, std::optional<uint32_t>> names;
   std::atomic<int> lookups{0};
+  Gate lookupGate;
   bool ResolveIPv4(const std::string& hostName, uint32_t* address) override {
     ++lookups;
+    lookupGate.Pass();
     auto found = names.find(hostName);
     if (found == names.end()) return target().ResolveIPv4(hostName, address);
     if (!found->second) return false;
@@ -96,6 +167,15 @@ class FakeEnv : public platform::EnvWrapper {
   }
 
  private:
+  static bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+
   std::mutex mutex_;  // guards boxes_
   std::vector<Box> boxes_;
 };

@@ -1,30 +1,55 @@
 #include "fake_host.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace halcyra::testing {
 namespace {
 
+// The host's answer to a call for a connection it does not have.
+constexpr unsigned int kInvalidConnection = 0x0200;
+// Its answer when it has no active fake (a call after the test's host went away).
+constexpr unsigned int kNoHost = 1;
+
 std::mutex g_activeLock;
 FakeHost* g_active = nullptr;
 
-unsigned int FreeMemoryThunk(void* pointer) { return FakeHost::Active()->FreeMemory(pointer); }
+unsigned int FreeMemoryThunk(void* pointer) {
+  FakeHost* host = FakeHost::Active();
+  return host ? host->FreeMemory(pointer) : kNoHost;
+}
 unsigned int ListenerThunk(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward, const TS3_VECTOR* up) {
-  return FakeHost::Active()->Set3DListener(schid, position, forward, up);
+  FakeHost* host = FakeHost::Active();
+  return host ? host->Set3DListener(schid, position, forward, up) : kNoHost;
 }
 unsigned int SettingsThunk(uint64 schid, float distanceFactor, float rolloffScale) {
-  return FakeHost::Active()->Set3DSettings(schid, distanceFactor, rolloffScale);
+  FakeHost* host = FakeHost::Active();
+  return host ? host->Set3DSettings(schid, distanceFactor, rolloffScale) : kNoHost;
 }
 unsigned int AttributesThunk(uint64 schid, anyID clientID, const TS3_VECTOR* position) {
-  return FakeHost::Active()->Set3DAttributes(schid, clientID, position);
+  FakeHost* host = FakeHost::Active();
+  return host ? host->Set3DAttributes(schid, clientID, position) : kNoHost;
 }
-unsigned int ClientIdThunk(uint64 schid, anyID* result) { return FakeHost::Active()->GetClientID(schid, result); }
+unsigned int ClientIdThunk(uint64 schid, anyID* result) {
+  FakeHost* host = FakeHost::Active();
+  return host ? host->GetClientID(schid, result) : kNoHost;
+}
 unsigned int VariableThunk(uint64 schid, anyID clientID, size_t flag, char** result) {
-  return FakeHost::Active()->GetClientVariableAsString(schid, clientID, flag, result);
+  FakeHost* host = FakeHost::Active();
+  return host ? host->GetClientVariableAsString(schid, clientID, flag, result) : kNoHost;
 }
 unsigned int ChannelListThunk(uint64 schid, uint64 channelID, anyID** result) {
-  return FakeHost::Active()->GetChannelClientList(schid, channelID, result);
+  FakeHost* host = FakeHost::Active();
+  return host ? host->GetChannelClientList(schid, channelID, result) : kNoHost;
+}
+
+std::string Vector(const TS3_VECTOR* vector) {
+  if (vector == nullptr) return "null";
+  char text[64];
+  std::snprintf(text, sizeof text, "%g,%g,%g", vector->x, vector->y, vector->z);
+  return text;
 }
 
 }  // namespace
@@ -35,8 +60,15 @@ FakeHost::FakeHost() {
 }
 
 FakeHost::~FakeHost() {
-  std::lock_guard<std::mutex> lock(g_activeLock);
-  if (g_active == this) g_active = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_activeLock);
+    if (g_active == this) g_active = nullptr;
+  }
+  // A call held by BlockPlacements may still be inside: let it go and leave first.
+  std::unique_lock<std::mutex> lock(mutex_);
+  blockPlacements_ = Block::kNone;
+  unblocked_.notify_all();
+  unblocked_.wait_for(lock, std::chrono::seconds(5), [this] { return placementsInProgress_ == 0; });
   for (void* pointer : allocations_) std::free(pointer);
 }
 
@@ -58,14 +90,20 @@ TS3Functions FakeHost::Table() const {
   return table;
 }
 
+void FakeHost::SetConnection(uint64 serverConnectionHandlerID) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  connection_ = serverConnectionHandlerID;
+}
+
 void FakeHost::SetOwnClient(anyID id, const std::string& nickname) {
   std::lock_guard<std::mutex> lock(mutex_);
   ownClientID_ = id;
   nicknames_[id] = nickname;
 }
 
-void FakeHost::SetChannel(const std::vector<anyID>& clientIDs) {
+void FakeHost::SetChannel(uint64 channelID, const std::vector<anyID>& clientIDs) {
   std::lock_guard<std::mutex> lock(mutex_);
+  channelID_ = channelID;
   channel_ = clientIDs;
 }
 
@@ -82,6 +120,24 @@ void FakeHost::RefuseChannelList(bool refuse) {
 void FakeHost::MakeNicknameUnreadable(anyID id) {
   std::lock_guard<std::mutex> lock(mutex_);
   unreadable_.insert(id);
+}
+
+void FakeHost::BlockPlacements(Block block) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    blockPlacements_ = block;
+  }
+  unblocked_.notify_all();
+}
+
+int FakeHost::PlacementsInProgress() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return placementsInProgress_;
+}
+
+std::vector<std::string> FakeHost::SetupCalls() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return setupCalls_;
 }
 
 std::vector<FakeHost::Placement> FakeHost::Placements() const {
@@ -137,40 +193,56 @@ unsigned int FakeHost::FreeMemory(void* pointer) {
   return 0;
 }
 
-unsigned int FakeHost::Set3DListener(uint64, const TS3_VECTOR*, const TS3_VECTOR*, const TS3_VECTOR*) {
+unsigned int FakeHost::Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
+                                     const TS3_VECTOR* up) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++totalCalls_;
   ++listenerCalls_;
-  return 0;
+  setupCalls_.push_back("systemset3DListenerAttributes " + std::to_string(schid) + " " + Vector(position) + " " +
+                        Vector(forward) + " " + Vector(up));
+  return KnownConnection(schid) ? 0 : kInvalidConnection;
 }
 
-unsigned int FakeHost::Set3DSettings(uint64, float distanceFactor, float rolloffScale) {
+unsigned int FakeHost::Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++totalCalls_;
   ++settingsCalls_;
   distanceFactor_ = distanceFactor;
   rolloffScale_ = rolloffScale;
-  return 0;
+  char text[96];
+  std::snprintf(text, sizeof text, "systemset3DSettings %llu %g %g", static_cast<unsigned long long>(schid),
+                distanceFactor, rolloffScale);
+  setupCalls_.push_back(text);
+  return KnownConnection(schid) ? 0 : kInvalidConnection;
 }
 
 unsigned int FakeHost::Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
   ++totalCalls_;
   placements_.push_back({schid, clientID, *position});
-  return 0;
+  ++placementsInProgress_;
+  bool reset = position->x == 0 && position->y == 0 && position->z == 0;
+  unblocked_.wait(lock, [this, reset] {
+    return blockPlacements_ == Block::kNone || (blockPlacements_ == Block::kResets && !reset);
+  });
+  --placementsInProgress_;
+  unblocked_.notify_all();
+  return KnownConnection(schid) ? 0 : kInvalidConnection;
 }
 
-unsigned int FakeHost::GetClientID(uint64, anyID* result) {
+unsigned int FakeHost::GetClientID(uint64 schid, anyID* result) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++totalCalls_;
   ++clientIdCalls_;
+  if (!KnownConnection(schid)) return kInvalidConnection;
   *result = ownClientID_;
   return 0;
 }
 
-unsigned int FakeHost::GetClientVariableAsString(uint64, anyID clientID, size_t flag, char** result) {
+unsigned int FakeHost::GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++totalCalls_;
+  if (!KnownConnection(schid)) return kInvalidConnection;
   auto found = nicknames_.find(clientID);
   if (flag != CLIENT_NICKNAME || unreadable_.count(clientID) || found == nicknames_.end()) return 1;
   char* text = static_cast<char*>(std::malloc(found->second.size() + 1));
@@ -180,10 +252,11 @@ unsigned int FakeHost::GetClientVariableAsString(uint64, anyID clientID, size_t 
   return 0;
 }
 
-unsigned int FakeHost::GetChannelClientList(uint64, uint64, anyID** result) {
+unsigned int FakeHost::GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++totalCalls_;
-  if (refuseChannelList_) return 1;
+  if (!KnownConnection(schid)) return kInvalidConnection;
+  if (refuseChannelList_ || channelID != channelID_) return 1;
   auto* list = static_cast<anyID*>(std::malloc((channel_.size() + 1) * sizeof(anyID)));
   for (size_t i = 0; i < channel_.size(); ++i) list[i] = channel_[i];
   list[channel_.size()] = 0;

@@ -1,8 +1,14 @@
 // FakeHost: a host function table whose seven used slots are fakes that record every call and can
 // refuse. Every other slot is null, as a host that the plug-in must never call through.
 // One FakeHost is active at a time (the table's functions are plain C functions).
+//
+// Like a real host it answers only for its one connection (SetConnection; 1 unless set) and only
+// the channel that the own client is in (SetChannel): asked for another connection or another
+// channel it refuses with an error, as it does for an unknown client.
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <set>
@@ -22,12 +28,20 @@ class FakeHost {
   TS3Functions Table() const;
 
   // --- what the host answers (set before the calls) ---
+  void SetConnection(uint64 serverConnectionHandlerID);
   void SetOwnClient(anyID id, const std::string& nickname);
-  void SetChannel(const std::vector<anyID>& clientIDs);  // the own channel's list, in order
+  // The channel the own client is in and its clients, in order.
+  void SetChannel(uint64 channelID, const std::vector<anyID>& clientIDs);
   void SetNickname(anyID id, const std::string& nickname);
   // Fault switches.
   void RefuseChannelList(bool refuse);
   void MakeNicknameUnreadable(anyID id);
+  // Which calls of channelset3DAttributes record themselves and then do not return until the block
+  // is lifted, as in a host busy with its own shutdown: none, those that put a client back at the
+  // listener's position (0, 0, 0), or all.
+  enum class Block { kNone, kResets, kAll };
+  void BlockPlacements(Block block);
+  int PlacementsInProgress() const;
 
   // --- what the plug-in did ---
   struct Placement {
@@ -44,6 +58,10 @@ class FakeHost {
   int ClientIdCalls() const;
   int OutstandingAllocations() const;  // host memory handed out and not yet freed
   int TotalCalls() const;              // every call of any used slot
+  // The calls of systemset3DSettings and systemset3DListenerAttributes in order, with their
+  // arguments: "systemset3DSettings <schid> <distance factor> <rolloff scale>" and
+  // "systemset3DListenerAttributes <schid> <x,y,z of position> <of forward> <of up>".
+  std::vector<std::string> SetupCalls() const;
 
   static FakeHost* Active();
 
@@ -57,9 +75,17 @@ class FakeHost {
   unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result);
 
  private:
+  bool KnownConnection(uint64 schid) const { return schid == connection_; }  // mutex_ held
+
   mutable std::mutex mutex_;  // guards everything below
+  std::condition_variable unblocked_;
+  uint64 connection_ = 1;
   anyID ownClientID_ = 1;
+  uint64 channelID_ = 0;
   std::vector<anyID> channel_;
+  Block blockPlacements_ = Block::kNone;
+  int placementsInProgress_ = 0;
+  std::vector<std::string> setupCalls_;
   std::map<anyID, std::string> nicknames_;
   bool refuseChannelList_ = false;
   std::set<anyID> unreadable_;

@@ -1,4 +1,5 @@
-// Writes elevation tiles for tests: 1201 x 1201 big-endian 16-bit samples, rows north to south.
+// Writes elevation tiles for tests: 1201 x 1201 (SRTM3) or 3601 x 3601 (SRTM1) big-endian 16-bit
+// samples, rows north to south.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +14,14 @@ namespace halcyra::testing {
 class HgtTile {
  public:
   static constexpr int kSize = 1201;
+  static constexpr int kSrtm1Size = 3601;
 
-  // Every sample holds `fill` (a raw 16-bit value, as stored in the file).
-  explicit HgtTile(uint16_t fill = 0) : samples_(static_cast<size_t>(kSize) * kSize, fill) {}
+  // Every sample holds `fill` (a raw 16-bit value, as stored in the file); size samples a side.
+  explicit HgtTile(uint16_t fill = 0, int size = kSize)
+      : size_(size), samples_(static_cast<size_t>(size) * size, fill) {}
 
   HgtTile& Set(int row, int column, uint16_t raw) {
-    samples_[static_cast<size_t>(row) * kSize + column] = raw;
+    samples_[static_cast<size_t>(row) * size_ + column] = raw;
     return *this;
   }
 
@@ -35,6 +38,7 @@ class HgtTile {
   void WriteTo(const std::filesystem::path& file) const { WriteFile(file, Bytes()); }
 
  private:
+  int size_;
   std::vector<uint16_t> samples_;
 };
 

@@ -4,6 +4,7 @@
 // The previous state comes back when the object goes away.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -34,7 +35,29 @@ class ScopedInstallDir {
   std::optional<std::string> saved_;
 };
 
+// Makes a folder refuse new files, whoever the test runs as: by its permissions for a user, by the
+// immutable attribute for root (whom permissions do not stop). Undone at the end. ok() tells
+// whether the folder does refuse them.
+class ScopedUnwritableFolder {
+ public:
+  explicit ScopedUnwritableFolder(const std::filesystem::path& folder);
+  ~ScopedUnwritableFolder();
+  ScopedUnwritableFolder(const ScopedUnwritableFolder&) = delete;
+  ScopedUnwritableFolder& operator=(const ScopedUnwritableFolder&) = delete;
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+
+ private:
+  bool Set(bool unwritable);  // false with error_ set when it could not be done
+  std::filesystem::path folder_;
+  std::string error_;
+};
+
 // Where the test program finds the built plug-in library.
 std::string PluginLibraryPath();
+// Whether the plug-in library is loaded in this process now (after its last unload: not).
+bool PluginLibraryIsLoaded();
+// The number of threads of this process now.
+int ThreadsOfThisProcess();
 
 }  // namespace halcyra::testing

@@ -1,4 +1,14 @@
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 #include "host_folders.h"
 
@@ -40,6 +50,49 @@ ScopedInstallDir::ScopedInstallDir(const std::string& folder) : saved_(Get("HALC
 
 ScopedInstallDir::~ScopedInstallDir() { Put("HALCYRA_INSTALL_DIR", saved_); }
 
+ScopedUnwritableFolder::ScopedUnwritableFolder(const std::filesystem::path& folder) : folder_(folder) {
+  if (!Set(true)) return;
+  std::error_code error;
+  if (std::filesystem::create_directory(folder_ / "probe", error)) {
+    std::filesystem::remove(folder_ / "probe", error);
+    error_ = "the folder still takes new files";
+  }
+}
+
+ScopedUnwritableFolder::~ScopedUnwritableFolder() { Set(false); }
+
+bool ScopedUnwritableFolder::Set(bool unwritable) {
+  std::string path = folder_.string();
+  if (geteuid() != 0) {
+    if (chmod(path.c_str(), unwritable ? 0555 : 0755) == 0) return true;
+    error_ = "chmod " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int flags = 0;
+  bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (done) {
+    flags = unwritable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  if (!done) error_ = "the immutable attribute cannot be set on " + path + ": " + std::strerror(errno);
+  if (fd >= 0) close(fd);
+  return done;
+}
+
 std::string PluginLibraryPath() { return HALCYRA_PLUGIN_PATH; }
+
+bool PluginLibraryIsLoaded() {
+  void* handle = dlopen(PluginLibraryPath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  dlclose(handle);
+  return true;
+}
+
+int ThreadsOfThisProcess() {
+  int threads = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++threads;
+  return threads;
+}
 
 }  // namespace halcyra::testing

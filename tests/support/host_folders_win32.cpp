@@ -1,4 +1,7 @@
 #include <windows.h>
+#include <tlhelp32.h>
+
+#include <filesystem>
 
 #include "host_folders.h"
 #include "platform/env.h"
@@ -61,6 +64,71 @@ ScopedInstallDir::ScopedInstallDir(const std::string& folder) : saved_(Read(kIns
 
 ScopedInstallDir::~ScopedInstallDir() { Write(kInstaller, kInstallDir, saved_); }
 
+// Under wine the folder is a Unix folder, and the file system decides: the attribute or the
+// permissions are set by a Unix shell that wine starts.
+ScopedUnwritableFolder::ScopedUnwritableFolder(const std::filesystem::path& folder) : folder_(folder) {
+  if (!Set(true)) return;
+  std::error_code error;
+  if (std::filesystem::create_directory(folder_ / "probe", error)) {
+    std::filesystem::remove(folder_ / "probe", error);
+    error_ = "the folder still takes new files";
+  }
+}
+
+ScopedUnwritableFolder::~ScopedUnwritableFolder() { Set(false); }
+
+bool ScopedUnwritableFolder::Set(bool unwritable) {
+  using UnixFileName = char* (*)(const wchar_t*);
+  auto unixFileName = reinterpret_cast<UnixFileName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixFileName == nullptr) {
+    error_ = "making a folder unwritable is done through wine's Unix side; this is no wine";
+    return false;
+  }
+  char* unixPath = unixFileName(folder_.wstring().c_str());
+  if (unixPath == nullptr) {
+    error_ = "no Unix path for " + folder_.string();
+    return false;
+  }
+  std::wstring path = platform::Utf8ToWide(unixPath);
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  std::wstring script = unwritable ? L"if [ $(id -u) = 0 ]; then chattr +i '" + path + L"'; else chmod 555 '" + path + L"'; fi"
+                                   : L"chattr -i '" + path + L"' 2>/dev/null; chmod 755 '" + path + L"'";
+  std::wstring command = L"/bin/sh -c \"" + script + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    error_ = "cannot start /bin/sh (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  WaitForSingleObject(process.hProcess, 10000);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (code != 0) error_ = "the Unix shell could not change " + folder_.string();
+  return code == 0;
+}
+
 std::string PluginLibraryPath() { return HALCYRA_PLUGIN_PATH; }
+
+bool PluginLibraryIsLoaded() {
+  std::wstring name = std::filesystem::path(platform::Utf8ToWide(PluginLibraryPath())).filename().wstring();
+  return GetModuleHandleW(name.c_str()) != nullptr;
+}
+
+int ThreadsOfThisProcess() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  int threads = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++threads;
+  }
+  CloseHandle(snapshot);
+  return threads;
+}
 
 }  // namespace halcyra::testing

@@ -54,7 +54,7 @@ std::string PluginSession::Start() {
   server_.Store(talkerRecord_);
   host_.SetOwnClient(kOwnClient, kOwnNickname);
   host_.SetNickname(kTalkerClient, kTalkerNickname);
-  host_.SetChannel({kOwnClient, kTalkerClient});
+  host_.SetChannel(kChannel, {kOwnClient, kTalkerClient});
 
   plugin_.setFunctionPointers(host_.Table());
   if (plugin_.init() != 0) return "ts3plugin_init failed";

@@ -47,6 +47,7 @@ class ClientsBaseTest : public ::testing::Test {
     ASSERT_EQ(0, log_->Init((dir_.path() / "Halcyra.log").wstring(), logLevel));
     clients_ = std::make_unique<CTS3ClientsBase>(
         *log_, [this](const char* nickname) { ownNicknames_.push_back(nickname); });
+    host_.SetConnection(kHandler);
     host_.SetOwnClient(kOwnID, "Me");
     host_.SetNickname(7, "Bob");
     host_.SetNickname(9, "Ann");
@@ -54,7 +55,7 @@ class ClientsBaseTest : public ::testing::Test {
   }
 
   void ConnectAndJoin(const std::vector<anyID>& channel) {
-    host_.SetChannel(channel);
+    host_.SetChannel(kChannel, channel);
     clients_->OnConnectStatusChange(kHandler, STATUS_CONNECTION_ESTABLISHED, table_);
     clients_->OnClientMove(kHandler, kOwnID, kChannel, table_);
   }
@@ -133,8 +134,8 @@ TEST_F(ClientsBaseTest, BelowLevelFiveTheNewClientLineHasNoHexDump) {
 TEST_F(ClientsBaseTest, EveryMoveRebuildsFromIdOneAndOnlyTheOwnMoveChangesTheChannel) {
   Start(5);
   ConnectAndJoin({kOwnID, 7, 9});
-  host_.SetChannel({9, kOwnID, 11});
-  clients_->OnClientMove(kOtherHandler, 11, 0xDEAD, table_);
+  host_.SetChannel(kChannel, {9, kOwnID, 11});
+  clients_->OnClientMove(kHandler, 11, 0xDEAD, table_);
 
   EXPECT_EQ(kChannel, clients_->OwnChannelID());
   EXPECT_EQ(2, clients_->Count());
@@ -166,7 +167,7 @@ TEST_F(ClientsBaseTest, EmptyOrRefusedChannelListFailsWithItsOwnLine) {
   EXPECT_EQ(-1, clients_->BuildDataBase(kHandler, table_));
   EXPECT_TRUE(Logged({0, "CTS3ClientsBase::BuildDataBase : No Clients"}));
 
-  host_.SetChannel({kOwnID, 7});
+  host_.SetChannel(kChannel, {kOwnID, 7});
   host_.RefuseChannelList(true);
   EXPECT_EQ(-1, clients_->BuildDataBase(kHandler, table_));
   EXPECT_TRUE(Logged({0, "CTS3ClientsBase::BuildDataBase : Error getting channel list"}));
@@ -229,8 +230,10 @@ TEST_F(ClientsBaseTest, MissingHostFunctionsAreSkippedAndLogged) {
   clients_->OnConnectStatusChange(kHandler, STATUS_CONNECTION_ESTABLISHED, empty);
   clients_->OnClientMove(kHandler, 0, kChannel, empty);
   clients_->AddCDB_item("Bob", 7);
-  clients_->Reset3DSoundForAllClients(empty);
-  clients_->Reset3DSoundForClient(empty, *clients_->FindById(1));
+  HostCallRelay emptyRelay(env_, empty);
+  CancelToken keep;
+  clients_->Reset3DSoundForAllClients(emptyRelay, keep);
+  clients_->Reset3DSoundForClient(emptyRelay, *clients_->FindById(1), keep);
 
   table_.freeMemory = nullptr;  // its memory could never be handed back, so nothing is asked for
   EXPECT_EQ(-1, clients_->BuildDataBase(kHandler, table_));
@@ -277,8 +280,10 @@ TEST_F(ClientsBaseTest, DeleteResetAndTerminateWalkTheListInOrder) {
   Start(5);
   ConnectAndJoin({kOwnID, 7, 9, 11});
   host_.ClearPlacements();
-  clients_->Reset3DSoundForAllClients(table_);
-  clients_->Reset3DSoundForClient(table_, *clients_->FindByNickname("Cy"));
+  HostCallRelay relay(env_, table_);
+  CancelToken keep;
+  clients_->Reset3DSoundForAllClients(relay, keep);
+  clients_->Reset3DSoundForClient(relay, *clients_->FindByNickname("Cy"), keep);
   auto placements = host_.Placements();
   std::vector<anyID> placed;
   for (const auto& placement : placements) {
@@ -325,7 +330,7 @@ struct ReaderDuringRebuild {
 TEST_F(ClientsBaseTest, ALookUpWaitsForTheRebuildInProgress) {
   Start(0);
   ConnectAndJoin({kOwnID, 7, 9});
-  host_.SetChannel({kOwnID, 11, 9});
+  host_.SetChannel(kChannel, {kOwnID, 11, 9});
   ReaderDuringRebuild::clients = clients_.get();
   table_.getChannelClientList = &ReaderDuringRebuild::SlowChannelList;
   clients_->OnClientMove(kHandler, 11, kChannel, table_);
@@ -363,7 +368,7 @@ TEST_F(ClientsBaseTest, LookUpsDuringRebuildsSeeOnlyWholeNodes) {
   });
   // Rebuild until the reader has really been at work alongside.
   for (int rebuild = 0; rebuild < 2000 || nodesSeen.load() < 2000; ++rebuild) {
-    host_.SetChannel(channels[rebuild % 2]);
+    host_.SetChannel(kChannel, channels[rebuild % 2]);
     clients_->OnClientMove(kHandler, 7, 0, table_);
   }
   done = true;

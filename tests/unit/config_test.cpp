@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "fake_env.h"
+#include "host_folders.h"
 #include "temp_dir.h"
 
 namespace halcyra {
@@ -172,8 +173,8 @@ TEST_F(ConfigTest, UnresolvableHostFallsBackToLoopbackWithLogLineAndOneErrorBox)
             boxes[0].text);
   EXPECT_EQ(platform::MessageIcon::kError, boxes[0].icon);
 
-  // Reloads keep logging, but the box (which holds the refresh thread) comes back only for a
-  // different failing name.
+  // Reloads keep logging, but the box comes back only for a different failing name, or for the
+  // same one after a working address or name in between.
   config_.UpdatePluginInfo();
   config_.UpdatePluginInfo();
   EXPECT_EQ(1u, env_.Boxes().size());
@@ -181,6 +182,17 @@ TEST_F(ConfigTest, UnresolvableHostFallsBackToLoopbackWithLogLineAndOneErrorBox)
   env_.names["elsewhere.invalid"] = std::nullopt;
   config_.UpdatePluginInfo();
   EXPECT_EQ(2u, env_.Boxes().size());
+  WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=10.0.0.5\n");
+  config_.UpdatePluginInfo();
+  WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=elsewhere.invalid\n");
+  config_.UpdatePluginInfo();
+  EXPECT_EQ(3u, env_.Boxes().size()) << "bad name, 10.0.0.5, the same bad name";
+  env_.names["hcs.squadron.example"] = 0xC0A80A14;
+  WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=hcs.squadron.example\n");
+  config_.UpdatePluginInfo();
+  WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=elsewhere.invalid\n");
+  config_.UpdatePluginInfo();
+  EXPECT_EQ(4u, env_.Boxes().size()) << "bad name, a name that resolves, the same bad name";
   EXPECT_NE(std::string::npos, LogText().find("GetRemoteIP : Can not resolve server address : nowhere.invalid !"));
 }
 
@@ -198,7 +210,9 @@ TEST_F(ConfigTest, RegistryFallbackTriesMachineThenUserAndWarnsWhenBothFail) {
   EXPECT_NE(std::string::npos, user);
   auto boxes = env_.Boxes();
   ASSERT_EQ(1u, boxes.size());
-  EXPECT_EQ(L"TeamSpeak3 : pluginTS3_HC.dll", boxes[0].caption);
+  // The caption names the library file as the build names it.
+  std::filesystem::path library = testing::PluginLibraryPath();
+  EXPECT_EQ(L"TeamSpeak3 : " + library.filename().wstring(), boxes[0].caption);
   EXPECT_EQ(L"No path for relief database is found. Mask of relief will not work !", boxes[0].text);
   EXPECT_EQ(platform::MessageIcon::kWarning, boxes[0].icon);
 }

@@ -124,15 +124,50 @@ TEST_F(TileStoreTest, LoadAndFailureLinesInOrder) {
   std::string file = InFolder(Folder(), "N42E041.HGT");
   std::string missing = InFolder(Folder(), "S01W001.HGT");
   auto lines = LogLines();
-  ASSERT_EQ(7u, lines.size());
+  ASSERT_EQ(8u, lines.size());
   EXPECT_NE(std::string::npos, lines[1].find("CHGTFiles::AddMap : Add Map for Lat : 42 , Long : 41 "));
   EXPECT_NE(
       std::string::npos,
       lines[2].find("CHGTFiles::LoadMatrix : Try to load HGT Map for Lat: 42 , Long: 41 (" + file + ")"));
-  EXPECT_NE(std::string::npos, lines[3].find("CHGTFiles::LoadMatrix : Matrix of map Loaded"));
-  EXPECT_NE(std::string::npos, lines[4].find("Add Map for Lat : -1 , Long : -1 "));
   EXPECT_NE(std::string::npos,
-            lines[6].find("CHGTFiles::LoadMatrix : Can not load HGT Map for -1 , -1 (" + missing + ") !"));
+            lines[3].find("CHGTFiles::LoadMatrix : SRTM3 tile (1201 x 1201 samples) loaded for 42 , 41 (" + file +
+                          ")"));
+  EXPECT_NE(std::string::npos, lines[4].find("CHGTFiles::LoadMatrix : Matrix of map Loaded"));
+  EXPECT_NE(std::string::npos, lines[5].find("Add Map for Lat : -1 , Long : -1 "));
+  EXPECT_NE(std::string::npos,
+            lines[7].find("CHGTFiles::LoadMatrix : Can not load HGT Map for -1 , -1 (" + missing + ") !"));
+}
+
+// Most elevation data handed out today is SRTM1 (1 arc-second, 3601 x 3601 samples): every third
+// sample of every third row lies on the 1201 x 1201 grid and is what the tile holds.
+TEST_F(TileStoreTest, Srtm1TileIsReadOnTheSrtm3Grid) {
+  StartLog(0);
+  auto onGrid = [](int row, int column) { return static_cast<uint16_t>(1 + (row * 7 + column * 3) % 8000); };
+  HgtTile srtm1(8500, HgtTile::kSrtm1Size);  // the samples between the grid points must not be used
+  for (int row = 0; row < HgtTile::kSize; ++row) {
+    for (int column = 0; column < HgtTile::kSize; ++column) srtm1.Set(row * 3, column * 3, onGrid(row, column));
+  }
+  ASSERT_EQ(25934402u, srtm1.Bytes().size());
+  srtm1.WriteTo(TilePath("N42E041.HGT"));
+  for (auto [row, column] : {std::pair{0, 0}, {0, 1200}, {1200, 0}, {1200, 1200}, {600, 601}, {1, 2}, {1199, 3}}) {
+    EXPECT_EQ(onGrid(row, column),
+              tiles_.GetElevationFromLL({LatitudeOfRow(42, row), LongitudeOfColumn(41, column), 0}))
+        << row << " " << column;
+  }
+  EXPECT_EQ(1, tiles_.MapCount());
+  auto lines = LogLines();
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_NE(std::string::npos,
+            lines[1].find("CHGTFiles::LoadMatrix : SRTM1 tile (3601 x 3601 samples, every third one used) "
+                          "loaded for 42 , 41 (" +
+                          InFolder(Folder(), "N42E041.HGT") + ")"))
+      << lines[1];
+
+  // One sample short of an SRTM1 tile is neither kind.
+  std::string bytes = srtm1.Bytes();
+  WriteFile(TilePath("N43E041.HGT"), bytes.substr(0, bytes.size() - 2));
+  EXPECT_EQ(0, tiles_.GetElevationFromLL({43.5, 41.5, 0}));
+  EXPECT_EQ(1, tiles_.MapCount());
 }
 
 TEST_F(TileStoreTest, ConcurrentFirstLookupsLoadTheTileOnce) {

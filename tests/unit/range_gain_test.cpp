@@ -118,8 +118,20 @@ TEST(RangeGainFigures, GainCurveAndFrequencyTexts) {
   EXPECT_EQ(30.0f, ReadFrequency(" 30MHz"));
   EXPECT_EQ(0.0f, ReadFrequency("abc"));
   EXPECT_EQ(0.0f, ReadFrequency(""));
-  EXPECT_EQ(0.0f, ReadFrequency("nan"));
-  EXPECT_EQ(0.0f, ReadFrequency("1e99"));  // beyond float
+  EXPECT_EQ(0.0f, ReadFrequency("1e-999"));
+}
+
+// A frequency text read as the decimal number it starts with can be beyond float, infinite or not a
+// number: such a talker has no range and is not received, and no terrain is examined for him.
+TEST_F(RangeGainTest, FrequencyThatIsNoFiniteNumberIsOutOfRange) {
+  HgtTile().WriteTo(TilePath("N42E041.HGT"));
+  for (const char* text : {"1e99", "inf", "-inf", "nan", "1e999"}) {
+    EXPECT_FALSE(std::isfinite(ReadFrequency(text))) << text;
+    StationRecord remote = Remote("Viper", 42.01f, 41.0f, 9000.0f);  // 0.6 NM away
+    CopyText(remote.frequency1, text);
+    EXPECT_EQ(20.0f, GainOf(remote)) << text;
+  }
+  EXPECT_TRUE(env_.Opened().empty());
 }
 
 }  // namespace

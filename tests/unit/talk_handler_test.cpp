@@ -35,7 +35,8 @@ class TalkHandlerTest : public ::testing::Test {
     tiles_ = std::make_unique<CHGTFiles>(env_, *log_);
     model_ = std::make_unique<CHalcyra>(*log_, *tiles_);
     clients_ = std::make_unique<CTS3ClientsBase>(*log_, [](const char*) {});
-    exchange_ = std::make_unique<StationServerExchange>(env_, *log_, settings_, *model_, *clients_, table_);
+    hostCalls_ = std::make_unique<HostCallRelay>(env_, table_);
+    exchange_ = std::make_unique<StationServerExchange>(env_, *log_, settings_, *model_, *clients_, *hostCalls_);
     handler_ = std::make_unique<TalkHandler>(*log_, settings_, simulator_, *clients_, *model_, *exchange_, table_);
 
     // A clear talker at a fifth of his range, received on local radio 1.
@@ -89,6 +90,7 @@ class TalkHandlerTest : public ::testing::Test {
   std::unique_ptr<CHGTFiles> tiles_;
   std::unique_ptr<CHalcyra> model_;
   std::unique_ptr<CTS3ClientsBase> clients_;
+  std::unique_ptr<HostCallRelay> hostCalls_;
   std::unique_ptr<StationServerExchange> exchange_;
   std::unique_ptr<TalkHandler> handler_;
 };
