@@ -110,6 +110,23 @@ TEST_F(ChannelEventsTest, MoveListsTheOtherClientsInOrderAndNamesTheLocalStation
   EXPECT_EQ(1, CountContaining(lines, "onClientMoveEvent : Number of clients = 2 (after build)"));
 }
 
+// Another client leaves for another channel: the list is rebuilt from the own channel, which the
+// host is asked for (it answers for that one only), not from the channel of the event.
+TEST_F(ChannelEventsTest, AClientLeavingForAnotherChannelLeavesTheOwnChannelsList) {
+  MoveOwnClientIn({kOwnID, 7, 9});
+  host_.SetChannel(kChannel, {kOwnID, 7});
+  plugin_.onClientMoveEvent(kHandler, 9, kChannel, kChannel + 1, 0, "");
+  auto lines = LogAfterStop();
+  EXPECT_EQ(1, CountContaining(lines, "Number of clients = 1 (after build)"));
+  EXPECT_EQ(0, CountContaining(lines, "Error getting channel list"));
+  std::vector<std::string> setup = host_.SetupCalls();
+  ASSERT_EQ(6u, setup.size());  // the connection and the two moves
+  for (size_t i = 0; i < setup.size(); i += 2) {
+    EXPECT_EQ("systemset3DSettings 81 1 100", setup[i]);
+    EXPECT_EQ("systemset3DListenerAttributes 81 0,0,0 0,0,0 0,0,0", setup[i + 1]);
+  }
+}
+
 TEST_F(ChannelEventsTest, EveryMoveRebuildsTheListFromIdOne) {
   MoveOwnClientIn({kOwnID, 7, 9});
   plugin_.onClientMoveMovedEvent(kHandler, 9, kChannel, kChannel, 0, 1, "mover", "uid", "");

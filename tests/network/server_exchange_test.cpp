@@ -45,6 +45,7 @@ TEST_F(ServerExchangeTest, PublishSendsTheLocalStationInTheWireForm) {
   EXPECT_EQ(0, rig_.exchange->SendHCDataToHCS("ignored"));
   ASSERT_TRUE(rig_.server.WaitForRequests(1, 3000));
   EXPECT_EQ(kViperPublish, rig_.server.Requests()[0]);
+  EXPECT_EQ(10603, rig_.server.RequestPorts()[0]);
   auto lines = rig_.LogLines();
   EXPECT_NE("", LineContaining(lines, "SendHCDataToHCS : Send request to 127.0.0.1 on " +
                                           std::to_string(rig_.server.port())));
@@ -67,6 +68,7 @@ TEST_F(ServerExchangeTest, QueryStoresTheRecordOfTheReply) {
   EXPECT_EQ(kQueryStored, rig_.exchange->RefreshForCycle("Bob"));
   ASSERT_EQ(1u, rig_.server.RequestCount());
   EXPECT_EQ("GET:Bob@ ", rig_.server.Requests()[0]);
+  EXPECT_EQ(10601, rig_.server.RequestPorts()[0]);  // the reply comes back to that port
 
   std::optional<StationRecord> bob = rig_.model->FindStation("Bob");
   ASSERT_TRUE(bob);
@@ -236,17 +238,25 @@ TEST_F(ServerExchangeTest, StoppingTheCallerAbandonsTheWaitAtOnce) {
 }
 
 // A query of the talk handler and one of the refresh cycle at the same moment: both want local
-// port 10601, so one of them fails at its bind and says so; neither hangs.
+// port 10601, so the second fails at its bind and says so at level 0; the first gets its reply, and
+// neither hangs.
 TEST_F(ServerExchangeTest, OverlappingQueriesOfBothSlotsNeverHang) {
   rig_.server.AnswerWith(kBobRecord);
-  rig_.server.SetReplyDelayMs(100);
+  rig_.server.SetReplyDelayMs(300);  // the talk query holds the port for 300 ms
   auto start = std::chrono::steady_clock::now();
   std::thread talk([this] { rig_.exchange->RefreshClientStatus("Bob"); });
+  ASSERT_TRUE(rig_.server.WaitForRequests(1, 3000));
   int cycle = rig_.exchange->RefreshForCycle("Bob");
   talk.join();
   EXPECT_LT(MillisecondsSince(start), 2000);
-  EXPECT_NE(kQueryRunning, cycle);
+  EXPECT_EQ(kQueryFailed, cycle);
+  EXPECT_EQ(1u, rig_.server.RequestCount());
   EXPECT_TRUE(rig_.model->FindStation("Bob"));
+  auto lines = rig_.LogLines();
+  std::string bind = LineContaining(lines, "Thread_UDPRequest :  ! Cannot initialize (bind): ");
+  EXPECT_NE(std::string::npos, bind.find("][L00] ")) << bind;
+  EXPECT_EQ(1, CountContaining(lines, "Cannot initialize (bind)"));
+  EXPECT_NE("", LineContaining(lines, "RefreshClientStatus : Request is terminated normally"));
 }
 
 // The real station server program, started as the admin starts it.

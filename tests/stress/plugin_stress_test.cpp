@@ -290,6 +290,35 @@ TEST_F(PluginStressTest, LoadedLibraryWithEveryThreadBusyStopsAndStartsAgain) {
   RunScenario(entry, "loaded library");
 }
 
+// The host unloads the library after a stop and may load it again: ten times over, the library is
+// loaded, started, kept busy from several threads, stopped amid that load and unloaded. After each
+// unload nothing of it runs any more (the process has its threads of before) and it is really gone
+// from the process; nothing crashes afterwards.
+TEST_F(PluginStressTest, LoadedLibraryIsUnloadedAndLoadedAgainTenTimes) {
+  ScopedSavedGames savedGames(dir_.path().string());
+  const int threadsBefore = ThreadsOfThisProcess();
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE(::testing::Message() << "round " << round);
+    {
+      LoadedPlugin plugin;
+      ASSERT_TRUE(plugin.ok()) << plugin.error();
+      plugin.setFunctionPointers(host_.Table());
+      EntryPoints entry = EntryPointsOf(plugin);
+      ASSERT_EQ(0, entry.init());
+      Load load(entry, host_, IniFile(dir_.path()), ini_, sendActiveMarks_);
+      load.Start();
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      entry.shutdown();
+      load.Stop();  // events that came after the stop were ignored
+    }
+    EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return ThreadsOfThisProcess() == threadsBefore; }, 5000))
+        << ThreadsOfThisProcess() << " threads after the unload, " << threadsBefore << " before the first load";
+    EXPECT_FALSE(PluginLibraryIsLoaded());
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // code of an unloaded library would crash now
+  EXPECT_EQ(0, host_.OutstandingAllocations());
+}
+
 // Joysticks can only be faked through the platform layer, which the loaded library does not let
 // a test replace: this run builds the runtime in this process on an Env whose two joysticks keep
 // pressing the bound buttons, so the selector thread publishes selections amid the load.

@@ -63,6 +63,11 @@ class FakeStationServer {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_.size();
   }
+  // The local port each request was sent from, in the order of Requests().
+  std::vector<uint16_t> RequestPorts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requestPorts_;
+  }
   int RepliesSent() const { return repliesSent_.load(); }
   // Waits up to timeoutMs for at least count requests; true when they came.
   bool WaitForRequests(size_t count, int timeoutMs) const {
@@ -73,6 +78,7 @@ class FakeStationServer {
   void ClearRequests() {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.clear();
+    requestPorts_.clear();
   }
 
  private:
@@ -88,6 +94,7 @@ class FakeStationServer {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
+        requestPorts_.push_back(fromPort);
         answer = answer_;
       }
       received_.notify_all();
@@ -112,10 +119,11 @@ class FakeStationServer {
   std::atomic<bool> stop_{false};
   std::atomic<int> replyDelayMs_{0};
   std::atomic<int> repliesSent_{0};
-  mutable std::mutex mutex_;  // guards answer_ and requests_
+  mutable std::mutex mutex_;  // guards answer_, requests_ and requestPorts_
   mutable std::condition_variable received_;
   AnswerFunction answer_;
   std::vector<std::string> requests_;
+  std::vector<uint16_t> requestPorts_;
   std::thread thread_;
 };
 

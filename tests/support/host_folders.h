@@ -53,6 +53,25 @@ class ScopedUnwritableFolder {
   std::string error_;
 };
 
+// Switches this process's C locale to German, whose numbers have a decimal comma (as a host
+// program may do), and back at the end. POSIX builds the locale from the system's locale sources
+// (Debian's locales package) into a temporary folder; Windows has it. ok() tells whether it is on.
+class ScopedCommaDecimalLocale {
+ public:
+  ScopedCommaDecimalLocale();
+  ~ScopedCommaDecimalLocale();
+  ScopedCommaDecimalLocale(const ScopedCommaDecimalLocale&) = delete;
+  ScopedCommaDecimalLocale& operator=(const ScopedCommaDecimalLocale&) = delete;
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string previous_;
+  std::optional<std::string> locPath_;
+  std::filesystem::path folder_;
+  std::string error_;
+};
+
 // Where the test program finds the built plug-in library.
 std::string PluginLibraryPath();
 // Whether the plug-in library is loaded in this process now (after its last unload: not).

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -78,6 +79,28 @@ bool ScopedUnwritableFolder::Set(bool unwritable) {
   if (!done) error_ = "the immutable attribute cannot be set on " + path + ": " + std::strerror(errno);
   if (fd >= 0) close(fd);
   return done;
+}
+
+ScopedCommaDecimalLocale::ScopedCommaDecimalLocale() : locPath_(Get("LOCPATH")) {
+  const char* current = std::setlocale(LC_ALL, nullptr);
+  previous_ = current ? current : "C";
+  folder_ = std::filesystem::temp_directory_path() / ("halcyra-locale-" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder_);
+  std::string command = "localedef -i de_DE -f UTF-8 '" + (folder_ / "de_DE.UTF-8").string() + "' 2>&1";
+  int status = std::system(command.c_str());
+  if (status != 0) {
+    error_ = "localedef could not build de_DE.UTF-8 (is Debian's locales package installed?): " + command;
+    return;
+  }
+  setenv("LOCPATH", folder_.c_str(), 1);
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) error_ = "setlocale de_DE.UTF-8 failed";
+}
+
+ScopedCommaDecimalLocale::~ScopedCommaDecimalLocale() {
+  std::setlocale(LC_ALL, previous_.c_str());
+  Put("LOCPATH", locPath_);
+  std::error_code error;
+  std::filesystem::remove_all(folder_, error);
 }
 
 std::string PluginLibraryPath() { return HALCYRA_PLUGIN_PATH; }

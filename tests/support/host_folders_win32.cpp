@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <clocale>
 #include <filesystem>
 
 #include "host_folders.h"
@@ -63,6 +64,14 @@ ScopedInstallDir::ScopedInstallDir(const std::string& folder) : saved_(Read(kIns
 }
 
 ScopedInstallDir::~ScopedInstallDir() { Write(kInstaller, kInstallDir, saved_); }
+
+ScopedCommaDecimalLocale::ScopedCommaDecimalLocale() {
+  const char* current = std::setlocale(LC_ALL, nullptr);
+  previous_ = current ? current : "C";
+  if (std::setlocale(LC_ALL, "German_Germany.1252") == nullptr) error_ = "setlocale German_Germany.1252 failed";
+}
+
+ScopedCommaDecimalLocale::~ScopedCommaDecimalLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
 
 // Under wine the folder is a Unix folder, and the file system decides: the attribute or the
 // permissions are set by a Unix shell that wine starts.

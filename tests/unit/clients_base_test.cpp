@@ -199,9 +199,11 @@ TEST_F(ClientsBaseTest, ConnectionEventsActOnlyOnEstablishedAndDisconnected) {
   ConnectAndJoin({kOwnID, 7});
   EXPECT_EQ(kHandler, clients_->CurrentServerConnectionHandlerID());
   EXPECT_EQ(kOwnID, clients_->OwnClientID());
-  EXPECT_EQ(1.0f, host_.LastDistanceFactor());
-  EXPECT_EQ(100.0f, host_.LastRolloffScale());
-  EXPECT_EQ(2, host_.ListenerCalls());
+  // The connection and the move each set the 3D space up: its settings first, then the listener at
+  // the origin, looking nowhere.
+  const std::string settings = "systemset3DSettings 81 1 100";
+  const std::string listener = "systemset3DListenerAttributes 81 0,0,0 0,0,0 0,0,0";
+  EXPECT_EQ((std::vector<std::string>{settings, listener, settings, listener}), host_.SetupCalls());
 
   int callsBefore = host_.TotalCalls();
   clients_->OnConnectStatusChange(kOtherHandler, STATUS_DISCONNECTED, table_);

@@ -212,6 +212,34 @@ TEST_F(SightLineTest, TerrainJustAboveTheLineHidesJustBelowDoesNot) {
   }
 }
 
+// The first sample is the local station's own position, where the line is at its altitude exactly.
+// Terrain of 3049 m is 10000 ft (3049 x 3.28 = 10000.72; with 3.2808 it would be 10003): equal to a
+// line at 10000 ft it does not cut, one foot above a line at 9999 ft it does.
+TEST_F(SightLineTest, TerrainEqualToTheLineInWholeFeetDoesNotCutOneFootMoreDoes) {
+  HgtTile().Set(600, 600, 3049).WriteTo(TilePath("N42E041.HGT"));
+  double latitude = LatitudeOfRow(42, 600);
+  double longitude = LongitudeOfColumn(41, 600);
+  LLAltPoint level{latitude, longitude, 10000};
+  EXPECT_EQ(0, tiles_.CheckSightLineFromLLToLL(level, {latitude + 0.3, longitude + 0.4, 20000}, 0.002));
+  LLAltPoint footLower{latitude, longitude, 9999};
+  EXPECT_EQ(1, tiles_.CheckSightLineFromLLToLL(footLower, {latitude + 0.3, longitude + 0.4, 20000}, 0.002));
+}
+
+// The remote station's own position is never examined: a peak in its cell alone, higher than both
+// stations, hides nothing. The remote lies just inside the western edge of its column, so every
+// sample before it falls into an earlier column.
+TEST_F(SightLineTest, TheRemotePositionItselfIsNeverExamined) {
+  HgtTile().Set(600, 900, 8900).WriteTo(TilePath("N42E041.HGT"));
+  double latitude = LatitudeOfRow(42, 600);
+  double remoteLongitude = 41.0 + 900.0 / HgtTile::kSize + 1e-9;
+  ASSERT_EQ(8900, tiles_.GetElevationFromLL({latitude, remoteLongitude, 0}));
+  LLAltPoint from{latitude, 41.1, 100};
+  EXPECT_EQ(0, tiles_.CheckSightLineFromLLToLL(from, {latitude, remoteLongitude, 100}, 0.002));
+  // The same peak one sample short of the remote does hide him.
+  LLAltPoint beyond{latitude, 41.1, 100};
+  EXPECT_EQ(1, tiles_.CheckSightLineFromLLToLL(beyond, {latitude, remoteLongitude + 0.01, 100}, 0.002));
+}
+
 TEST_F(SightLineTest, SameLongitudeStepsAlongLatitude) {
   // Column 600 holds longitude 41.5; the sample at latitude 42.2 (row 960) is the one that cuts.
   HgtTile().Set(960, 600, 2318).WriteTo(TilePath("N42E041.HGT"));

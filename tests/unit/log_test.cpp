@@ -113,6 +113,41 @@ TEST_F(LogTest, BurstFromManyThreadsIsKeptWhileTheFileIsUnavailableThenShowsFall
   }
 }
 
+// Messages that come faster than the file takes them (here: a file that cannot be opened for a
+// while) fill the queue up to its capacity and no further; those beyond it are dropped, and one line
+// where they would have been says how many.
+TEST_F(LogTest, FloodFillsTheQueueToItsCapacityAndOneLineSaysHowManyWereDropped) {
+  Clog log(env_);
+  ASSERT_EQ(0, log.Init(LogPath(), 6));
+  env_.refuseFileOpens = true;
+  const std::string text(200, 't');
+  int queued = 0;
+  int dropped = 0;
+  for (int i = 0; dropped < 1000; ++i) {
+    ASSERT_LT(i, 100000) << "the queue takes everything: " << log.QueueCount() << " messages";
+    if (log.Write("flood", text + std::to_string(i), 6) == 0) {
+      ++queued;
+    } else {
+      ++dropped;
+    }
+  }
+  EXPECT_EQ(queued, log.QueueCount());
+  EXPECT_LE(log.QueuedBytes(), Clog::kQueueCapacityBytes);
+  EXPECT_GT(log.QueuedBytes(), Clog::kQueueCapacityBytes - 1000);
+
+  env_.refuseFileOpens = false;
+  Drain(log);
+  EXPECT_EQ(0, log.Write("after", "the flood", 0));
+  Drain(log);
+  auto lines = FileLines();
+  ASSERT_EQ(static_cast<size_t>(queued) + 3, lines.size());  // set-up, queued, dropped, after
+  EXPECT_NE(std::string::npos, lines[queued].find(") flood : " + text + std::to_string(queued - 1)));
+  EXPECT_EQ("[2024-05-17 14:02:03.045][L00] (002) Clog::Write : 1000 lines dropped: the log could not write them "
+            "as fast as they came",
+            lines[queued + 1]);
+  EXPECT_EQ("[2024-05-17 14:02:03.045][L00] (001) after : the flood", lines[queued + 2]);
+}
+
 TEST_F(LogTest, EmptyTextEndsRightAfterTheTag) {
   Clog log(env_);
   ASSERT_EQ(0, log.Init(LogPath(), 0));

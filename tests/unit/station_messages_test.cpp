@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+
+#include "host_folders.h"
 
 namespace halcyra::wire {
 namespace {
@@ -181,7 +184,12 @@ TEST(StationMessages, LongestPublishStaysWithinOneDatagram) {
   EXPECT_EQ(kMaxDatagramBytes, FormatQuery(std::string(2000, 'q')).size());
 }
 
+// A program in the host's process may switch the C locale to one with a decimal comma: the numbers
+// of the wire keep their decimal point.
 TEST(DecimalValue, ReadsLikeStrtodInAnyLocale) {
+  testing::ScopedCommaDecimalLocale comma;
+  ASSERT_TRUE(comma.ok()) << comma.error();
+  ASSERT_EQ(1.0, std::strtod("1.5", nullptr)) << "the locale should read a decimal comma";
   EXPECT_FLOAT_EQ(41.6509f, DecimalValue("41.650900"));
   EXPECT_FLOAT_EQ(-3.5f, DecimalValue("  -3.5"));
   EXPECT_FLOAT_EQ(2.0f, DecimalValue("+2"));
