@@ -65,12 +65,14 @@ class FakeEnv : public platform::EnvWrapper {
   std::atomic<uint64_t> tickMs{1000000};
   std::atomic<uint32_t> realSleepCapMs{1};
   std::atomic<uint64_t> sleptMs{0};  // total fake sleep, all threads
+  // While set, sleeping advances no tick count: a wait that ends only by its time limit never ends.
+  std::atomic<bool> clockStopped{false};
   platform::LocalTime localTime{2024, 5, 17, 14, 2, 3, 45};
 
   uint64_t TickMs() override { return tickMs.load(); }
   platform::LocalTime Now() override { return localTime; }
   void SleepMs(uint32_t ms) override {
-    tickMs += ms;
+    if (!clockStopped.load()) tickMs += ms;
     sleptMs += ms;
     uint32_t real = ms < realSleepCapMs.load() ? ms : realSleepCapMs.load();
     target().SleepMs(real);
