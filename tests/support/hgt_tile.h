@@ -26,11 +26,10 @@ class HgtTile {
   }
 
   std::string Bytes() const {
-    std::string bytes;
-    bytes.reserve(samples_.size() * 2);
-    for (uint16_t sample : samples_) {
-      bytes.push_back(static_cast<char>(sample >> 8));
-      bytes.push_back(static_cast<char>(sample & 0xFF));
+    std::string bytes(samples_.size() * 2, '\0');
+    for (size_t i = 0; i < samples_.size(); ++i) {
+      bytes[2 * i] = static_cast<char>(samples_[i] >> 8);
+      bytes[2 * i + 1] = static_cast<char>(samples_[i] & 0xFF);
     }
     return bytes;
   }

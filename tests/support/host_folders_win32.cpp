@@ -3,6 +3,7 @@
 
 #include <clocale>
 #include <filesystem>
+#include <fstream>
 
 #include "host_folders.h"
 #include "platform/env.h"
@@ -101,9 +102,15 @@ bool ScopedUnwritableFolder::Set(bool unwritable) {
   }
   std::wstring path = platform::Utf8ToWide(unixPath);
   HeapFree(GetProcessHeap(), 0, unixPath);
+  // Wine gives no handle of a Unix process to wait on: the shell leaves its exit status in a file
+  // beside the folder.
+  std::filesystem::path status = folder_.parent_path() / (folder_.filename().wstring() + L".status");
+  std::error_code ignored;
+  std::filesystem::remove(status, ignored);
   std::wstring script = unwritable ? L"if [ $(id -u) = 0 ]; then chattr +i '" + path + L"'; else chmod 555 '" + path + L"'; fi"
                                    : L"chattr -i '" + path + L"' 2>/dev/null; chmod 755 '" + path + L"'";
-  std::wstring command = L"/bin/sh -c \"" + script + L"\"";
+  std::wstring command = L"/bin/sh -c \"PATH=/usr/sbin:/usr/bin:/sbin:/bin; " + script + L"; echo $? > '" + path +
+                         L".status'\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -111,13 +118,17 @@ bool ScopedUnwritableFolder::Set(bool unwritable) {
     error_ = "cannot start /bin/sh (error " + std::to_string(GetLastError()) + ")";
     return false;
   }
-  WaitForSingleObject(process.hProcess, 10000);
-  DWORD code = 1;
-  GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  if (code != 0) error_ = "the Unix shell could not change " + folder_.string();
-  return code == 0;
+  std::string code;
+  for (int waited = 0; waited < 10000 && code.empty(); waited += 10) {
+    Sleep(10);
+    std::ifstream file(status);
+    std::getline(file, code);
+  }
+  std::filesystem::remove(status, ignored);
+  if (code != "0") error_ = "the Unix shell could not change " + folder_.string() + " (" + code + ")";
+  return code == "0";
 }
 
 std::string PluginLibraryPath() { return HALCYRA_PLUGIN_PATH; }

@@ -147,8 +147,9 @@ TEST_F(TileStoreTest, Srtm1TileIsReadOnTheSrtm3Grid) {
   for (int row = 0; row < HgtTile::kSize; ++row) {
     for (int column = 0; column < HgtTile::kSize; ++column) srtm1.Set(row * 3, column * 3, onGrid(row, column));
   }
-  ASSERT_EQ(25934402u, srtm1.Bytes().size());
-  srtm1.WriteTo(TilePath("N42E041.HGT"));
+  const std::string bytes = srtm1.Bytes();
+  ASSERT_EQ(25934402u, bytes.size());
+  WriteFile(TilePath("N42E041.HGT"), bytes);
   for (auto [row, column] : {std::pair{0, 0}, {0, 1200}, {1200, 0}, {1200, 1200}, {600, 601}, {1, 2}, {1199, 3}}) {
     EXPECT_EQ(onGrid(row, column),
               tiles_.GetElevationFromLL({LatitudeOfRow(42, row), LongitudeOfColumn(41, column), 0}))
@@ -164,7 +165,6 @@ TEST_F(TileStoreTest, Srtm1TileIsReadOnTheSrtm3Grid) {
       << lines[1];
 
   // One sample short of an SRTM1 tile is neither kind.
-  std::string bytes = srtm1.Bytes();
   WriteFile(TilePath("N43E041.HGT"), bytes.substr(0, bytes.size() - 2));
   EXPECT_EQ(0, tiles_.GetElevationFromLL({43.5, 41.5, 0}));
   EXPECT_EQ(1, tiles_.MapCount());
