@@ -114,7 +114,7 @@ double SecondsOf(const std::function<void()>& work) {
 // figures see the same machine load. Counters: answers per second of each and their ratio.
 void BM_ServerGetVersusEcho(benchmark::State& state) {
   StationServer server({});
-  for (int i = 0; i < kPilots; ++i) server.Handle("SET:" + PilotRecord(i), 0);
+  for (int i = 0; i < kPilots; ++i) server.Handle("SET:" + PilotRecord(i), kLoopback, 0);
   Service stationServer([&server](platform::UdpSocket& socket, const std::function<bool()>& stop) {
     ServerLoopTiming timing;
     timing.summaryIntervalMs = 0;
@@ -148,12 +148,12 @@ void BM_ServerGetVersusEcho(benchmark::State& state) {
 // The store alone, without sockets: the cost of one GET in Handle.
 void BM_HandleGet(benchmark::State& state) {
   StationServer server({});
-  for (int i = 0; i < 10000; ++i) server.Handle("SET:" + PilotRecord(i), 0);
+  for (int i = 0; i < 10000; ++i) server.Handle("SET:" + PilotRecord(i), kLoopback, 0);
   std::vector<std::string> requests;
   for (int i = 0; i < 10000; ++i) requests.push_back(wire::FormatQuery(PilotName(i * 7919 % 10000)));
   size_t next = 0;
   for (auto _ : state) {
-    RequestResult result = server.Handle(requests[next++ % requests.size()], 1);
+    RequestResult result = server.Handle(requests[next++ % requests.size()], kLoopback, 1);
     benchmark::DoNotOptimize(result.reply.data());
   }
   state.SetItemsProcessed(state.iterations());
