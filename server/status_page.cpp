@@ -207,7 +207,7 @@ std::string Frequency(const char* frequency, bool active) {
 const char* kStyle =
     "body{font-family:sans-serif;margin:1.5em;background:#f4f6f8;color:#1b2733}"
     "table{border-collapse:collapse;margin:1em 0;background:#fff}"
-    "th,td{border:1px solid #c8d0d8;padding:.3em .6em;text-align:left}"
+    "th,td{border:1px solid #c8d0d8;padding:.3em .6em;text-align:left;white-space:nowrap}"
     "th{background:#e3e8ee}td.active{font-weight:bold;color:#0a6b2d}"
     ".counters td:last-child{text-align:right}.note{color:#5a6570}";
 
@@ -233,7 +233,7 @@ std::string StatusPageHtml(const ServerStatus& status) {
             std::to_string(r.radioClass) + "</td><td>" + Html(r.latitudeText) + "</td><td>" +
             Html(r.longitudeText) + "</td><td>" + Html(r.altitudeText) + "</td>" + Frequency(r.frequency1, active == 1) +
             Frequency(r.frequency2, active == 2) + Frequency(r.frequency3, active == 3) + "<td>" +
-            Html(r.cryptoFrequency) + "</td><td>" + Ago(v.silentMs) + "</td><td class=\"source\">" +
+            (std::string_view(r.cryptoFrequency) == kRadioOff ? "off" : Html(r.cryptoFrequency)) + "</td><td>" + Ago(v.silentMs) + "</td><td class=\"source\">" +
             FormatDottedIPv4(v.source) + "</td></tr>";
   }
   html += "</tbody></table><table class=\"counters\" id=\"counters\"><thead><tr><th>counter</th><th>since start</th>"
