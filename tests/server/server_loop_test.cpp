@@ -99,6 +99,22 @@ class Client {
   std::unique_ptr<platform::UdpSocket> socket_;
 };
 
+// Whether a socket bound to another loopback address sends from it. Wine's sockets do not: bound
+// to 127.0.0.2 they still send from 127.0.0.1, so tests of what the server does per address run
+// on Linux only (the server's code is the same on both).
+bool SendsFromOtherLoopbackAddresses() {
+  std::unique_ptr<platform::UdpSocket> probe = NewSocket(platform::Env::Default());
+  EXPECT_EQ(0, probe->Bind(kLoopback, 0));
+  std::unique_ptr<platform::UdpSocket> from = NewSocket(platform::Env::Default());
+  EXPECT_EQ(0, from->Bind(kLoopback + 1, 0));
+  from->SendTo("?", 1, kLoopback, probe->LocalPort());
+  char buffer[8];
+  uint32_t address = 0;
+  return probe->ReceiveFrom(buffer, sizeof buffer, kReplyWaitMs, &address, nullptr) == 1 && address == kLoopback + 1;
+}
+
+constexpr const char* kSourceAddressesNotKept = "sockets bound to 127.0.0.2 send from 127.0.0.1 here (wine)";
+
 // A ServerLoop on its own thread and its own socket.
 class RunningLoop {
  public:
@@ -231,6 +247,7 @@ TEST(ServerLoop, RecordLimitRefusesNewcomersAndSaysSo) {
 // pilots behind one address (NAT: other ports) share it, and once the holder has been silent for
 // the takeover time the name passes on, so a pilot whose address changed gets his name back.
 TEST(ServerLoop, HeldNicknameIsTakenOverOnlyAfterTheHoldersSilence) {
+  if (!SendsFromOtherLoopbackAddresses()) GTEST_SKIP() << kSourceAddressesNotKept;
   testing::FakeEnv env;
   RunningLoop running(env, {}, QuickTiming());  // takeover after 30 s
   const uint16_t port = running.port();
@@ -258,6 +275,7 @@ TEST(ServerLoop, HeldNicknameIsTakenOverOnlyAfterTheHoldersSilence) {
 }
 
 TEST(ServerLoop, AddressOverItsNicknameLimitAndOversizeRecordsAreRefused) {
+  if (!SendsFromOtherLoopbackAddresses()) GTEST_SKIP() << kSourceAddressesNotKept;
   testing::FakeEnv env;
   StationServerLimits limits;
   limits.maxRecordsPerSource = 2;
@@ -304,6 +322,7 @@ void Flood(Client& client, RunningLoop& running, const std::string& datagram, in
 // channel of 200 pilots is never refused: every 2 s cycle it publishes eight times and asks for the
 // 199 others one after the other, at once (the fake clock stands still within a cycle).
 TEST(ServerLoop, RateLimitCutsAFloodButNeverAPlugInInAChannelOf200) {
+  if (!SendsFromOtherLoopbackAddresses()) GTEST_SKIP() << kSourceAddressesNotKept;
   testing::FakeEnv env;
   ServerOptions defaults;
   SourceDefences defences;
@@ -319,7 +338,8 @@ TEST(ServerLoop, RateLimitCutsAFloodButNeverAPlugInInAChannelOf200) {
     for (int publish = 0; publish < 8; ++publish) plugin.Send(port, "SET:Own@42.1 41.5 1000 ");
     for (int pilot = 1; pilot < 200; ++pilot) {
       std::string reply = plugin.Ask(port, "GET:Pilot " + std::to_string(pilot) + "@ ");
-      answered += reply == "(no found) " ? 1 : 0;
+      ASSERT_EQ("(no found) ", reply) << "cycle " << cycle << ", pilot " << pilot;
+      ++answered;
     }
     env.tickMs += 2000;
   }
@@ -333,6 +353,7 @@ TEST(ServerLoop, RateLimitCutsAFloodButNeverAPlugInInAChannelOf200) {
 }
 
 TEST(ServerLoop, OnlyAllowedNetworksAreServed) {
+  if (!SendsFromOtherLoopbackAddresses()) GTEST_SKIP() << kSourceAddressesNotKept;
   testing::FakeEnv env;
   SourceDefences defences;
   ASSERT_TRUE(defences.allow.Add("127.0.0.0/31"));
