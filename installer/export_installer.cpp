@@ -195,7 +195,8 @@ std::string InstallerUsage() {
          "A file that is read-only or in use is reported and nothing is changed.\n";
 }
 
-int InstallExportScript(const fs::path& savedGames, const fs::path& scriptSource, const InstallerOutput& output) {
+int InstallExportScript(const fs::path& savedGames, const fs::path& scriptSource,
+                        const InstallerOutput& output) {
   std::vector<fs::path> folders = SimulatorFolders(savedGames, output);
   if (folders.empty()) return 1;
 
@@ -203,7 +204,8 @@ int InstallExportScript(const fs::path& savedGames, const fs::path& scriptSource
   for (const char* name : exporthook::kScriptFiles) {
     std::string content;
     if (!exporthook::ReadWholeFile(scriptSource / name, &content)) {
-      output.problem(PathText(scriptSource / name) + " is missing: run the installer from the plug-in's halcyra "
+      output.problem(PathText(scriptSource / name) +
+                     " is missing: run the installer from the plug-in's halcyra "
                      "folder, or name the folder of the script files with --from");
       return 1;
     }
@@ -234,7 +236,8 @@ int InstallExportScript(const fs::path& savedGames, const fs::path& scriptSource
       CheckRewritable(exportLua, &problems);
       CheckRewritable(exportLua.parent_path() / kBackupName, &problems);
     }
-    for (const auto& [name, content] : scriptFiles) CheckRewritable(exporthook::ScriptFolder(folder) / name, &problems);
+    for (const auto& [name, content] : scriptFiles)
+      CheckRewritable(exporthook::ScriptFolder(folder) / name, &problems);
     plans.push_back(plan);
   }
   if (!problems.empty()) return Refuse(problems, output);
@@ -259,13 +262,15 @@ int InstallExportScript(const fs::path& savedGames, const fs::path& scriptSource
       if (!journal.Write(exportLua, exporthook::AddHookLine(plan.exportLua.value_or("")), &reason)) {
         return Fail(journal, exportLua, reason, output);
       }
-      what = plan.exportLua ? std::string("installed (the former Export.lua kept as ") + kBackupName + ")"
-                            : std::string("installed (Scripts") + platform::PathSeparator() + "Export.lua created)";
+      what = plan.exportLua
+                 ? std::string("installed (the former Export.lua kept as ") + kBackupName + ")"
+                 : std::string("installed (Scripts") + platform::PathSeparator() + "Export.lua created)";
     }
     done.push_back(FolderName(plan.folder) + ": " + what);
   }
   for (const std::string& line : done) output.report(line);
-  output.report("Start DCS World and fly: the Halcyra plug-in's log shows the positions it receives (LOGLEVEL=6).");
+  output.report(
+      "Start DCS World and fly: the Halcyra plug-in's log shows the positions it receives (LOGLEVEL=6).");
   return 0;
 }
 
@@ -279,11 +284,13 @@ int RemoveExportScript(const fs::path& savedGames, const InstallerOutput& output
     fs::path exportLua = exporthook::ExportLuaPath(folder);
     std::string text;
     std::error_code error;
-    if (fs::exists(exportLua, error) && exporthook::ReadWholeFile(exportLua, &text) && exporthook::HoldsHook(text)) {
+    if (fs::exists(exportLua, error) && exporthook::ReadWholeFile(exportLua, &text) &&
+        exporthook::HoldsHook(text)) {
       CheckRewritable(exportLua, &problems);
       exportTexts.emplace_back(exportLua, text);
     }
-    for (const char* name : exporthook::kScriptFiles) CheckRewritable(exporthook::ScriptFolder(folder) / name, &problems);
+    for (const char* name : exporthook::kScriptFiles)
+      CheckRewritable(exporthook::ScriptFolder(folder) / name, &problems);
   }
   if (!problems.empty()) return Refuse(problems, output);
 

@@ -20,7 +20,8 @@ void WriteLine(std::FILE* stream, const std::string& line) {
 
 int main(int argc, char** argv) {
   using namespace halcyra;
-  installer::ParsedInstallerOptions parsed = installer::ParseInstallerOptions(std::vector<std::string>(argv + 1, argv + argc));
+  installer::ParsedInstallerOptions parsed =
+      installer::ParseInstallerOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
     WriteLine(stderr, "halcyra-dcs-install: " + parsed.error + " (see --help)");
     return 2;
@@ -33,13 +34,15 @@ int main(int argc, char** argv) {
   if (savedGames.empty()) {
     std::wstring folder;
     if (!platform::Env::Default().SavedGamesFolder(&folder)) {
-      WriteLine(stderr, "halcyra-dcs-install: cannot find your Saved Games folder; name it with --saved-games");
+      WriteLine(stderr,
+                "halcyra-dcs-install: cannot find your Saved Games folder; name it with --saved-games");
       return 1;
     }
     savedGames = platform::PathFromWide(folder);
   }
-  installer::InstallerOutput output{[](const std::string& line) { WriteLine(stdout, line); },
-                                    [](const std::string& line) { WriteLine(stderr, "halcyra-dcs-install: " + line); }};
+  installer::InstallerOutput output{
+      [](const std::string& line) { WriteLine(stdout, line); },
+      [](const std::string& line) { WriteLine(stderr, "halcyra-dcs-install: " + line); }};
   if (parsed.options.remove) return installer::RemoveExportScript(savedGames, output);
   std::filesystem::path source = parsed.options.scriptSource;
   if (source.empty()) source = platform::PathFromWide(platform::Utf8ToWide(platform::ExecutableFolder()));

@@ -32,7 +32,8 @@ bool WaitOneRound(halcyra::platform::Env& env) {
 
 int main(int argc, char** argv) {
   using namespace halcyra;
-  tower::ParsedTowerOptions parsed = tower::ParseTowerOptions(std::vector<std::string>(argv + 1, argv + argc));
+  tower::ParsedTowerOptions parsed =
+      tower::ParseTowerOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
     WriteLine(stderr, "halcyra-tower: " + parsed.error + " (see --help)");
     return 2;
@@ -47,7 +48,8 @@ int main(int argc, char** argv) {
   env.StartNetworking();
   std::unique_ptr<platform::UdpSocket> socket = env.CreateUdpSocket();
   if (!socket) {
-    WriteLine(stderr, "halcyra-tower: cannot create a UDP socket (error " + std::to_string(env.LastNetworkingError()) + ")");
+    WriteLine(stderr, "halcyra-tower: cannot create a UDP socket (error " +
+                          std::to_string(env.LastNetworkingError()) + ")");
     return 1;
   }
   std::string target = FormatDottedIPv4(options.pluginAddress) + ":" + std::to_string(options.pluginPort);
@@ -66,11 +68,14 @@ int main(int argc, char** argv) {
         error = socket->LastError();
       }
     }
-    if (!sent && !failing) WriteLine(stderr, "halcyra-tower: cannot send to " + target + " (error " + std::to_string(error) + "); trying again every second");
+    if (!sent && !failing)
+      WriteLine(stderr, "halcyra-tower: cannot send to " + target + " (error " + std::to_string(error) +
+                            "); trying again every second");
     if (sent && failing) WriteLine(stdout, "halcyra-tower: sending again");
     failing = !sent;
     ++rounds;
   } while ((options.count == 0 || rounds < options.count) && WaitOneRound(env));
-  WriteLine(stdout, "halcyra-tower: stopped after " + std::to_string(rounds) + (rounds == 1 ? " round" : " rounds"));
+  WriteLine(stdout,
+            "halcyra-tower: stopped after " + std::to_string(rounds) + (rounds == 1 ? " round" : " rounds"));
   return 0;
 }

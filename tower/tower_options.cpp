@@ -18,7 +18,8 @@ bool ParseDecimal(const std::string& text, double low, double high, double* valu
   char* end = nullptr;
   errno = 0;
   double parsed = std::strtod(text.c_str(), &end);
-  if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(parsed) || parsed < low || parsed > high) {
+  if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(parsed) || parsed < low ||
+      parsed > high) {
     return false;
   }
   *value = parsed;
@@ -85,77 +86,93 @@ using Apply = std::function<bool(const std::string&, TowerOptions&)>;
 
 const std::map<std::string, std::pair<std::string, Apply>>& Rules() {
   static const std::map<std::string, std::pair<std::string, Apply>> rules = {
-      {"lat", {"a latitude in degrees from -90 to 90",
-               [](const std::string& v, TowerOptions& o) { return ParseDecimal(v, -90, 90, &o.latitude); }}},
-      {"lon", {"a longitude in degrees from -180 to 180",
-               [](const std::string& v, TowerOptions& o) { return ParseDecimal(v, -180, 180, &o.longitude); }}},
-      {"alt", {"an altitude in whole feet from -99999 to 999999",
-               [](const std::string& v, TowerOptions& o) { return ParseWhole(v, -99999, 999999, &o.altitudeFeet); }}},
-      {"class", {"a radio class: 0, 1, 2, 100 or 200",
-                 [](const std::string& v, TowerOptions& o) {
-                   long value = 0;
-                   if (!ParseWhole(v, 0, 200, &value) || (value > 2 && value != 100 && value != 200)) return false;
-                   o.radioClass = static_cast<int>(value);
-                   return true;
-                 }}},
-      {"radio1", {"a frequency in MHz below 1000 (0 = off)",
-                  [](const std::string& v, TowerOptions& o) { return ParseFrequency(v, &o.frequencies[0]); }}},
-      {"radio2", {"a frequency in MHz below 1000 (0 = off)",
-                  [](const std::string& v, TowerOptions& o) { return ParseFrequency(v, &o.frequencies[1]); }}},
-      {"radio3", {"a frequency in MHz below 1000 (0 = off)",
-                  [](const std::string& v, TowerOptions& o) { return ParseFrequency(v, &o.frequencies[2]); }}},
-      {"active", {"1, 2, 3 or none",
-                  [](const std::string& v, TowerOptions& o) {
-                    long value = 0;
-                    if (v == "none") {
-                      o.activeRadio = 0;
-                      return true;
-                    }
-                    if (!ParseWhole(v, 1, 3, &value)) return false;
-                    o.activeRadio = static_cast<int>(value);
-                    return true;
-                  }}},
-      {"crypto-frequency", {"a frequency in MHz below 1000 (0 = none)",
-                            [](const std::string& v, TowerOptions& o) { return ParseFrequency(v, &o.cryptoFrequency); }}},
-      {"crypto-key", {"a whole number",
-                      [](const std::string& v, TowerOptions& o) {
-                        long value = 0;
-                        if (!ParseWhole(v, -2147483647L - 1, 2147483647L, &value)) return false;
-                        o.cryptoKey = static_cast<int>(value);
-                        return true;
-                      }}},
-      {"volumes", {"three percentages from 0 to 200 separated by commas, such as 100,80,100",
-                   [](const std::string& v, TowerOptions& o) {
-                     long values[3];
-                     size_t start = 0;
-                     for (int i = 0; i < 3; ++i) {
-                       size_t comma = v.find(',', start);
-                       if ((i < 2) == (comma == std::string::npos)) return false;
-                       std::string part = Trim(v.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-                       if (!ParseWhole(part, 0, 200, &values[i])) return false;
-                       start = comma + 1;
-                     }
-                     for (int i = 0; i < 3; ++i) o.volumes[i] = static_cast<int>(values[i]);
-                     return true;
-                   }}},
-      {"plugin", {"the plug-in's IPv4 address and port, such as 127.0.0.1:10602",
-                  [](const std::string& v, TowerOptions& o) {
-                    size_t colon = v.rfind(':');
-                    long port = 0;
-                    if (colon == std::string::npos || !ParseDottedIPv4(v.substr(0, colon), &o.pluginAddress) ||
-                        !ParseWhole(v.substr(colon + 1), 1, 65535, &port)) {
-                      return false;
-                    }
-                    o.pluginPort = static_cast<uint16_t>(port);
-                    return true;
-                  }}},
-      {"count", {"a number of rounds from 1 to 1000000",
-                 [](const std::string& v, TowerOptions& o) {
-                   long value = 0;
-                   if (!ParseWhole(v, 1, 1000000, &value)) return false;
-                   o.count = static_cast<int>(value);
-                   return true;
-                 }}},
+      {"lat",
+       {"a latitude in degrees from -90 to 90",
+        [](const std::string& v, TowerOptions& o) { return ParseDecimal(v, -90, 90, &o.latitude); }}},
+      {"lon",
+       {"a longitude in degrees from -180 to 180",
+        [](const std::string& v, TowerOptions& o) { return ParseDecimal(v, -180, 180, &o.longitude); }}},
+      {"alt",
+       {"an altitude in whole feet from -99999 to 999999",
+        [](const std::string& v, TowerOptions& o) {
+          return ParseWhole(v, -99999, 999999, &o.altitudeFeet);
+        }}},
+      {"class",
+       {"a radio class: 0, 1, 2, 100 or 200",
+        [](const std::string& v, TowerOptions& o) {
+          long value = 0;
+          if (!ParseWhole(v, 0, 200, &value) || (value > 2 && value != 100 && value != 200)) return false;
+          o.radioClass = static_cast<int>(value);
+          return true;
+        }}},
+      {"radio1",
+       {"a frequency in MHz below 1000 (0 = off)",
+        [](const std::string& v, TowerOptions& o) { return ParseFrequency(v, &o.frequencies[0]); }}},
+      {"radio2",
+       {"a frequency in MHz below 1000 (0 = off)",
+        [](const std::string& v, TowerOptions& o) { return ParseFrequency(v, &o.frequencies[1]); }}},
+      {"radio3",
+       {"a frequency in MHz below 1000 (0 = off)",
+        [](const std::string& v, TowerOptions& o) { return ParseFrequency(v, &o.frequencies[2]); }}},
+      {"active",
+       {"1, 2, 3 or none",
+        [](const std::string& v, TowerOptions& o) {
+          long value = 0;
+          if (v == "none") {
+            o.activeRadio = 0;
+            return true;
+          }
+          if (!ParseWhole(v, 1, 3, &value)) return false;
+          o.activeRadio = static_cast<int>(value);
+          return true;
+        }}},
+      {"crypto-frequency",
+       {"a frequency in MHz below 1000 (0 = none)",
+        [](const std::string& v, TowerOptions& o) { return ParseFrequency(v, &o.cryptoFrequency); }}},
+      {"crypto-key",
+       {"a whole number",
+        [](const std::string& v, TowerOptions& o) {
+          long value = 0;
+          if (!ParseWhole(v, -2147483647L - 1, 2147483647L, &value)) return false;
+          o.cryptoKey = static_cast<int>(value);
+          return true;
+        }}},
+      {"volumes",
+       {"three percentages from 0 to 200 separated by commas, such as 100,80,100",
+        [](const std::string& v, TowerOptions& o) {
+          long values[3];
+          size_t start = 0;
+          for (int i = 0; i < 3; ++i) {
+            size_t comma = v.find(',', start);
+            if ((i < 2) == (comma == std::string::npos)) return false;
+            std::string part =
+                Trim(v.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+            if (!ParseWhole(part, 0, 200, &values[i])) return false;
+            start = comma + 1;
+          }
+          for (int i = 0; i < 3; ++i) o.volumes[i] = static_cast<int>(values[i]);
+          return true;
+        }}},
+      {"plugin",
+       {"the plug-in's IPv4 address and port, such as 127.0.0.1:10602",
+        [](const std::string& v, TowerOptions& o) {
+          size_t colon = v.rfind(':');
+          long port = 0;
+          if (colon == std::string::npos || !ParseDottedIPv4(v.substr(0, colon), &o.pluginAddress) ||
+              !ParseWhole(v.substr(colon + 1), 1, 65535, &port)) {
+            return false;
+          }
+          o.pluginPort = static_cast<uint16_t>(port);
+          return true;
+        }}},
+      {"count",
+       {"a number of rounds from 1 to 1000000",
+        [](const std::string& v, TowerOptions& o) {
+          long value = 0;
+          if (!ParseWhole(v, 1, 1000000, &value)) return false;
+          o.count = static_cast<int>(value);
+          return true;
+        }}},
   };
   return rules;
 }
@@ -219,7 +236,8 @@ ParsedTowerOptions ParseTowerOptions(const std::vector<std::string>& arguments) 
     }
   }
   if (!hasLatitude || !hasLongitude) {
-    result.error = std::string(hasLatitude ? "--lon" : "--lat") + " is missing: the station's position is needed";
+    result.error =
+        std::string(hasLatitude ? "--lon" : "--lat") + " is missing: the station's position is needed";
   }
   return result;
 }
@@ -257,15 +275,16 @@ std::vector<std::string> TowerCommands(const TowerOptions& o) {
   std::vector<std::string> commands;
   std::snprintf(text, sizeof text, "SET_VOLUM %d %d %d", o.volumes[0], o.volumes[1], o.volumes[2]);
   commands.push_back(text);
-  std::snprintf(text, sizeof text, "SET_LLALT %.6f %.6f %ld %d", o.latitude, o.longitude, o.altitudeFeet, o.radioClass);
+  std::snprintf(text, sizeof text, "SET_LLALT %.6f %.6f %ld %d", o.latitude, o.longitude, o.altitudeFeet,
+                o.radioClass);
   commands.push_back(text);
   if (o.activeRadio != 0) {
     std::string marks = "___";
     marks[static_cast<size_t>(o.activeRadio - 1)] = 'X';
     commands.push_back("SET_ACTIV " + marks);
   }
-  std::snprintf(text, sizeof text, "SET_RADIO %s %s %s %s %d", o.frequencies[0].c_str(), o.frequencies[1].c_str(),
-                o.frequencies[2].c_str(), o.cryptoFrequency.c_str(), o.cryptoKey);
+  std::snprintf(text, sizeof text, "SET_RADIO %s %s %s %s %d", o.frequencies[0].c_str(),
+                o.frequencies[1].c_str(), o.frequencies[2].c_str(), o.cryptoFrequency.c_str(), o.cryptoKey);
   commands.push_back(text);
   return commands;
 }

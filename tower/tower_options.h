@@ -11,15 +11,15 @@
 namespace halcyra::tower {
 
 struct TowerOptions {
-  double latitude = 0;   // degrees, -90..90
-  double longitude = 0;  // degrees, -180..180
+  double latitude = 0;    // degrees, -90..90
+  double longitude = 0;   // degrees, -180..180
   long altitudeFeet = 0;  // feet; the plug-in puts class 1 and 2 stations on its terrain instead
   int radioClass = 2;
   std::string frequencies[3] = {"000.000", "000.000", "000.000"};  // MHz as %07.3f
   int activeRadio = 1;  // 1..3; 0 = SET_ACTIV is not sent (the joystick selector keeps the choice)
   std::string cryptoFrequency = "000.000";
   int cryptoKey = 0;
-  int volumes[3] = {100, 100, 100};  // percent
+  int volumes[3] = {100, 100, 100};     // percent
   uint32_t pluginAddress = 0x7F000001;  // IPv4, host order
   uint16_t pluginPort = 10602;
   int count = 0;  // rounds to send; 0 = until stopped

@@ -11,7 +11,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kScriptPaths[] = {"Scripts/Halcyra/HalcyraExport.lua", "Scripts\\Halcyra\\HalcyraExport.lua",
+constexpr std::string_view kScriptPaths[] = {"Scripts/Halcyra/HalcyraExport.lua",
+                                             "Scripts\\Halcyra\\HalcyraExport.lua",
                                              "Scripts\\\\Halcyra\\\\HalcyraExport.lua"};
 
 bool StartsWithDcs(const std::string& name) {
@@ -55,7 +56,8 @@ std::vector<fs::path> FindSimulatorFolders(const fs::path& savedGames) {
   std::error_code error;
   for (fs::directory_iterator entry(savedGames, error), end; !error && entry != end; entry.increment(error)) {
     std::error_code kind;
-    if (entry->is_directory(kind) && StartsWithDcs(entry->path().filename().string())) folders.push_back(entry->path());
+    if (entry->is_directory(kind) && StartsWithDcs(entry->path().filename().string()))
+      folders.push_back(entry->path());
   }
   std::sort(folders.begin(), folders.end());
   return folders;

@@ -13,11 +13,13 @@ namespace halcyra::exporthook {
 
 // The line the installer adds to Export.lua. pcall keeps a missing script from stopping the lines
 // of other tools that follow; forward slashes work on Windows and in the tests' Linux simulator.
-inline constexpr char kHookLine[] = "pcall(dofile, lfs.writedir() .. \"Scripts/Halcyra/HalcyraExport.lua\") -- Halcyra";
+inline constexpr char kHookLine[] =
+    "pcall(dofile, lfs.writedir() .. \"Scripts/Halcyra/HalcyraExport.lua\") -- Halcyra";
 
 // The files of the export script, installed into Scripts/Halcyra/ of each DCS* folder. The user's
 // settings file beside them (kSettingsFile) is written by the script and never installed or removed.
-inline constexpr const char* kScriptFiles[] = {"HalcyraExport.lua", "HalcyraAircraft.lua", "HalcyraConfig.default.lua"};
+inline constexpr const char* kScriptFiles[] = {"HalcyraExport.lua", "HalcyraAircraft.lua",
+                                               "HalcyraConfig.default.lua"};
 inline constexpr char kSettingsFile[] = "HalcyraConfig.lua";
 
 // Scripts/Export.lua and Scripts/Halcyra/ of one DCS* folder.

@@ -7,7 +7,9 @@
 
 namespace halcyra::platform {
 
-std::filesystem::path PathFromWide(const std::wstring& path) { return std::filesystem::path(WideToUtf8(path)); }
+std::filesystem::path PathFromWide(const std::wstring& path) {
+  return std::filesystem::path(WideToUtf8(path));
+}
 
 std::wstring WideFromPath(const std::filesystem::path& path) { return Utf8ToWide(path.string()); }
 

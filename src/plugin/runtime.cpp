@@ -53,11 +53,12 @@ int PluginRuntime::Start() {
 // sends nothing, and the pilot would only notice that the radios stay silent.
 void PluginRuntime::NoteMissingExportHook() {
   std::wstring savedGames;
-  if (!env_.SavedGamesFolder(&savedGames) || exporthook::AnyHookInstalled(platform::PathFromWide(savedGames))) return;
+  if (!env_.SavedGamesFolder(&savedGames) || exporthook::AnyHookInstalled(platform::PathFromWide(savedGames)))
+    return;
   std::string separator(1, platform::PathSeparator());
   log_->Write("ts3plugin_init",
-              "No DCS World export hook in " + platform::WideToUtf8(savedGames) + separator + "DCS*" + separator +
-                  "Scripts" + separator +
+              "No DCS World export hook in " + platform::WideToUtf8(savedGames) + separator + "DCS*" +
+                  separator + "Scripts" + separator +
                   "Export.lua: the simulator will send nothing. Install it with halcyra-dcs-install (in the "
                   "plug-in folder's halcyra folder) and restart the simulator",
               0);

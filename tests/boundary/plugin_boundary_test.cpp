@@ -112,7 +112,8 @@ TEST_F(PluginBoundaryTest, StartSaysWhenNoSimulatorFolderLoadsTheExportScript) {
   testing::ScopedSavedGames savedGames(dir_.path().string());
   WriteIni(0);
   const std::string notice = "][L00] (0";
-  const std::string install = "Export.lua: the simulator will send nothing. Install it with halcyra-dcs-install";
+  const std::string install =
+      "Export.lua: the simulator will send nothing. Install it with halcyra-dcs-install";
   auto noticeLines = [&] {
     auto lines = LogLines(LogFile());
     return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
@@ -120,7 +121,8 @@ TEST_F(PluginBoundaryTest, StartSaysWhenNoSimulatorFolderLoadsTheExportScript) {
     });
   };
   std::filesystem::path scripts = dir_ / "DCS.openbeta" / "Scripts";
-  WriteFile(scripts / "Export.lua", "-- pcall(dofile, lfs.writedir() .. \"Scripts/Halcyra/HalcyraExport.lua\")\n");
+  WriteFile(scripts / "Export.lua",
+            "-- pcall(dofile, lfs.writedir() .. \"Scripts/Halcyra/HalcyraExport.lua\")\n");
   WriteFile(scripts / "Halcyra" / "HalcyraExport.lua", "");
   ASSERT_EQ(0, StartAndStop());
   EXPECT_EQ(1, noticeLines()) << "a commented-out line loads nothing";

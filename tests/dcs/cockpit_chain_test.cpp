@@ -48,16 +48,19 @@ TEST(CockpitChainTest, AircraftInTheMockSimulatorEndsUpAsItsRecordOnTheStationSe
   WriteFile(simulator / "Scripts" / "Export.lua",
             "function LuaExportStart() print('other tool: started') end\n"
             "function LuaExportAfterNextFrame() OtherToolFrames = (OtherToolFrames or 0) + 1 end\n"
-            "function LuaExportStop() print('other tool: stopped after ' .. tostring(OtherToolFrames) .. ' frames') end\n");
+            "function LuaExportStop() print('other tool: stopped after ' .. tostring(OtherToolFrames) .. ' "
+            "frames') end\n");
   ChildProcess installer(HALCYRA_INSTALLER_PATH, {});
   ASSERT_TRUE(installer.started());
   ASSERT_EQ(0, installer.WaitForExit(30000));
   WriteFile(simulator / "Scripts" / "Halcyra" / "HalcyraConfig.lua",
             "send_rate = 10\nactive_radio = 2\ncrypto_frequency = 251\ncrypto_key = 7\n");
   WriteFile(session.folder() / "scenario.lua",
-            "return { writedir = [[" + simulator.string() + "/]], seconds = 3,\n"
-            "  self = { Name = 'F-16C_50', LatLongAlt = { Lat = 42.123456789, Long = 41.987654321, Alt = 3048 } },\n"
-            "  devices = { [36] = { frequency = 251000288 }, [38] = { frequency = 124974988 } } }\n");
+            "return { writedir = [[" + simulator.string() +
+                "/]], seconds = 3,\n"
+                "  self = { Name = 'F-16C_50', LatLongAlt = { Lat = 42.123456789, Long = 41.987654321, Alt = "
+                "3048 } },\n"
+                "  devices = { [36] = { frequency = 251000288 }, [38] = { frequency = 124974988 } } }\n");
 
   ChildProcess mock(HALCYRA_LUA_PATH, {HALCYRA_MOCK_DCS_PATH, (session.folder() / "scenario.lua").string()});
   ASSERT_TRUE(mock.started());
@@ -68,12 +71,16 @@ TEST(CockpitChainTest, AircraftInTheMockSimulatorEndsUpAsItsRecordOnTheStationSe
     return std::find(output.begin(), output.end(), text) - output.begin();
   };
   std::string all = ::testing::PrintToString(output);
-  EXPECT_LT(position("LOG HALCYRA 64 sending to 127.0.0.1:10602, 10 positions a second"), position("other tool: started")) << all;
+  EXPECT_LT(position("LOG HALCYRA 64 sending to 127.0.0.1:10602, 10 positions a second"),
+            position("other tool: started"))
+      << all;
   EXPECT_LT(position("other tool: started"), position("mock: started")) << all;
   EXPECT_LT(position("mock: done"), static_cast<long>(output.size())) << all;
-  EXPECT_EQ(0, std::count_if(output.begin(), output.end(), [](const std::string& text) {
-              return text.find("error reached the simulator") != std::string::npos;
-            })) << all;
+  EXPECT_EQ(0, std::count_if(output.begin(), output.end(),
+                             [](const std::string& text) {
+                               return text.find("error reached the simulator") != std::string::npos;
+                             }))
+      << all;
   EXPECT_NE(std::string::npos, all.find("other tool: stopped after 192 frames")) << all;
 
   const std::string record = "Own@42.123457 41.987654 10000 251.000 124.975 000.000 _X_ 251.000 7 0 ";

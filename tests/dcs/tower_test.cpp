@@ -23,9 +23,9 @@ TEST(TowerTest, ClassTwoStationIsPublishedStandingOnTheTerrainTile) {
   PluginSession session(options, "Talker@42.000000 41.000000 1000 124.500 000.000 000.000 X__ 000.000 0 0 ");
   ASSERT_EQ("", session.Start());
 
-  ChildProcess tower(HALCYRA_TOWER_PATH, {"--lat", "42.5", "--lon", "41.5", "--alt", "30", "--radio1", "124.5",
-                                          "--radio2", "251", "--active", "2", "--crypto-frequency", "251",
-                                          "--crypto-key", "12"});
+  ChildProcess tower(HALCYRA_TOWER_PATH,
+                     {"--lat", "42.5", "--lon", "41.5", "--alt", "30", "--radio1", "124.5", "--radio2", "251",
+                      "--active", "2", "--crypto-frequency", "251", "--crypto-key", "12"});
   ASSERT_TRUE(tower.started()) << HALCYRA_TOWER_PATH;
   // 500 m of terrain is 1640 ft; a class 2 station stands 15 ft above it.
   EXPECT_TRUE(session.server().WaitForRequest(

@@ -20,7 +20,8 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-constexpr char kOtherTool[] = "local tool = dofile(lfs.writedir()..[[Scripts\\Tool\\Tool.lua]])\r\n-- its end";
+constexpr char kOtherTool[] =
+    "local tool = dofile(lfs.writedir()..[[Scripts\\Tool\\Tool.lua]])\r\n-- its end";
 
 // Every file under a folder with its content, and every folder (content "<folder>").
 std::map<fs::path, std::string> Snapshot(const fs::path& root) {
@@ -34,9 +35,10 @@ std::map<fs::path, std::string> Snapshot(const fs::path& root) {
 class ExportInstallerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : exporthook::kScriptFiles) WriteFile(source_ / name, std::string("-- ") + name + "\n");
+    for (const char* name : exporthook::kScriptFiles)
+      WriteFile(source_ / name, std::string("-- ") + name + "\n");
     WriteFile(saved_ / "DCS" / "Scripts" / "Export.lua", kOtherTool);
-    fs::create_directories(saved_ / "DCS.openbeta");           // no Scripts folder yet
+    fs::create_directories(saved_ / "DCS.openbeta");         // no Scripts folder yet
     WriteFile(saved_ / "TeamSpeak" / "Export.lua", "keep");  // not a simulator folder
     WriteFile(saved_ / "DCS.notes.txt", "a file, not a folder");
   }
@@ -71,10 +73,12 @@ TEST_F(ExportInstallerTest, InstallsOnceIntoEveryFolderAndRemoveGivesBackEveryBy
   fs::path scripts = saved_ / "DCS" / "Scripts";
   EXPECT_EQ(std::string(kOtherTool) + "\r\n" + exporthook::kHookLine, ReadFile(scripts / "Export.lua"));
   EXPECT_EQ(kOtherTool, ReadFile(scripts / "Export.lua.halcyra-backup"));
-  EXPECT_EQ(std::string(exporthook::kHookLine) + "\n", ReadFile(saved_ / "DCS.openbeta" / "Scripts" / "Export.lua"));
+  EXPECT_EQ(std::string(exporthook::kHookLine) + "\n",
+            ReadFile(saved_ / "DCS.openbeta" / "Scripts" / "Export.lua"));
   for (const char* folder : {"DCS", "DCS.openbeta"}) {
     for (const char* name : exporthook::kScriptFiles) {
-      EXPECT_EQ(ReadFile(source_ / name), ReadFile(saved_ / folder / "Scripts" / "Halcyra" / name)) << folder << name;
+      EXPECT_EQ(ReadFile(source_ / name), ReadFile(saved_ / folder / "Scripts" / "Halcyra" / name))
+          << folder << name;
     }
   }
   EXPECT_EQ("keep", ReadFile(saved_ / "TeamSpeak" / "Export.lua"));
@@ -91,7 +95,8 @@ TEST_F(ExportInstallerTest, InstallsOnceIntoEveryFolderAndRemoveGivesBackEveryBy
   ASSERT_EQ(0, Remove()) << ::testing::PrintToString(problems_);
   EXPECT_EQ("DCS: removed", reports_[0]);
   EXPECT_EQ(kOtherTool, ReadFile(scripts / "Export.lua"));
-  EXPECT_FALSE(fs::exists(saved_ / "DCS.openbeta" / "Scripts" / "Export.lua")) << "the installer had created it";
+  EXPECT_FALSE(fs::exists(saved_ / "DCS.openbeta" / "Scripts" / "Export.lua"))
+      << "the installer had created it";
   EXPECT_EQ("send_rate = 8\n", ReadFile(scripts / "Halcyra" / exporthook::kSettingsFile));
   fs::remove_all(scripts / "Halcyra");
   fs::remove(scripts / "Export.lua.halcyra-backup");

@@ -92,7 +92,8 @@ std::optional<std::string> ChildProcess::ReadLine(int timeoutMs) {
 }
 
 std::optional<int> ChildProcess::WaitForExit(int timeoutMs) {
-  if (!impl_->process || WaitForSingleObject(impl_->process, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+  if (!impl_->process ||
+      WaitForSingleObject(impl_->process, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
     return std::nullopt;
   }
   DWORD code = 0;

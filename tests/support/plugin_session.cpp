@@ -38,9 +38,9 @@ void PluginSession::WriteIni() {
   WriteFile(dir_ / "Halcyra" / "Halcyra.ini",
             "[LOG]\nLOGLEVEL=" + Text(options_.logLevel) + "\n[HGT]\nPath=" + tiles.string() +
                 "\n[HCS]\nHOST=127.0.0.1\nUDP=" +
-                Text(options_.stationServerPort != 0 ? options_.stationServerPort : server_.port()) + "\n[EAR]\nRADIO1=" + Text(options_.ear1) +
-                "\nRADIO2=" + Text(options_.ear2) + "\nRADIO3=" + Text(options_.ear3) +
-                "\n[SYSTEM]\nATTN=" + Text(options_.attenuation) + "\n");
+                Text(options_.stationServerPort != 0 ? options_.stationServerPort : server_.port()) +
+                "\n[EAR]\nRADIO1=" + Text(options_.ear1) + "\nRADIO2=" + Text(options_.ear2) +
+                "\nRADIO3=" + Text(options_.ear3) + "\n[SYSTEM]\nATTN=" + Text(options_.attenuation) + "\n");
 }
 
 std::string PluginSession::Start() {
