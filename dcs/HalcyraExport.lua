@@ -267,7 +267,7 @@ end
 local settings = defaults()
 local aircraft = {}
 
-local function radioSpec(item)
+local function radioDeviceOf(item)
   if type(item) == "table" then return item.device, item.spacing_khz end
   if item == false or item == nil then return nil end
   return item
@@ -295,7 +295,7 @@ local function radioFrequencies(typeName)
   local texts = { FREQUENCY_OFF, FREQUENCY_OFF, FREQUENCY_OFF }
   if radios then
     for radio = 1, 3 do
-      local id, spacing = radioSpec(radios[radio])
+      local id, spacing = radioDeviceOf(radios[radio])
       if id then texts[radio] = readDevice(typeName, id, spacing) end
     end
     return texts

@@ -93,14 +93,14 @@ function Mock:socketLibrary()
   return library
 end
 
--- A radio device: spec.frequency in Hz, spec.on (default true), spec.fails (an error message).
-function Mock:setDevice(id, spec)
+-- A radio device: radio.frequency in Hz, radio.on (default true), radio.fails (an error message).
+function Mock:setDevice(id, radio)
   self.devices[id] = {
     get_frequency = function()
-      if spec.fails then error(spec.fails) end
-      return spec.frequency
+      if radio.fails then error(radio.fails) end
+      return radio.frequency
     end,
-    is_on = function() return spec.on ~= false end,
+    is_on = function() return radio.on ~= false end,
   }
 end
 
@@ -156,7 +156,7 @@ local function main(scenarioPath)
   local scenario = assert(dofile(scenarioPath))
   local mock = Mock.new({ writedir = scenario.writedir, realtime = true, echo = true })
   mock.self = scenario.self
-  for id, spec in pairs(scenario.devices or {}) do mock:setDevice(id, spec) end
+  for id, radio in pairs(scenario.devices or {}) do mock:setDevice(id, radio) end
   mock:loadExportLua()
   mock:start()
   print("mock: started")
