@@ -7,6 +7,7 @@
 #include <string>
 
 #include "network/wire/station_messages.h"
+#include "source_limits.h"
 
 namespace halcyra::server {
 namespace {
@@ -157,6 +158,24 @@ TEST(StationServer, ClockGoingBackwardsExpiresNothing) {
   Set(server, kViper, kStart);
   EXPECT_EQ(0u, server.Sweep(kStart - 4000));
   EXPECT_EQ(kViper, Get(server, "Viper", kStart - 4000));
+}
+
+// Under a flood from ever new (spoofed) addresses the bucket table stays bounded, and once the
+// flooders' buckets have refilled a newcomer (a real pilot) is let in again.
+TEST(SourceRateLimiter, FullTableTakesNewcomersAgainOnceBucketsRefill) {
+  SourceRateLimiter limiter(10, 2, 2);  // 10/s, burst 2, room for two addresses
+  EXPECT_TRUE(limiter.Allow(1, kStart));
+  EXPECT_TRUE(limiter.Allow(1, kStart));
+  EXPECT_FALSE(limiter.Allow(1, kStart));  // burst spent
+  EXPECT_TRUE(limiter.Allow(2, kStart));
+  EXPECT_TRUE(limiter.Allow(2, kStart));
+  EXPECT_FALSE(limiter.Allow(3, kStart));       // no room while 1 and 2 refill
+  EXPECT_FALSE(limiter.Allow(3, kStart + 50));
+  EXPECT_TRUE(limiter.Allow(1, kStart + 100));  // a token back after 100 ms
+  EXPECT_FALSE(limiter.Allow(3, kStart + 150));
+  EXPECT_FALSE(limiter.Allow(3, kStart + 200));  // 2 is full again, but a full table is pruned every 100 ms
+  EXPECT_TRUE(limiter.Allow(3, kStart + 250));   // 2 forgotten, 1 still refilling
+  EXPECT_EQ(2u, limiter.SourceCount());
 }
 
 }  // namespace
