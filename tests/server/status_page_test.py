@@ -3,7 +3,12 @@
 the test reads the stations from the rendered DOM; /metrics must parse as Prometheus text and
 /stations.json as JSON. The encryption key is published but must appear nowhere.
 
+With --launcher (the Windows build under wine) the server has no page: it must refuse --http clearly,
+and its defences are checked from real source addresses (wine's own sockets cannot send from
+127.0.0.2, these can): a held nickname and a network outside --allow.
+
 Usage: status_page_test.py HALCYRA_SERVER [CHROMIUM]
+       status_page_test.py --launcher WINE_RUN HALCYRA_SERVER_EXE
 """
 import html.parser
 import json
@@ -72,21 +77,57 @@ class Dom(html.parser.HTMLParser):
             self._label += data
 
 
-def start_server(program):
-    process = subprocess.Popen([program, "--bind", "127.0.0.1", "--port", "0", "--http", "127.0.0.1:0",
-                                "--summary-seconds", "0"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+def start_server(program, arguments=("--http", "127.0.0.1:0")):
+    process = subprocess.Popen(program + ["--bind", "127.0.0.1", "--port", "0", "--summary-seconds", "0"] +
+                               list(arguments), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     udp = http = None
-    deadline = time.time() + 20
-    while time.time() < deadline and (udp is None or http is None):
+    with_page = "--http" in arguments
+    deadline = time.time() + 60
+    while time.time() < deadline and (udp is None or (with_page and http is None)):
         line = process.stdout.readline()
         if not line:
             break
         udp = udp or (re.search(r"listening on 127\.0\.0\.1:(\d+)", line) or [None, None])[1]
         http = http or (re.search(r"status page on http://127\.0\.0\.1:(\d+)/", line) or [None, None])[1]
-    if udp is None or http is None:
+    if udp is None or (with_page and http is None):
         process.kill()
         fail("no start-up lines with the UDP port and the status page: " + (process.stdout.read() or ""))
-    return process, int(udp), int(http)
+    return process, int(udp), int(http or 0)
+
+
+def wait_for_line(process, text):
+    deadline = time.time() + 60
+    while time.time() < deadline:
+        line = process.stdout.readline()
+        if not line:
+            break
+        if text in line:
+            return line
+    fail("no line containing " + repr(text))
+
+
+def check_build_without_page(program):
+    refused = subprocess.run(program + ["--bind", "127.0.0.1", "--port", "0", "--http", "127.0.0.1:0"],
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=120)
+    check(refused.returncode == 1 and "--http 127.0.0.1:0: this build has no status page" in refused.stdout,
+          "--http was not refused clearly: %d %r" % (refused.returncode, refused.stdout))
+    process, udp_port, _ = start_server(program, ("--allow", "127.0.0.0/30"))
+    try:
+        pilot, stranger, outsider = (socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(3))
+        for sock, address in ((pilot, "127.0.0.1"), (stranger, "127.0.0.2"), (outsider, "127.0.0.5")):
+            sock.bind((address, 0))
+            sock.settimeout(20)
+        pilot.sendto(("SET:" + HAWK).encode(), ("127.0.0.1", udp_port))
+        check(ask(pilot, udp_port, "GET:Hawk 2@ ") == HAWK, "the station was not stored")
+        stranger.sendto(b"SET:Hawk 2@0 0 0 ", ("127.0.0.1", udp_port))
+        check(ask(stranger, udp_port, "GET:Hawk 2@ ") == HAWK, "a stranger took the nickname over")
+        wait_for_line(process, "the nickname is held by 127.0.0.1")
+        outsider.sendto(b"GET:Hawk 2@ ", ("127.0.0.1", udp_port))
+        wait_for_line(process, "not in an allowed network (--allow 127.0.0.0/30)")
+    finally:
+        process.kill()
+        process.wait(timeout=20)
+    print("server without a page: --http refused, held nickname and --allow: ok")
 
 
 def ask(sock, port, query):
@@ -95,7 +136,10 @@ def ask(sock, port, query):
 
 
 def main():
-    program = sys.argv[1]
+    if sys.argv[1] == "--launcher":
+        check_build_without_page([sys.argv[2], sys.argv[3]])
+        return
+    program = [sys.argv[1]]
     chromium = sys.argv[2] if len(sys.argv) > 2 else "chromium"
     process, udp_port, http_port = start_server(program)
     try:
