@@ -188,6 +188,9 @@ std::string Map(const std::vector<StationView>& views) {
   double spanX = std::max((lonMax - lonMin) * shrink, 0.1), spanY = std::max(latMax - latMin, 0.1);
   double scale = std::min((kWidth - 2 * kMargin) / spanX, (kHeight - 2 * kMargin) / spanY);
   double centreLon = (lonMin + lonMax) / 2, centreLat = (latMin + latMax) / 2;
+  // One degree of latitude is 60 nautical miles.
+  svg += "<text x=\"8\" y=\"352\" fill=\"#9ab\" font-size=\"11\">map width " + Fixed(kWidth / scale * 60, 0) +
+         " NM</text>";
   for (const StationView& v : views) {
     double x = kWidth / 2 + (v.record.longitude - centreLon) * shrink * scale;
     double y = kHeight / 2 - (v.record.latitude - centreLat) * scale;
@@ -205,9 +208,9 @@ std::string Frequency(const char* frequency, bool active) {
 }
 
 const char* kStyle =
-    "body{font-family:sans-serif;margin:1.5em;background:#f4f6f8;color:#1b2733}"
+    "body{font-family:sans-serif;font-size:14px;margin:1.5em;background:#f4f6f8;color:#1b2733}"
     "table{border-collapse:collapse;margin:1em 0;background:#fff}"
-    "th,td{border:1px solid #c8d0d8;padding:.3em .6em;text-align:left;white-space:nowrap}"
+    "th,td{border:1px solid #c8d0d8;padding:.25em .5em;text-align:left;white-space:nowrap}"
     "th{background:#e3e8ee}td.active{font-weight:bold;color:#0a6b2d}"
     ".counters td:last-child{text-align:right}.note{color:#5a6570}";
 
