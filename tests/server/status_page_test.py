@@ -40,12 +40,14 @@ def check(condition, message):
 
 
 class Dom(html.parser.HTMLParser):
-    """Rows of the stations table (cell texts and classes), the tags seen and the meta refresh."""
+    """Rows of the stations table (cell texts and classes), the map's pin labels, the tags seen and the meta
+    refresh."""
 
     def __init__(self):
         super().__init__()
         self.rows, self.tags, self.refresh, self.map_labels = [], [], None, []
         self._row = self._cell = self._label = None
+        self._in_pin = False
 
     def handle_starttag(self, tag, attrs):
         attrs = dict(attrs)
@@ -56,7 +58,9 @@ class Dom(html.parser.HTMLParser):
             self._row = []
         elif tag == "td" and self._row is not None:
             self._cell = {"text": "", "class": attrs.get("class", "")}
-        elif tag == "text":
+        elif tag == "g":
+            self._in_pin = "pin" in attrs.get("class", "").split()
+        elif tag == "text" and self._in_pin:
             self._label = ""
 
     def handle_endtag(self, tag):
@@ -69,6 +73,8 @@ class Dom(html.parser.HTMLParser):
         elif tag == "text" and self._label is not None:
             self.map_labels.append(self._label)
             self._label = None
+        elif tag == "g":
+            self._in_pin = False
 
     def handle_data(self, data):
         if self._cell is not None:
