@@ -155,9 +155,7 @@ std::string ServerUsage() {
          "  A SET longer than a plug-in's longest record (232 bytes) is always refused.\n"
          "\n"
          "  --http ADDR:PORT     status page, /stations.json and /metrics over HTTP, e.g.\n"
-         "                       127.0.0.1:8080 (default: off)" +
-         std::string(platform::HttpServerAvailable() ? "" : "; not in this build") +
-         "\n"
+         "                       127.0.0.1:8080 (default: off)\n"
          "  --help               show this text\n"
          "\n"
          "Stops cleanly on Ctrl-C or SIGTERM.\n";

@@ -1,6 +1,5 @@
 // A small HTTP server for the station server's status page: answers GET requests from a handler.
-// The Linux build serves with Debian's cpp-httplib (src/platform/http/); the Windows build has
-// none, since Debian ships that library's implementation only as a Linux shared library.
+// Both builds serve with cpp-httplib (src/platform/http/).
 #pragma once
 
 #include <cstdint>
@@ -30,12 +29,8 @@ class HttpServer {
   virtual uint16_t Port() const = 0;  // the port bound (useful after asking for port 0)
 };
 
-// Listens on the IPv4 address (host order) and port. Null with *error set when it cannot, or when
-// this build has no HTTP server.
+// Listens on the IPv4 address (host order) and port. Null with *error set when it cannot.
 std::unique_ptr<HttpServer> StartHttpServer(uint32_t address, uint16_t port, HttpHandler handler,
                                             std::string* error);
-
-// False in builds without an HTTP server.
-bool HttpServerAvailable();
 
 }  // namespace halcyra::platform

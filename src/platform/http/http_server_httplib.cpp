@@ -1,4 +1,4 @@
-// The HTTP server on Debian's cpp-httplib: one listening thread and a pool of two workers, GET
+// The HTTP server on cpp-httplib: one listening thread and a pool of two workers, GET
 // only, short time-outs, no request bodies.
 #include <httplib.h>
 
@@ -86,7 +86,5 @@ std::unique_ptr<HttpServer> StartHttpServer(uint32_t address, uint16_t port, Htt
   if (!server->Listen(address, port, error)) return nullptr;
   return server;
 }
-
-bool HttpServerAvailable() { return true; }
 
 }  // namespace halcyra::platform
