@@ -7,7 +7,7 @@
 // most NameLookup::kWaitMs, or until the caller's stop flag is raised. Keys, defaults and log lines:
 //   [LOG] LOGLEVEL "0"        [HGT] Path ""              [SELECTOR] RADIO1..3 "-1 -1"
 //   [EAR] RADIO1..3 "0"       [HCS] HOST "127.0.0.1"     [HCS] UDP "10600"
-//   [SYSTEM] ATTN "1"
+//   [SYSTEM] ATTN "1"         [DCS] LISTEN "127.0.0.1" (read at start only)
 #pragma once
 
 #include <cstdint>
@@ -66,6 +66,7 @@ class Configuration {
   void ReadSelectors();
   void ShowBox(const std::wstring& caption, const std::wstring& text, platform::MessageIcon icon);
   void ForgetFailedHost();
+  void ReadSimulatorListenAddress();
 
   platform::Env& env_;
   Clog& log_;

@@ -1,5 +1,7 @@
 #include "plugin/runtime.h"
 
+#include "export_hook/export_hook.h"
+#include "platform/files.h"
 #include "plugin/format.h"
 
 namespace halcyra {
@@ -44,6 +46,7 @@ int PluginRuntime::Start() {
     return 1;
   }
   log_->Write("Halcyra plugin is initializing", "", 0);
+  NoteMissingExportHook();
 
   model_ = std::make_unique<CHalcyra>(*log_, *tiles_);
   model_->Initialize();
@@ -66,13 +69,29 @@ int PluginRuntime::Start() {
   return 0;
 }
 
+// Says so when no simulator folder of Saved Games loads the export script: without it the simulator
+// sends nothing, and the pilot would only notice that the radios stay silent.
+void PluginRuntime::NoteMissingExportHook() {
+  std::wstring savedGames;
+  if (!env_.SavedGamesFolder(&savedGames) || exporthook::AnyHookInstalled(platform::PathFromWide(savedGames)))
+    return;
+  std::string separator(1, platform::PathSeparator());
+  log_->Write("ts3plugin_init",
+              "No DCS World export hook in " + platform::WideToUtf8(savedGames) + separator + "DCS*" +
+                  separator + "Scripts" + separator +
+                  "Export.lua: the simulator will send nothing. Install it with halcyra-dcs-install (in the "
+                  "plug-in folder's halcyra folder) and restart the simulator",
+              0);
+}
+
 void PluginRuntime::StartThreads() {
   hostCalls_ = std::make_unique<HostCallRelay>(env_, host_);
   exchange_ = std::make_unique<StationServerExchange>(env_, *log_, settings_, *model_, *clients_, *hostCalls_);
   StationServerExchange* exchange = exchange_.get();
   commands_ = std::make_unique<SimulatorCommands>(*log_, *model_, *tiles_,
                                                   [exchange] { return exchange->SendHCDataToHCS(""); });
-  simulatorLink_ = std::make_unique<SimulatorLink>(env_, *log_, *commands_, simulator_);
+  simulatorLink_ =
+      std::make_unique<SimulatorLink>(env_, *log_, *commands_, simulator_, settings_.simulatorListenAddress);
   refreshCycle_ =
       std::make_unique<RefreshCycle>(env_, *log_, *config_, *clients_, *exchange_, simulator_, *hostCalls_);
   talk_ = std::make_unique<TalkHandler>(*log_, settings_, simulator_, *clients_, *model_, *exchange_, host_);

@@ -67,6 +67,7 @@ class PluginRuntime {
  private:
   class Event;  // an event in progress
 
+  void NoteMissingExportHook();
   void StartThreads();
   void RequestStops();
   bool WaitForEvents();  // true when none is in progress any more
