@@ -91,6 +91,15 @@ void PinLibraryToThisThread() {
   pin.held = true;
 }
 
+// Threads started by StartDetachedThread whose body has not ended. The library is unloaded only
+// after they have all ended (see LibraryPin); reading the count at unload orders everything they
+// did before it, also for tools that cannot see the C runtime's bookkeeping (ThreadSanitizer).
+std::atomic<int> g_detachedThreads{0};
+
+struct DetachedThreadsAtUnload {
+  ~DetachedThreadsAtUnload() { static_cast<void>(g_detachedThreads.load(std::memory_order_acquire)); }
+} g_detachedThreadsAtUnload;
+
 struct DetachedStart {
   std::function<void()> body;
   std::mutex lock;  // guards pinned
@@ -112,6 +121,8 @@ void* RunDetached(void* argument) {
     body();
   } catch (...) {
   }
+  body = nullptr;
+  g_detachedThreads.fetch_sub(1, std::memory_order_release);
   return nullptr;
 }
 
@@ -308,9 +319,13 @@ class PosixEnv : public Env {
     if (pthread_attr_init(&attributes) != 0) return false;
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     pthread_t thread;
+    g_detachedThreads.fetch_add(1);
     int created = pthread_create(&thread, &attributes, &RunDetached, &start);
     pthread_attr_destroy(&attributes);
-    if (created != 0) return false;
+    if (created != 0) {
+      g_detachedThreads.fetch_sub(1);
+      return false;
+    }
     std::unique_lock<std::mutex> lock(start.lock);
     start.pinnedSignal.wait(lock, [&start] { return start.pinned; });
     return true;
