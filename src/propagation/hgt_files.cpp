@@ -14,7 +14,6 @@ namespace halcyra {
 namespace {
 
 constexpr size_t kSampleCount = static_cast<size_t>(CHGTFiles::kTileSize) * CHGTFiles::kTileSize;
-constexpr long kSrtm3Bytes = static_cast<long>(kSampleCount * sizeof(uint16_t));  // 2,884,802
 // SRTM1 (1 arc-second) tiles: 3601 x 3601 samples. Every third sample of every third row lies on
 // the SRTM3 grid, row 0 and column 0 included.
 constexpr int kSrtm1Size = 3601;
