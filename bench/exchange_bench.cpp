@@ -79,7 +79,8 @@ void BM_RefreshClientStatusRoundTrip(benchmark::State& state) {
   Settings settings;
   settings.SetServer({"127.0.0.1", server.port()});
   TS3Functions host{};
-  StationServerExchange exchange(env, log, settings, model, clients, host);
+  HostCallRelay hostCalls(env, host);
+  StationServerExchange exchange(env, log, settings, model, clients, hostCalls);
 
   // The pilot asked for publishes his station first, as his own plug-in does.
   model.UpdateLocalStation([](StationRecord& local) { CopyText(local.nickname, kPilot); });
