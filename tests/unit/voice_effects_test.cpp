@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -364,6 +365,148 @@ TEST_F(TreatVoiceBlockTest, BlocksOfAnySizeAreTreated) {
     Block in = SpeechBlock(count, 6000);
     EXPECT_EQ(Doubled(in), Treat(in, 0.0f)) << count << " samples";
   }
+}
+
+
+// ---------------------------------------------------------------- golden outputs
+
+// The treatment's output for fixed blocks, recorded from its first implementation, with the noise
+// source starting from its seed: a faster loop or other build flags must leave every sample as it
+// was. Blocks are made with integer arithmetic only, so both targets treat the same input, and the
+// cases run in order on one thread, so the noise sequence also carries over from block to block.
+namespace golden {
+
+enum class Shape { kSpeech, kLoudSpeech, kConstant, kStep, kHighest, kLowest, kSwing, kSilence };
+
+// A voice-like block: two triangle waves and a little pseudo-random hiss, peaks near level.
+Block IntegerSpeech(int count, int level, uint32_t seed) {
+  Block block(count);
+  uint32_t state = seed;
+  for (int i = 0; i < count; ++i) {
+    state = state * 1664525u + 1013904223u;
+    int hiss = static_cast<int>(state >> 22) - 512;            // -512..511
+    int slow = std::abs(i % 173 - 86) * 2 - 86;                 // -86..86
+    int fast = std::abs((i * 7) % 37 - 18) * 2 - 18;            // -18..18
+    block[i] = static_cast<int16_t>((slow * 8 + fast * 12 + hiss / 4) * level / 1000);
+  }
+  return block;
+}
+
+Block Make(Shape shape, int count) {
+  switch (shape) {
+    case Shape::kSpeech:
+      return IntegerSpeech(count, 9000, static_cast<uint32_t>(count));
+    case Shape::kLoudSpeech:
+      return IntegerSpeech(count, 20000, 77);
+    case Shape::kConstant:
+      return Block(count, 100);
+    case Shape::kStep: {  // the filter settles 3 below the step and stays there
+      Block block(count, 1000);
+      std::fill(block.begin(), block.begin() + count / 4, 0);
+      return block;
+    }
+    case Shape::kHighest:
+      return Block(count, 32767);
+    case Shape::kLowest:
+      return Block(count, -32768);
+    case Shape::kSwing: {
+      Block block(count);
+      for (int i = 0; i < count; ++i) block[i] = i % 2 ? -32768 : 32767;
+      return block;
+    }
+    case Shape::kSilence:
+      break;
+  }
+  return Block(count, 0);
+}
+
+uint64_t Fingerprint(const Block& block) {  // FNV-1a over the samples' bytes, low byte first
+  uint64_t hash = 14695981039346656037ull;
+  for (int16_t sample : block) {
+    for (int shift : {0, 8}) {
+      hash ^= (static_cast<uint16_t>(sample) >> shift) & 0xFFu;
+      hash *= 1099511628211ull;
+    }
+  }
+  return hash;
+}
+
+struct Case {
+  Shape shape;
+  int count;
+  float gain;
+  bool encrypted;
+  int32_t key;
+  int radio;  // volumes 100, 50, 200 on radios 1, 2, 3
+  uint64_t fingerprint;
+};
+
+// clang-format off
+const Case kCases[] = {
+    {Shape::kSpeech,      960,  0.0f,     false, 0,    1, 0xc909072d226287f6ull},
+    {Shape::kSpeech,      960,  1e-10f,   false, 0,    1, 0xc909072d226287f6ull},
+    {Shape::kSpeech,      960,  0.5f,     false, 0,    2, 0x362ece4025248bdcull},
+    {Shape::kSpeech,      960,  7.5f,     false, 0,    3, 0x4ffe5df790044f26ull},
+    {Shape::kSpeech,      960,  10.0f,    false, 0,    0, 0x484d8c176b854edeull},
+    {Shape::kSpeech,      960,  20.0f,    false, 0,    1, 0xc58f6485726e0fe1ull},  // untouched: draws no noise
+    {Shape::kSpeech,      960,  19.99f,   false, 0,    1, 0x2f5c8a32f5ecdb5cull},
+    {Shape::kLoudSpeech,  960,  3.25f,    false, 0,    1, 0x290d1079af6f4124ull},
+    {Shape::kSpeech,      960,  0.0f,     true,  123,  1, 0x14c0188b67a49f90ull},
+    {Shape::kSpeech,      960,  7.5f,     true,  1234, 2, 0xb0ac97f82363c0b4ull},
+    {Shape::kSpeech,      960,  12.5f,    true,  37,   3, 0xb03075cb0b120905ull},
+    {Shape::kLoudSpeech,  960,  2.0f,     true,  -1,   1, 0xbc927adb82d68f01ull},
+    {Shape::kSpeech,      1,    5.0f,     false, 0,    1, 0xafc1c07b7499ec7ull},
+    {Shape::kSpeech,      2,    5.0f,     true,  7,    1, 0x9bfa04cf5d22d9e5ull},
+    {Shape::kSpeech,      257,  5.0f,     false, 0,    1, 0x8e1013566e2a55bdull},
+    {Shape::kSpeech,      1001, 5.0f,     true,  59,   2, 0x56f69a71296f19a7ull},
+    {Shape::kSpeech,      4800, 5.0f,     false, 0,    2, 0x781a98195f14456cull},
+    {Shape::kConstant,    960,  5.0f,     false, 0,    1, 0x8a09b8f1d158510full},
+    {Shape::kHighest,     960,  1.0f,     false, 0,    1, 0xc494ce93041237abull},
+    {Shape::kLowest,      960,  1.0f,     true,  9,    1, 0xe77854ea5f94fd11ull},
+    {Shape::kSwing,       960,  15.0f,    false, 0,    3, 0x6de0efc200ff3531ull},
+    {Shape::kSilence,     960,  8.0f,     false, 0,    1, 0xe40a0e17ee7064d2ull},
+    {Shape::kSpeech,      960,  -3.0f,    false, 0,    1, 0xc909072d226287f6ull},
+    {Shape::kSpeech,      48000, 6.0f,    false, 0,    1, 0x91c1aebe2dc4dfecull},
+    {Shape::kSpeech,      960,  6.0f,     true,  5,    2, 0x679cc798be6fe6eaull},
+    {Shape::kSpeech,      960,  19.0f,    false, 0,    1, 0x3cea506f763a15b3ull},
+    {Shape::kStep,        960,  0.0f,     false, 0,    1, 0xc2cbecef2a665cf3ull},
+    {Shape::kStep,        960,  0.0f,     true,  4,    1, 0x89ea8ced1bd0e4efull},
+};
+// clang-format on
+
+}  // namespace golden
+
+TEST(VoiceGoldenTest, EveryCaseTreatsItsBlockToTheRecordedSamples) {
+  std::vector<uint64_t> actual;
+  OnFreshThread([&] {
+    RadioVolumes volumes{100, 50, 200};
+    for (const golden::Case& c : golden::kCases) {
+      Block block = golden::Make(c.shape, c.count);
+      TreatVoiceBlock(block.data(), c.count, c.gain, c.encrypted, c.key, c.radio, volumes, nullptr);
+      actual.push_back(golden::Fingerprint(block));
+    }
+  });
+  ASSERT_EQ(std::size(golden::kCases), actual.size());
+  for (size_t i = 0; i < actual.size(); ++i) {
+    EXPECT_EQ(golden::kCases[i].fingerprint, actual[i])
+        << "case " << i << ": 0x" << std::hex << actual[i] << "ull";
+  }
+}
+
+// ---------------------------------------------------------------- float contraction
+
+// Results are compared sample for sample, so every multiply and add must round on its own. A
+// compiler may fuse a * b + c into one multiply-add that rounds once (unless -ffp-contract=off);
+// these two are compiled for processors that have the instruction, so that it could.
+__attribute__((target("fma"), noinline)) double MultiplyAdd(double a, double b, double c) { return a * b + c; }
+__attribute__((target("fma"), noinline)) float MultiplyAdd(float a, float b, float c) { return a * b + c; }
+
+TEST(FloatContractionTest, MultiplyThenAddRoundsTwiceWhereAFusedMultiplyAddExists) {
+  if (!__builtin_cpu_supports("fma")) GTEST_SKIP() << "this processor has no fused multiply-add";
+  volatile double a = 1.0 + 0x1p-28, b = 1.0 - 0x1p-28, c = -1.0;  // a * b = 1 - 2^-56 rounds to 1
+  EXPECT_EQ(0.0, MultiplyAdd(a, b, c)) << "fused: -2^-56";
+  volatile float af = 1.0f + 0x1p-13f, bf = 1.0f - 0x1p-13f, cf = -1.0f;  // 1 - 2^-26 rounds to 1
+  EXPECT_EQ(0.0f, MultiplyAdd(af, bf, cf)) << "fused: -2^-26";
 }
 
 }  // namespace
