@@ -1,5 +1,6 @@
 #include "audio/voice_effects.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -28,11 +29,17 @@ int16_t ClipSample(double value) {
   return static_cast<int16_t>(static_cast<int>(value));
 }
 
-// Mean magnitude of the block, the loudness the encryption tone takes over.
+// The amplitude at which the tone is as loud as the block would be as clear speech (doubled and
+// clipped): a half-wave rectified sine of amplitude A has the RMS level A / 2, so A is twice the
+// RMS level of the doubled block, within the clip range.
 int ToneAmplitude(const int16_t* samples, int count) {
-  int64_t sum = 0;
-  for (int i = 0; i < count; ++i) sum += samples[i] < 0 ? -static_cast<int64_t>(samples[i]) : samples[i];
-  return static_cast<int>(sum / count);
+  int64_t sumOfSquares = 0;
+  for (int i = 0; i < count; ++i) {
+    int64_t clear = std::clamp<int64_t>(2 * static_cast<int64_t>(samples[i]), -kSampleLimit, kSampleLimit);
+    sumOfSquares += clear * clear;
+  }
+  double level = std::sqrt(static_cast<double>(sumOfSquares) / count);
+  return static_cast<int>(std::min(2.0 * level, static_cast<double>(kSampleLimit)));
 }
 
 // One sample of the tone: a sine of digit x 440 Hz at sample index i, negative half cut to 0.

@@ -61,8 +61,9 @@ void ScaleSamples(int16_t* out, const int16_t* in, int count, float factor);
 
 // Replaces the block by the encryption tone of cryptoKey: the decimal digits of (cryptoKey & 1023)
 // in turn, each a half-wave rectified sine of digit x 440 Hz (0 = silence), the first digit for
-// samples 1..257 and every later one for 256 samples, repeating; sample 0 is 0. The amplitude is
-// the mean magnitude of the block as it came.
+// samples 1..257 and every later one for 256 samples, repeating; sample 0 is 0. The amplitude makes
+// each sounding digit as loud (RMS) as the block would be as clear speech, doubled and clipped:
+// twice that level, at most 32767.
 void MakeEncryptionTone(int16_t* samples, int count, int32_t cryptoKey);
 
 // Writes in to out scaled by the volume of local radio 1..3 (volume / 100); any other radio copies

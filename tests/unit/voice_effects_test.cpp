@@ -208,8 +208,10 @@ void ExpectToneOf(const std::string& digits, int amplitude, const Block& tone) {
   }
 }
 
-Block ToneOf(int32_t key, int count, int16_t level) {
-  Block block(count, level);
+// The tone of key made from a constant block whose level gives it the amplitude (a multiple of 4
+// up to 32764: the block doubled has the level amplitude / 2).
+Block ToneOf(int32_t key, int count, int amplitude) {
+  Block block(count, static_cast<int16_t>(amplitude / 4));
   MakeEncryptionTone(block.data(), count, key);
   return block;
 }
@@ -253,12 +255,15 @@ TEST(EncryptionToneTest, OneDigitKeySoundsThroughoutAndNegativeKeysKeepTheirLowT
   ExpectToneOf("1023", 3000, ToneOf(-1, 1300, 3000));  // negative keys too keep their low ten bits
 }
 
-TEST(EncryptionToneTest, AmplitudeIsTheMeanMagnitudeOfTheBlockEvenWhenSilentOrTiny) {
+TEST(EncryptionToneTest, AmplitudeIsTwiceTheLevelOfTheBlockAsClearSpeechWithinTheClipRange) {
   Block block(960);
-  for (size_t i = 0; i < block.size(); ++i) block[i] = (i % 3 == 0) ? -3000 : 1500;  // mean magnitude 2000
+  for (size_t i = 0; i < block.size(); ++i) block[i] = (i % 3 == 0) ? -3000 : 1500;
   MakeEncryptionTone(block.data(), static_cast<int>(block.size()), 3);
-  ExpectToneOf("3", 2000, block);
-  EXPECT_GE(*std::max_element(block.begin(), block.end()), 1990);
+  ExpectToneOf("3", 8485, block);  // doubled: -6000, 3000, 3000; RMS 4242.6
+
+  Block loud(960, -20000);  // doubled and clipped to -32767: the amplitude stops at 32767
+  MakeEncryptionTone(loud.data(), static_cast<int>(loud.size()), 3);
+  ExpectToneOf("3", 32767, loud);
 
   Block silent = ToneOf(123, 960, 0);
   EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](int16_t s) { return s == 0; }));
@@ -327,6 +332,23 @@ TEST_F(TreatVoiceBlockTest, EncryptedTalkerIsReplacedByTheToneOfTheFilteredBlock
   EXPECT_EQ(expected, Treat(in, 0.0f, true, 123));
 }
 
+// An encrypted talker sounds as loud as a clear one would, block by block: within 3 dB.
+TEST_F(TreatVoiceBlockTest, EncryptionToneIsAsLoudAsTheSameBlockAsClearSpeech) {
+  auto level = [](const Block& block) {
+    double sum = 0;
+    for (int16_t sample : block) sum += static_cast<double>(sample) * sample;
+    return std::sqrt(sum / static_cast<double>(block.size()));
+  };
+  for (double amplitude : {1000.0, 6000.0, 20000.0}) {
+    Block in = SpeechBlock(960, amplitude);
+    double clear = level(Treat(in, 0.0f));
+    for (int32_t key : {7, 59, 123, 987}) {  // keys without a 0 digit (silence)
+      double tone = level(Treat(in, 0.0f, true, key));
+      EXPECT_NEAR(0.0, 20 * std::log10(tone / clear), 3.0) << "amplitude " << amplitude << ", key " << key;
+    }
+  }
+}
+
 TEST_F(TreatVoiceBlockTest, ReceivingRadioVolumeIsAppliedLast) {
   Block in = SpeechBlock(960, 6000);
   Block doubled = Doubled(in);
@@ -370,9 +392,9 @@ TEST_F(TreatVoiceBlockTest, BlocksOfAnySizeAreTreated) {
 
 // ---------------------------------------------------------------- golden outputs
 
-// The treatment's output for fixed blocks, recorded from its first implementation, with the noise
-// source starting from its seed: a faster loop or other build flags must leave every sample as it
-// was. Blocks are made with integer arithmetic only, so both targets treat the same input, and the
+// The treatment's output for fixed blocks, recorded from the straightforward implementation with
+// the noise source starting from its seed: a faster loop or other build flags must leave every
+// sample as it was. Blocks are made with integer arithmetic only, so both targets treat the same input, and the
 // cases run in order on one thread, so the noise sequence also carries over from block to block.
 namespace golden {
 
@@ -451,26 +473,26 @@ const Case kCases[] = {
     {Shape::kSpeech,      960,  20.0f,    false, 0,    1, 0xc58f6485726e0fe1ull},  // untouched: draws no noise
     {Shape::kSpeech,      960,  19.99f,   false, 0,    1, 0x2f5c8a32f5ecdb5cull},
     {Shape::kLoudSpeech,  960,  3.25f,    false, 0,    1, 0x290d1079af6f4124ull},
-    {Shape::kSpeech,      960,  0.0f,     true,  123,  1, 0x14c0188b67a49f90ull},
-    {Shape::kSpeech,      960,  7.5f,     true,  1234, 2, 0xb0ac97f82363c0b4ull},
-    {Shape::kSpeech,      960,  12.5f,    true,  37,   3, 0xb03075cb0b120905ull},
-    {Shape::kLoudSpeech,  960,  2.0f,     true,  -1,   1, 0xbc927adb82d68f01ull},
+    {Shape::kSpeech,      960,  0.0f,     true,  123,  1, 0x990935b4dec1a5b6ull},
+    {Shape::kSpeech,      960,  7.5f,     true,  1234, 2, 0xeca30485ac91d247ull},
+    {Shape::kSpeech,      960,  12.5f,    true,  37,   3, 0xafbcf51a34d917f4ull},
+    {Shape::kLoudSpeech,  960,  2.0f,     true,  -1,   1, 0x648680823842c32bull},
     {Shape::kSpeech,      1,    5.0f,     false, 0,    1, 0xafc1c07b7499ec7ull},
-    {Shape::kSpeech,      2,    5.0f,     true,  7,    1, 0x9bfa04cf5d22d9e5ull},
+    {Shape::kSpeech,      2,    5.0f,     true,  7,    1, 0x9d033bcf5e044bdcull},
     {Shape::kSpeech,      257,  5.0f,     false, 0,    1, 0x8e1013566e2a55bdull},
-    {Shape::kSpeech,      1001, 5.0f,     true,  59,   2, 0x56f69a71296f19a7ull},
+    {Shape::kSpeech,      1001, 5.0f,     true,  59,   2, 0x972971b839f7e7b9ull},
     {Shape::kSpeech,      4800, 5.0f,     false, 0,    2, 0x781a98195f14456cull},
     {Shape::kConstant,    960,  5.0f,     false, 0,    1, 0x8a09b8f1d158510full},
     {Shape::kHighest,     960,  1.0f,     false, 0,    1, 0xc494ce93041237abull},
-    {Shape::kLowest,      960,  1.0f,     true,  9,    1, 0xe77854ea5f94fd11ull},
+    {Shape::kLowest,      960,  1.0f,     true,  9,    1, 0x56f38c58f560e94bull},
     {Shape::kSwing,       960,  15.0f,    false, 0,    3, 0x6de0efc200ff3531ull},
     {Shape::kSilence,     960,  8.0f,     false, 0,    1, 0xe40a0e17ee7064d2ull},
     {Shape::kSpeech,      960,  -3.0f,    false, 0,    1, 0xc909072d226287f6ull},
     {Shape::kSpeech,      48000, 6.0f,    false, 0,    1, 0x91c1aebe2dc4dfecull},
-    {Shape::kSpeech,      960,  6.0f,     true,  5,    2, 0x679cc798be6fe6eaull},
+    {Shape::kSpeech,      960,  6.0f,     true,  5,    2, 0x5a5c30f9c2648b10ull},
     {Shape::kSpeech,      960,  19.0f,    false, 0,    1, 0x3cea506f763a15b3ull},
     {Shape::kStep,        960,  0.0f,     false, 0,    1, 0xc2cbecef2a665cf3ull},
-    {Shape::kStep,        960,  0.0f,     true,  4,    1, 0x89ea8ced1bd0e4efull},
+    {Shape::kStep,        960,  0.0f,     true,  4,    1, 0xb8672372110ae8b0ull},
 };
 // clang-format on
 
