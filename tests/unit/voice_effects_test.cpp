@@ -103,6 +103,37 @@ TEST(RadioNoiseTest, RowKIsRefreshedWhenBitKOfTheCounterChanges) {
   for (int32_t row : state.rows) EXPECT_LE(row, 1637);
 }
 
+// A block's noise made at once draws the same values in the same order as a fresh state stepped
+// sample by sample, for stretches of any length, and leaves the source where the state would.
+TEST(RadioNoiseTest, BlockNoiseIsTheStateByStateNoiseAndMovesTheSourceAlike) {
+  const std::vector<int> stretches = {7, 32, 512, 1, 100, 64, 300};
+  std::vector<int> stepped, made;
+  int afterStepped = 0, afterMade = 0, afterSkipped = 0;
+  OnFreshThread([&] {
+    RadioNoiseState state = MakeRadioNoiseState();
+    for (int stretch : stretches) {
+      for (int i = 0; i < stretch; ++i) stepped.push_back(NextRadioNoise(state));
+    }
+    afterStepped = RadioNoiseRandom();
+  });
+  OnFreshThread([&] {
+    RadioNoiseBlock block;
+    for (int stretch : stretches) {
+      int16_t noise[RadioNoiseBlock::kMaxStretch];
+      block.Fill(noise, stretch);
+      made.insert(made.end(), noise, noise + stretch);
+    }
+    afterMade = RadioNoiseRandom();
+  });
+  OnFreshThread([&] {
+    RadioNoiseBlock::Skip(static_cast<int>(stepped.size()));
+    afterSkipped = RadioNoiseRandom();
+  });
+  EXPECT_EQ(stepped, made);
+  EXPECT_EQ(afterStepped, afterMade);
+  EXPECT_EQ(afterStepped, afterSkipped);
+}
+
 // ---------------------------------------------------------------- low-pass filter
 
 TEST(LowPassFilterTest, AlphaFor3000HzAt48000HzIs0_28197) {
@@ -124,6 +155,47 @@ TEST(LowPassFilterTest, StepResponseKeepsTheFirstSampleAndTruncatesEachStep) {
   Block swing = {32767, -32768, 32767, -32768, 32767};
   LowPassFilter(swing.data(), static_cast<int>(swing.size()), kVoiceCutoffHz, kVoiceSampleRateHz);
   EXPECT_EQ((Block{32767, 14288, 19498, 4760, 12657}), swing);
+}
+
+// The filter works on stretches side by side; its output must be the plain loop's below, sample for
+// sample, also where a stretch never meets the plain loop's outputs (constant runs) and for lengths
+// around the stretch sizes.
+TEST(LowPassFilterTest, EqualsTheOneStepAtATimeLoopOnEveryKindOfInput) {
+  auto plain = [](Block x) {
+    float alpha = LowPassAlpha(kVoiceCutoffHz, kVoiceSampleRateHz);
+    for (size_t i = 1; i < x.size(); ++i) {
+      float filtered = static_cast<float>(x[i] - x[i - 1]) * alpha + static_cast<float>(x[i - 1]);
+      x[i] = static_cast<int16_t>(filtered);
+    }
+    return x;
+  };
+  uint32_t random = 12345;
+  auto next = [&random](int range) {
+    random = random * 1103515245u + 12345u;
+    return static_cast<int>((random >> 8) % static_cast<uint32_t>(range));
+  };
+  for (int round = 0; round < 300; ++round) {
+    int count = round < 40 ? 240 + round * 3 : 1 + next(5000);
+    Block block;
+    while (static_cast<int>(block.size()) < count) {
+      int run = 1 + next(400);
+      switch (next(4)) {
+        case 0:  // hiss
+          for (int i = 0; i < run; ++i) block.push_back(static_cast<int16_t>(next(65536) - 32768));
+          break;
+        case 1:  // a constant level
+          block.insert(block.end(), run, static_cast<int16_t>(next(65536) - 32768));
+          break;
+        case 2:  // full swings
+          for (int i = 0; i < run; ++i) block.push_back(i % 2 ? -32768 : 32767);
+          break;
+        default:  // a slow wave
+          for (int i = 0; i < run; ++i) block.push_back(static_cast<int16_t>(std::abs(i % 200 - 100) * 300 - 15000));
+      }
+    }
+    block.resize(count);
+    ASSERT_EQ(plain(block), LowPassed(block)) << "round " << round << ", " << count << " samples";
+  }
 }
 
 TEST(LowPassFilterTest, OneSampleAndEmptyBlocksAreUnchanged) {
