@@ -35,4 +35,7 @@ std::string ExecutableFolder();
 // Sets (or, with value null, removes) one environment variable of this process. False on failure.
 bool SetEnvironmentVariableUtf8(const char* name, const char* value);
 
+// True when the standard error stream goes to a terminal (a line there can be rewritten in place).
+bool StandardErrorIsTerminal();
+
 }  // namespace halcyra::platform

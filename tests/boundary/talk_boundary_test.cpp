@@ -321,9 +321,10 @@ TEST_F(TalkTest, BlocksOfTalkersWhoCannotBeReceivedAreSilenced) {
   EXPECT_EQ(silence, Voice(block)) << "no local radio on his frequency";
   Simulate(Local(kBeyondEdgeLatitude, 1));
   EXPECT_EQ(silence, Voice(block)) << "gain exactly 20";
-  EXPECT_TRUE(session().WaitForLogLine("ts3plugin_onEditPlaybackVoiceDataEvent : Cannot receive \"Talker\" : voice "
-                                       "block silenced",
-                                       0, kWaitMs));
+  EXPECT_TRUE(
+      session().WaitForLogLine("ts3plugin_onEditPlaybackVoiceDataEvent : Cannot receive \"Talker\" : voice "
+                               "block silenced",
+                               0, kWaitMs));
 }
 
 // His talk event placed him on an ear; then the local aircraft descends so that the ridge cuts the

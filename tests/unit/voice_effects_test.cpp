@@ -190,7 +190,8 @@ TEST(LowPassFilterTest, EqualsTheOneStepAtATimeLoopOnEveryKindOfInput) {
           for (int i = 0; i < run; ++i) block.push_back(i % 2 ? -32768 : 32767);
           break;
         default:  // a slow wave
-          for (int i = 0; i < run; ++i) block.push_back(static_cast<int16_t>(std::abs(i % 200 - 100) * 300 - 15000));
+          for (int i = 0; i < run; ++i)
+            block.push_back(static_cast<int16_t>(std::abs(i % 200 - 100) * 300 - 15000));
       }
     }
     block.resize(count);
@@ -461,13 +462,13 @@ TEST_F(TreatVoiceBlockTest, BlocksOfAnySizeAreTreated) {
   }
 }
 
-
 // ---------------------------------------------------------------- golden outputs
 
 // The treatment's output for fixed blocks, recorded from the straightforward implementation with
 // the noise source starting from its seed: a faster loop or other build flags must leave every
-// sample as it was. Blocks are made with integer arithmetic only, so both targets treat the same input, and the
-// cases run in order on one thread, so the noise sequence also carries over from block to block.
+// sample as it was. Blocks are made with integer arithmetic only, so both targets treat the same
+// input, and the cases run in order on one thread, so the noise sequence also carries over from
+// block to block.
 namespace golden {
 
 enum class Shape { kSpeech, kLoudSpeech, kConstant, kStep, kHighest, kLowest, kSwing, kSilence };
@@ -478,9 +479,9 @@ Block IntegerSpeech(int count, int level, uint32_t seed) {
   uint32_t state = seed;
   for (int i = 0; i < count; ++i) {
     state = state * 1664525u + 1013904223u;
-    int hiss = static_cast<int>(state >> 22) - 512;            // -512..511
-    int slow = std::abs(i % 173 - 86) * 2 - 86;                 // -86..86
-    int fast = std::abs((i * 7) % 37 - 18) * 2 - 18;            // -18..18
+    int hiss = static_cast<int>(state >> 22) - 512;   // -512..511
+    int slow = std::abs(i % 173 - 86) * 2 - 86;       // -86..86
+    int fast = std::abs((i * 7) % 37 - 18) * 2 - 18;  // -18..18
     block[i] = static_cast<int16_t>((slow * 8 + fast * 12 + hiss / 4) * level / 1000);
   }
   return block;
@@ -592,7 +593,9 @@ TEST(VoiceGoldenTest, EveryCaseTreatsItsBlockToTheRecordedSamples) {
 // Results are compared sample for sample, so every multiply and add must round on its own. A
 // compiler may fuse a * b + c into one multiply-add that rounds once (unless -ffp-contract=off);
 // these two are compiled for processors that have the instruction, so that it could.
-__attribute__((target("fma"), noinline)) double MultiplyAdd(double a, double b, double c) { return a * b + c; }
+__attribute__((target("fma"), noinline)) double MultiplyAdd(double a, double b, double c) {
+  return a * b + c;
+}
 __attribute__((target("fma"), noinline)) float MultiplyAdd(float a, float b, float c) { return a * b + c; }
 
 TEST(FloatContractionTest, MultiplyThenAddRoundsTwiceWhereAFusedMultiplyAddExists) {
