@@ -4,6 +4,8 @@ set -eu
 packages="cmake ninja-build g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nlohmann-json3-dev zip unzip
   clang libclang-rt-14-dev python3 espeak-ng util-linux"
+# The export script for the simulator runs in its tests under Debian's Lua 5.1 with LuaSocket.
+packages="$packages lua5.1 lua-socket"
 missing=""
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"

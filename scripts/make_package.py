@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes one .ts3_plugin installer package: a ZIP (every entry deflated, plain ASCII names)
-holding package.ini and the plug-in for each platform under plugins/.
+holding package.ini, the plug-in for each platform under plugins/, and the other files under
+plugins/halcyra/ (programs without an extension are marked executable).
 
-usage: make_package.py OUTPUT API_VERSION LINUX_SO WINDOWS_DLL
+usage: make_package.py OUTPUT API_VERSION LINUX_SO WINDOWS_DLL [FILE...]
 """
 import pathlib
 import re
@@ -31,10 +32,11 @@ def package_ini(api):
 
 
 def main():
-    if len(sys.argv) != 5 or sys.argv[2] not in CLIENTS:
+    if len(sys.argv) < 5 or sys.argv[2] not in CLIENTS:
         sys.exit(__doc__)
-    output, api, linux_so, windows_dll = sys.argv[1:]
-    for path in (linux_so, windows_dll):
+    output, api, linux_so, windows_dll = sys.argv[1:5]
+    extras = sys.argv[5:]
+    for path in [linux_so, windows_dll] + extras:
         if not pathlib.Path(path).is_file():
             sys.exit(f"make_package.py: {path} does not exist (build it first)")
     pathlib.Path(output).parent.mkdir(parents=True, exist_ok=True)
@@ -45,6 +47,12 @@ def main():
         package.writestr(ini, package_ini(api))
         package.write(windows_dll, "plugins/halcyra_win64.dll")
         package.write(linux_so, "plugins/halcyra_linux_amd64.so")
+        for path in extras:
+            name = pathlib.Path(path).name
+            entry = zipfile.ZipInfo("plugins/halcyra/" + name, date_time=(2024, 1, 1, 0, 0, 0))
+            entry.external_attr = (0o755 if "." not in name else 0o644) << 16
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            package.writestr(entry, pathlib.Path(path).read_bytes())
     print(output)
 
 

@@ -1,5 +1,7 @@
 #include "plugin/runtime.h"
 
+#include "export_hook/export_hook.h"
+#include "platform/files.h"
 #include "plugin/format.h"
 
 namespace halcyra {
@@ -24,6 +26,7 @@ int PluginRuntime::Start() {
     return 1;
   }
   log_->Write("Halcyra plugin is initializing", "", 0);
+  NoteMissingExportHook();
 
   model_ = std::make_unique<CHalcyra>(*log_, *tiles_);
   model_->Initialize();
@@ -44,6 +47,21 @@ int PluginRuntime::Start() {
   started_ = true;
   log_->Write("Halcyra plugin is initialized", "", 0);
   return 0;
+}
+
+// Says so when no simulator folder of Saved Games loads the export script: without it the simulator
+// sends nothing, and the pilot would only notice that the radios stay silent.
+void PluginRuntime::NoteMissingExportHook() {
+  std::wstring savedGames;
+  if (!env_.SavedGamesFolder(&savedGames) || exporthook::AnyHookInstalled(platform::PathFromWide(savedGames)))
+    return;
+  std::string separator(1, platform::PathSeparator());
+  log_->Write("ts3plugin_init",
+              "No DCS World export hook in " + platform::WideToUtf8(savedGames) + separator + "DCS*" +
+                  separator + "Scripts" + separator +
+                  "Export.lua: the simulator will send nothing. Install it with halcyra-dcs-install (in the "
+                  "plug-in folder's halcyra folder) and restart the simulator",
+              0);
 }
 
 void PluginRuntime::StartThreads() {

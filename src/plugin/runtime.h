@@ -56,6 +56,7 @@ class PluginRuntime {
   CTS3ClientsBase* clients() { return clients_.get(); }
 
  private:
+  void NoteMissingExportHook();
   void StartThreads();
   void StopThreads();
   void FreeObjects();

@@ -107,6 +107,36 @@ TEST_F(PluginBoundaryTest, SuccessfulStartAtLevelZeroLogsSetUpConfigurationAndSt
   EXPECT_EQ(-1, Find(lines, "Read HGT parameters"));
 }
 
+// The one start line that names the installer, until some DCS* folder's Export.lua loads the script.
+TEST_F(PluginBoundaryTest, StartSaysWhenNoSimulatorFolderLoadsTheExportScript) {
+  testing::ScopedSavedGames savedGames(dir_.path().string());
+  WriteIni(0);
+  const std::string notice = "][L00] (0";
+  const std::string install =
+      "Export.lua: the simulator will send nothing. Install it with halcyra-dcs-install";
+  auto noticeLines = [&] {
+    auto lines = LogLines(LogFile());
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find(notice) != std::string::npos && line.find(install) != std::string::npos;
+    });
+  };
+  std::filesystem::path scripts = dir_ / "DCS.openbeta" / "Scripts";
+  WriteFile(scripts / "Export.lua",
+            "-- pcall(dofile, lfs.writedir() .. \"Scripts/Halcyra/HalcyraExport.lua\")\n");
+  WriteFile(scripts / "Halcyra" / "HalcyraExport.lua", "");
+  ASSERT_EQ(0, StartAndStop());
+  EXPECT_EQ(1, noticeLines()) << "a commented-out line loads nothing";
+
+  WriteFile(dir_ / "DCS" / "Scripts" / "Export.lua",
+            "dofile(lfs.writedir()..[[Scripts\\Halcyra\\HalcyraExport.lua]])\n");
+  ASSERT_EQ(0, StartAndStop());
+  EXPECT_EQ(1, noticeLines()) << "the line without the script beside it loads nothing";
+
+  WriteFile(dir_ / "DCS" / "Scripts" / "Halcyra" / "HalcyraExport.lua", "");
+  ASSERT_EQ(0, StartAndStop());
+  EXPECT_EQ(0, noticeLines());
+}
+
 TEST_F(PluginBoundaryTest, StartAtLevelThreeCanRunTwiceInOneProcess) {
   testing::ScopedSavedGames savedGames(dir_.path().string());
   WriteIni(3);

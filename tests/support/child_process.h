@@ -21,6 +21,9 @@ class ChildProcess {
   // The next line of standard output (without line break) within timeoutMs; nothing on time-out
   // or when the program closed its output.
   std::optional<std::string> ReadLine(int timeoutMs);
+  // Waits at most timeoutMs for the program to end by itself; its exit code, or nothing when it
+  // still runs (it is then left running).
+  std::optional<int> WaitForExit(int timeoutMs);
   // Asks the program to stop (SIGTERM; on Windows it is ended) and waits for it. Returns its exit
   // code, or -1 when it was not running.
   int Stop();

@@ -74,6 +74,21 @@ std::optional<std::string> ChildProcess::ReadLine(int timeoutMs) {
   }
 }
 
+std::optional<int> ChildProcess::WaitForExit(int timeoutMs) {
+  if (impl_->pid <= 0) return std::nullopt;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int status = 0;
+    pid_t waited = ::waitpid(impl_->pid, &status, WNOHANG);
+    if (waited == impl_->pid) {
+      impl_->pid = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    ::poll(nullptr, 0, 5);
+  }
+}
+
 int ChildProcess::Stop() {
   if (impl_->pid <= 0) return -1;
   ::kill(impl_->pid, SIGTERM);

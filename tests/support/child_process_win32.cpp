@@ -91,6 +91,18 @@ std::optional<std::string> ChildProcess::ReadLine(int timeoutMs) {
   }
 }
 
+std::optional<int> ChildProcess::WaitForExit(int timeoutMs) {
+  if (!impl_->process ||
+      WaitForSingleObject(impl_->process, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+    return std::nullopt;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(impl_->process, &code);
+  CloseHandle(impl_->process);
+  impl_->process = nullptr;
+  return static_cast<int>(code);
+}
+
 int ChildProcess::Stop() {
   if (!impl_->process) return -1;
   DWORD code = 0;

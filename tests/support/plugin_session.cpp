@@ -37,9 +37,10 @@ void PluginSession::WriteIni() {
   std::filesystem::create_directories(tiles);
   WriteFile(dir_ / "Halcyra" / "Halcyra.ini",
             "[LOG]\nLOGLEVEL=" + Text(options_.logLevel) + "\n[HGT]\nPath=" + tiles.string() +
-                "\n[HCS]\nHOST=127.0.0.1\nUDP=" + Text(server_.port()) + "\n[EAR]\nRADIO1=" + Text(options_.ear1) +
-                "\nRADIO2=" + Text(options_.ear2) + "\nRADIO3=" + Text(options_.ear3) +
-                "\n[SYSTEM]\nATTN=" + Text(options_.attenuation) + "\n");
+                "\n[HCS]\nHOST=127.0.0.1\nUDP=" +
+                Text(options_.stationServerPort != 0 ? options_.stationServerPort : server_.port()) +
+                "\n[EAR]\nRADIO1=" + Text(options_.ear1) + "\nRADIO2=" + Text(options_.ear2) +
+                "\nRADIO3=" + Text(options_.ear3) + "\n[SYSTEM]\nATTN=" + Text(options_.attenuation) + "\n");
 }
 
 std::string PluginSession::Start() {

@@ -30,6 +30,7 @@ struct SessionOptions {
   int ear2 = 1;
   int ear3 = 2;
   std::filesystem::path tileFolder;  // [HGT] Path; empty: an empty folder of the session
+  uint16_t stationServerPort = 0;    // [HCS] UDP; 0: the session's loopback station server
 };
 
 // What the simulator reports about the local aircraft (texts as the simulator sends them).

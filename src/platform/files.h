@@ -1,0 +1,22 @@
+// Files and folders by path, for the programs that install the export script and for the
+// plug-in's look for it: wide paths as std::filesystem paths, and whether a file may be rewritten.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace halcyra::platform {
+
+// A wide path (as Env gives the Saved Games folder) as a filesystem path, and back.
+std::filesystem::path PathFromWide(const std::wstring& path);
+std::wstring WideFromPath(const std::filesystem::path& path);
+
+// A path as UTF-8 text for messages.
+std::string PathText(const std::filesystem::path& path);
+
+// True when the existing file can be rewritten now: it is not marked read-only and it opens for
+// writing in place (on Windows a file that another program holds open without sharing does not).
+// Otherwise false with the reason ("read-only", or the system's message).
+bool CanRewriteFile(const std::filesystem::path& file, std::string* reason);
+
+}  // namespace halcyra::platform

@@ -1,0 +1,54 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/env.h"
+#include "platform/files.h"
+
+namespace halcyra::platform {
+namespace {
+
+std::string SystemMessage(DWORD code) {
+  wchar_t* buffer = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text = length > 0 ? std::wstring(buffer, length) : L"error " + std::to_wstring(code);
+  if (buffer) LocalFree(buffer);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.'))
+    text.pop_back();
+  return WideToUtf8(text);
+}
+
+}  // namespace
+
+std::filesystem::path PathFromWide(const std::wstring& path) { return std::filesystem::path(path); }
+
+std::wstring WideFromPath(const std::filesystem::path& path) { return path.wstring(); }
+
+std::string PathText(const std::filesystem::path& path) { return WideToUtf8(path.wstring()); }
+
+bool CanRewriteFile(const std::filesystem::path& file, std::string* reason) {
+  DWORD attributes = GetFileAttributesW(file.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    *reason = SystemMessage(GetLastError());
+    return false;
+  }
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    *reason = "read-only";
+    return false;
+  }
+  // Asks for write access without sharing it: fails while another program has the file open.
+  HANDLE opened = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    *reason = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ? "in use by another program"
+                                                                              : SystemMessage(code);
+    return false;
+  }
+  CloseHandle(opened);
+  return true;
+}
+
+}  // namespace halcyra::platform
