@@ -1,7 +1,7 @@
 // Child processes and the running program's own place, for the console tools (the scenario runner
 // starts the station server and the speech synthesiser). Child processes are implemented for POSIX
-// only (the scenario runner, their one user, is built for Linux); ExecutableFolder and
-// SetEnvironmentVariableUtf8 for both.
+// only (the scenario runner, their one user, is built for Linux); ExecutableFolder,
+// SetEnvironmentVariableUtf8 and StandardErrorIsTerminal for both.
 #pragma once
 
 #include <memory>
