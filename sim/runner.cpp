@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 
 #include "network/wire/station_messages.h"
 #include "oracle.h"
@@ -31,6 +32,7 @@ constexpr int kGapBlocks = kBlocksPerSecond / 2;  // a call ends at least half a
 constexpr uint64_t kWatchdogFeedMs = 1000;        // SET_LLALT at least this often in real time
 constexpr uint64_t kLocalSyncTimeoutMs = 5000;
 constexpr uint64_t kLocalResendMs = 500;
+constexpr uint64_t kLogCatchUpMs = 2000;
 constexpr uint64_t kRemotesKnownTimeoutMs = 12000;
 constexpr uint64_t kRefreshTicksWaitMs = 4500;  // two refresh ticks, when the log cannot tell
 constexpr int kFetchLogLevel = 5;               // the level at which the plug-in logs fetched records
@@ -171,6 +173,7 @@ class ScenarioRun {
   void PublishRemotes(double t);
   void UpdateSecond(int second, std::string* error, bool* failed);
   void PlayBlock(int64_t block);
+  void WaitForPluginLog();
   void FeedVoice(int remote, int64_t block, int64_t blockInCall);
   void FillHeard();
   void WaitForBlockTime(int64_t block, uint64_t startMs);
@@ -198,6 +201,8 @@ class ScenarioRun {
   std::unique_ptr<ScopedSavedGames> savedGamesVariable_;
 
   int64_t totalBlocks_ = 0;
+  std::streamoff logRead_ = 0;  // bytes of the plug-in's log already counted
+  size_t loggedBlocks_ = 0;     // voice blocks whose treatment or silencing the log states
   std::vector<float> mix_;
   std::vector<size_t> nextCall_;  // per remote: index into the remote's calls
   std::vector<std::vector<Call>> callsOf_;
@@ -462,6 +467,33 @@ void ScenarioRun::FillHeard() {
   }
 }
 
+// The fast mode outpaces the plug-in's log writer: every second of scenario time the runner waits
+// until the log states the treatment or silencing of every voice block fed so far, so the log's
+// queue never holds more than a second of lines. A block the plug-in does not judge (which the
+// check of its decisions reports) ends the wait after kLogCatchUpMs.
+void ScenarioRun::WaitForPluginLog() {
+  if (scenario_.logLevel < kFetchLogLevel || scenario_.attenuation == 0) return;
+  uint64_t start = env_.TickMs();
+  while (loggedBlocks_ < result_.blocks.size() && env_.TickMs() - start < kLogCatchUpMs) {
+    std::ifstream file(pluginLog_, std::ios::binary);
+    file.seekg(logRead_);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    size_t complete = text.rfind('\n');
+    if (complete == std::string::npos) {
+      env_.SleepMs(2);
+      continue;
+    }
+    std::istringstream lines(text.substr(0, complete + 1));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find(") SamplesByHCVolumes : ") != std::string::npos ||
+          line.find(" : voice block silenced") != std::string::npos) {
+        ++loggedBlocks_;
+      }
+    }
+    logRead_ += static_cast<std::streamoff>(complete + 1);
+  }
+}
+
 // Waits until the block's time in real time, feeding the watchdog meanwhile.
 void ScenarioRun::WaitForBlockTime(int64_t block, uint64_t startMs) {
   uint64_t due = startMs + static_cast<uint64_t>(block) * 1000 / kBlocksPerSecond;
@@ -582,6 +614,7 @@ std::optional<RunResult> ScenarioRun::Run(std::string* error) {
         int second = static_cast<int>(block / kBlocksPerSecond);
         UpdateSecond(second, error, &failed);
         if (failed) return std::nullopt;
+        if (options_.fast) WaitForPluginLog();
         if (options_.progress) options_.progress(second);
       }
       PlayBlock(block);
