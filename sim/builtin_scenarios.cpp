@@ -12,7 +12,7 @@ namespace {
 // the ridge at 32 NM, comes back very noisy beyond 45 NM and is lost out of range after 49 s.
 constexpr char kTwoShip[] = R"({
   "name": "two-ship",
-  "description": "A wingman flies out from 5 to 70 NM: his voice gets noisier, cuts out in the middle of his call at 26 s as he drops behind a ridge, comes back very noisy at 40 s and is lost out of range after 50 s.",
+  "description": "A wingman flies out from 5 to 70 NM: his voice gets noisier, cuts out in the middle of his call at 26 s as he drops behind a ridge, comes back very noisy from 41 s and is lost out of range after 50 s.",
   "duration": 65,
   "ears": [0, 1, -1],
   "local": {

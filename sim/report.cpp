@@ -279,8 +279,9 @@ std::string TimePlots(const Scenario& scenario, const RunResult& result) {
   body += Text(870, 136, "dots: the plug-in");
   body += Text(870, 152, "solid: distance");
   body += Text(870, 168, "dashed: range");
-  body += Text(870, 184, "strips: hidden");
-  body += Text(870, 200, "(red model, dark plug-in)");
+  body += Text(870, 184, "strips: hidden,");
+  body += Text(870, 200, "red the model's,");
+  body += Text(870, 216, "dark the plug-in's");
   body += Text(870, 300, "green band: call heard");
   body += Text(870, 316, "grey band: call silent");
   return Svg(1000, 470, body);
