@@ -1,6 +1,7 @@
-// The station server program's request handling: a stream of datagrams (each one a length byte and
-// that many bytes, with a clock step before it) through StationServer::Handle and Sweep, on a small
-// store. Every answer must fit a datagram and carry the record last stored for that nickname.
+// The station server program's request handling: a stream of datagrams (each one a control byte -
+// clock step, source address, sweep - a length byte and that many bytes) through
+// StationServer::Handle and Sweep, on a small store with a short takeover time. Every answer must
+// fit a datagram and carry the record last stored for that nickname; no refused request changes it.
 #include <cstdint>
 #include <map>
 #include <string>
@@ -15,6 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   server::StationServerLimits limits;
   limits.maxRecords = 4;
   limits.expiryMs = 50;
+  limits.takeoverMs = 20;
+  limits.maxRecordsPerSource = 3;
   server::StationServer store(limits);
   std::map<std::string, std::string> lastStored;  // nickname -> record text, while it may be live
   uint64_t now = 0;
@@ -30,10 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < length; ++i) datagram.push_back(at + i < size ? static_cast<char>(data[at + i]) : 'x');
     at += length;
 
-    server::RequestResult result = store.Handle(datagram, now);
+    const uint32_t source = 0x7F000001u + ((control >> 4) & 3u);
+    server::RequestResult result = store.Handle(datagram, source, now);
     ++handled;
     FUZZ_CHECK(result.reply.size() <= wire::kMaxDatagramBytes);
     FUZZ_CHECK(store.RecordCount() <= limits.maxRecords);
+    FUZZ_CHECK(store.SourceCount() <= store.RecordCount());
     std::string_view request(datagram);
     switch (result.outcome) {
       case server::RequestOutcome::kStored: {
@@ -54,7 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case server::RequestOutcome::kTooLong:
         FUZZ_CHECK(datagram.size() > wire::kMaxDatagramBytes);
         break;
+      case server::RequestOutcome::kOversize:
+        FUZZ_CHECK(datagram.size() > wire::kMaxPublishBytes);
+        FUZZ_CHECK(result.reply.empty());
+        break;
       case server::RequestOutcome::kRefused:
+      case server::RequestOutcome::kHeld:
+      case server::RequestOutcome::kSourceLimit:
       case server::RequestOutcome::kMalformed:
         FUZZ_CHECK(result.reply.empty());
         break;
@@ -62,8 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (control & 0x80) store.Sweep(now);
   }
   const server::StationServerCounters& counters = store.counters();
-  FUZZ_CHECK(counters.stored + counters.refused + counters.answered + counters.notFound + counters.tooLong +
-                 counters.malformed ==
+  FUZZ_CHECK(counters.stored + counters.refused + counters.held + counters.sourceLimit + counters.oversize +
+                 counters.answered + counters.notFound + counters.tooLong + counters.malformed ==
              handled);
   return 0;
 }

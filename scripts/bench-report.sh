@@ -57,6 +57,12 @@ GOALS = [
     ("RefreshClientStatus", "RefreshClientStatus, p99", r"RefreshClientStatus", "p99", "<=", 2, "ms"),
     ("station server", "station server GET answers per second", r"^BM_ServerGetVersusEcho", "counter:server_answers/s", ">=", 150000, "/s"),
     ("station server", "station server answers / UDP echo answers", r"^BM_ServerGetVersusEcho", "counter:server/echo", ">=", 0.8, "x"),
+    ("server defences", "station server with every defence off: answers / UDP echo answers (the same run)", r"^BM_ServerGetVersusEcho", "counter:server_off/echo", ">=", 0.8, "x"),
+    ("server defences", "resident memory growth after 1,000,000 new nicknames from 1,000,000 addresses", r"^BM_NicknameFlood", "counter:memory_growth_MiB", "<=", 64, "MiB"),
+    ("server defences", "records held after that flood (--max-records 10000)", r"^BM_NicknameFlood", "counter:records", "<=", 10000, ""),
+    ("server defences", "hijack, 100,000 SETs/s for 10 s: the pilot's record unchanged (1 = yes)", r"^BM_HijackAtFullRate", "counter:unchanged", ">=", 1, ""),
+    ("server defences", "reflection: worst answer bytes per query byte", r"^BM_ReflectionFlood", "counter:answer_bytes_per_query_byte", "<=", 40, "x"),
+    ("server defences", "reflection: bytes out per byte in, 10 s spoofed flood at 100,000/s", r"^BM_ReflectionFlood", "counter:flood_bytes_out_per_byte_in", "<=", 1, "x"),
 ]
 
 TO_US = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}

@@ -6,6 +6,9 @@ packages="cmake ninja-build g++ make googletest libgtest-dev libgmock-dev libben
   clang libclang-rt-14-dev python3 espeak-ng util-linux"
 # The export script for the simulator runs in its tests under Debian's Lua 5.1 with LuaSocket.
 packages="$packages lua5.1 lua-socket"
+# The station server's status page test (Chromium, the Prometheus text parser); the page itself is
+# served with cpp-httplib from Debian's source package (fetched at the end).
+packages="$packages chromium python3-prometheus-client"
 missing=""
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
@@ -17,3 +20,4 @@ if [ -n "$missing" ]; then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
 fi
+"$(dirname "$0")/fetch-httplib.sh"

@@ -5,7 +5,9 @@
 
 #include "network/ipv4.h"
 #include "network/wire/station_messages.h"
+#include "platform/http_server.h"
 #include "platform/socket_errors.h"
+#include "status_page.h"
 
 namespace halcyra::server {
 namespace {
@@ -28,7 +30,9 @@ std::string Endpoint(uint32_t address, uint16_t port) {
 
 unsigned long long Count(uint64_t value) { return static_cast<unsigned long long>(value); }
 
-uint64_t Requests(const StationServerCounters& c) { return c.stored + c.refused + c.answered + c.notFound; }
+uint64_t Requests(const StationServerCounters& c) {
+  return c.stored + c.refused + c.held + c.sourceLimit + c.oversize + c.answered + c.notFound;
+}
 
 uint64_t Rejected(const StationServerCounters& c) { return c.tooLong + c.malformed; }
 
@@ -77,22 +81,29 @@ void RateLimitedLog::Flush(uint64_t nowMs) {
 }
 
 ServerLoop::ServerLoop(platform::Env& env, platform::UdpSocket& socket, StationServer& server,
-                       ServerLoopTiming timing, LineSink out)
+                       ServerLoopTiming timing, LineSink out, SourceDefences defences)
     : env_(env),
       socket_(socket),
       server_(server),
+      allow_(std::move(defences.allow)),
+      limiter_(defences.rate, defences.burst),
       timing_(timing),
       out_(std::move(out)),
       rejectLog_(timing.problemLogIntervalMs, "rejected or refused datagrams", out_),
+      dropLog_(timing.problemLogIntervalMs, "dropped datagrams", out_),
       socketLog_(timing.problemLogIntervalMs, "socket errors", out_) {}
 
 void ServerLoop::Run(const std::function<bool()>& stopRequested) {
   uint64_t start = env_.TickMs();
+  {
+    std::lock_guard<std::mutex> lock(stateLock_);
+    startMs_ = start;
+    summaryStart_ = server_.counters();
+    summaryStartLoop_ = counters_;
+  }
   nextSweepMs_ = start + timing_.sweepIntervalMs;
   nextSummaryMs_ = start + timing_.summaryIntervalMs;
   summaryStartMs_ = start;
-  summaryStart_ = server_.counters();
-  summarySendFailures_ = sendFailures_;
 
   // One byte more than a request may have, so an over-long datagram that still fits is seen.
   char buffer[wire::kMaxDatagramBytes + 1];
@@ -110,17 +121,55 @@ void ServerLoop::Run(const std::function<bool()>& stopRequested) {
   }
 }
 
+ServerStatus ServerLoop::Status() {
+  uint64_t now = env_.TickMs();
+  std::lock_guard<std::mutex> lock(stateLock_);
+  ServerStatus status;
+  status.stations = server_.Stations(now);
+  status.counters = server_.counters();
+  status.loop = counters_;
+  status.records = server_.RecordCount();
+  status.sourcesHolding = server_.SourceCount();
+  status.sourcesRateTracked = limiter_.SourceCount();
+  status.uptimeMs = now >= startMs_ ? now - startMs_ : 0;
+  return status;
+}
+
+// The checks on the source come first and cost little, so a flood is dropped before it is read.
+bool ServerLoop::SourceAdmitted(uint32_t fromAddress, uint16_t fromPort, uint64_t nowMs) {
+  if (!allow_.Allows(fromAddress)) {
+    ++counters_.notAllowed;
+    dropLog_.Write(nowMs, [&] {
+      return Printf("dropped a datagram from %s: not in an allowed network (--allow %s)",
+                    Endpoint(fromAddress, fromPort).c_str(), allow_.Describe().c_str());
+    });
+    return false;
+  }
+  if (!limiter_.Allow(fromAddress, nowMs)) {
+    ++counters_.rateLimited;
+    dropLog_.Write(nowMs, [&] {
+      return Printf("dropped a datagram from %s: over the rate limit of %llu requests/s (burst %llu)",
+                    Endpoint(fromAddress, fromPort).c_str(), Count(limiter_.rate()), Count(limiter_.burst()));
+    });
+    return false;
+  }
+  return true;
+}
+
 void ServerLoop::HandleDatagram(const char* data, size_t size, uint32_t fromAddress, uint16_t fromPort,
                                 uint64_t nowMs) {
+  std::lock_guard<std::mutex> lock(stateLock_);
+  ++counters_.received;
+  if (!SourceAdmitted(fromAddress, fromPort, nowMs)) return;
   std::string_view datagram(data, size);
-  RequestResult result = server_.Handle(datagram, nowMs);
+  RequestResult result = server_.Handle(datagram, fromAddress, nowMs);
   switch (result.outcome) {
     case RequestOutcome::kStored:
       break;
     case RequestOutcome::kAnswered:
     case RequestOutcome::kNotFound:
       if (socket_.SendTo(result.reply.data(), result.reply.size(), fromAddress, fromPort) < 0) {
-        ++sendFailures_;
+        ++counters_.sendFailures;
         int error = socket_.LastError();
         socketLog_.Write(nowMs, [&] {
           return Printf("cannot answer %s: %s (error %d)", Endpoint(fromAddress, fromPort).c_str(),
@@ -128,33 +177,52 @@ void ServerLoop::HandleDatagram(const char* data, size_t size, uint32_t fromAddr
         });
       }
       break;
-    case RequestOutcome::kRefused:
-      rejectLog_.Write(nowMs, [&] {
-        return Printf("refused a new record from %s: the store is full (%llu records): \"%s\"",
-                      Endpoint(fromAddress, fromPort).c_str(), Count(server_.limits().maxRecords),
-                      Printable(datagram, kPrintedDatagramBytes).c_str());
-      });
-      break;
-    case RequestOutcome::kTooLong:
-      rejectLog_.Write(nowMs, [&] {
-        return Printf("rejected a %zu-byte datagram from %s: longer than %zu bytes", size,
-                      Endpoint(fromAddress, fromPort).c_str(), wire::kMaxDatagramBytes);
-      });
-      break;
-    case RequestOutcome::kMalformed:
-      rejectLog_.Write(nowMs, [&] {
-        return Printf("rejected a %zu-byte datagram from %s: %s: \"%s\"", size,
-                      Endpoint(fromAddress, fromPort).c_str(), result.reason,
-                      Printable(datagram, kPrintedDatagramBytes).c_str());
-      });
+    default:
+      LogRefusal(result, datagram, fromAddress, fromPort, nowMs);
       break;
   }
+}
+
+void ServerLoop::LogRefusal(const RequestResult& result, std::string_view datagram, uint32_t fromAddress,
+                            uint16_t fromPort, uint64_t nowMs) {
+  rejectLog_.Write(nowMs, [&]() -> std::string {
+    std::string from = Endpoint(fromAddress, fromPort);
+    std::string shown = Printable(datagram, kPrintedDatagramBytes);
+    switch (result.outcome) {
+      case RequestOutcome::kRefused:
+        return Printf("refused a new record from %s: the store is full (%llu records): \"%s\"", from.c_str(),
+                      Count(server_.limits().maxRecords), shown.c_str());
+      case RequestOutcome::kHeld:
+        return Printf("refused a record from %s: the nickname is held by %s, who published %.1f s ago "
+                      "(another address may take it after %.0f s of silence): \"%s\"",
+                      from.c_str(), FormatDottedIPv4(result.holder).c_str(),
+                      static_cast<double>(result.holderSilentMs) / 1000.0,
+                      static_cast<double>(server_.limits().takeoverMs) / 1000.0, shown.c_str());
+      case RequestOutcome::kSourceLimit:
+        return Printf("refused a new nickname from %s: the address already holds %llu nicknames "
+                      "(--max-records-per-source): \"%s\"",
+                      from.c_str(), Count(server_.limits().maxRecordsPerSource), shown.c_str());
+      case RequestOutcome::kOversize:
+        return Printf("refused a %zu-byte record from %s: longer than a plug-in's longest (%zu bytes): \"%s\"",
+                      datagram.size(), from.c_str(), server_.limits().maxPublishBytes, shown.c_str());
+      case RequestOutcome::kTooLong:
+        return Printf("rejected a %zu-byte datagram from %s: longer than %zu bytes", datagram.size(),
+                      from.c_str(), wire::kMaxDatagramBytes);
+      default:
+        return Printf("rejected a %zu-byte datagram from %s: %s: \"%s\"", datagram.size(), from.c_str(),
+                      result.reason, shown.c_str());
+    }
+  });
 }
 
 void ServerLoop::HandleReceiveFailure(int received, uint64_t nowMs) {
   if (received == platform::kReceiveTimedOut) return;
   if (received == platform::kReceiveTooLong) {
-    server_.CountTooLong();
+    {
+      std::lock_guard<std::mutex> lock(stateLock_);
+      ++counters_.received;
+      server_.CountTooLong();
+    }
     rejectLog_.Write(
         nowMs, [&] { return Printf("rejected a datagram longer than %zu bytes", wire::kMaxDatagramBytes); });
     return;
@@ -170,7 +238,9 @@ void ServerLoop::HandleReceiveFailure(int received, uint64_t nowMs) {
 
 void ServerLoop::RunPeriodicWork(uint64_t nowMs) {
   if (nowMs >= nextSweepMs_) {
+    std::lock_guard<std::mutex> lock(stateLock_);
     server_.Sweep(nowMs);
+    limiter_.Prune(nowMs);
     nextSweepMs_ = nowMs + timing_.sweepIntervalMs;
   }
   if (timing_.summaryIntervalMs > 0 && nowMs >= nextSummaryMs_) {
@@ -178,23 +248,30 @@ void ServerLoop::RunPeriodicWork(uint64_t nowMs) {
     nextSummaryMs_ = nowMs + timing_.summaryIntervalMs;
   }
   rejectLog_.Flush(nowMs);
+  dropLog_.Flush(nowMs);
   socketLog_.Flush(nowMs);
 }
 
 void ServerLoop::WriteSummary(uint64_t nowMs) {
+  std::lock_guard<std::mutex> lock(stateLock_);
   const StationServerCounters& now = server_.counters();
+  const StationServerCounters& then = summaryStart_;
   uint64_t elapsedMs = nowMs > summaryStartMs_ ? nowMs - summaryStartMs_ : 1;
   double requestsPerSecond =
-      static_cast<double>(Requests(now) - Requests(summaryStart_)) * 1000.0 / static_cast<double>(elapsedMs);
+      static_cast<double>(Requests(now) - Requests(then)) * 1000.0 / static_cast<double>(elapsedMs);
   out_(
-      Printf("summary: records=%zu requests/s=%.1f rejected=%llu refused=%llu expired=%llu "
-             "unanswered=%llu interval=%.0fs",
-             server_.RecordCount(), requestsPerSecond, Count(Rejected(now) - Rejected(summaryStart_)),
-             Count(now.refused - summaryStart_.refused), Count(now.expired - summaryStart_.expired),
-             Count(sendFailures_ - summarySendFailures_), static_cast<double>(elapsedMs) / 1000.0));
+      Printf("summary: records=%zu requests/s=%.1f rejected=%llu refused=%llu held=%llu over-limit=%llu "
+             "oversize=%llu rate-limited=%llu not-allowed=%llu expired=%llu unanswered=%llu interval=%.0fs",
+             server_.RecordCount(), requestsPerSecond, Count(Rejected(now) - Rejected(then)),
+             Count(now.refused - then.refused), Count(now.held - then.held),
+             Count(now.sourceLimit - then.sourceLimit), Count(now.oversize - then.oversize),
+             Count(counters_.rateLimited - summaryStartLoop_.rateLimited),
+             Count(counters_.notAllowed - summaryStartLoop_.notAllowed), Count(now.expired - then.expired),
+             Count(counters_.sendFailures - summaryStartLoop_.sendFailures),
+             static_cast<double>(elapsedMs) / 1000.0));
   summaryStart_ = now;
+  summaryStartLoop_ = counters_;
   summaryStartMs_ = nowMs;
-  summarySendFailures_ = sendFailures_;
 }
 
 int RunServer(platform::Env& env, const ServerOptions& options, const std::function<bool()>& stopRequested,
@@ -220,19 +297,58 @@ int RunServer(platform::Env& env, const ServerOptions& options, const std::funct
     return 1;
   }
 
+  StationServerLimits limits;
+  limits.maxRecords = static_cast<size_t>(options.maxRecords);
+  limits.expiryMs = options.expirySeconds * 1000;
+  limits.takeoverMs = options.takeoverSeconds * 1000;
+  limits.maxRecordsPerSource = static_cast<size_t>(options.maxRecordsPerSource);
+  StationServer server(limits);
+  SourceDefences defences;
+  for (const std::string& network : options.allow) defences.allow.Add(network);
+  defences.rate = options.rate;
+  defences.burst = options.burst;
+  std::string served = defences.allow.empty() ? "everyone" : defences.allow.Describe();
+  ServerLoopTiming timing;
+  timing.summaryIntervalMs = options.summarySeconds * 1000;
+  ServerLoop loop(env, *socket, server, timing, out, std::move(defences));
+
+  std::unique_ptr<platform::HttpServer> http;
+  if (options.httpEnabled) {
+    std::string error;
+    http = platform::StartHttpServer(
+        options.httpAddress, options.httpPort,
+        [&loop](const std::string& path) { return AnswerStatusRequest(path, [&loop] { return loop.Status(); }); },
+        &error);
+    if (!http) {
+      err(Printf("halcyra-server: --http %s: %s", Endpoint(options.httpAddress, options.httpPort).c_str(),
+                 error.c_str()));
+      return 1;
+    }
+  }
+
   std::string summary = options.summarySeconds > 0
                             ? Printf("summary every %llu s", Count(options.summarySeconds))
                             : "no summary";
   out(Printf("halcyra-server listening on %s (at most %llu records, expiry %llu s, %s)",
              Endpoint(options.bindAddress, socket->LocalPort()).c_str(), Count(options.maxRecords),
              Count(options.expirySeconds), summary.c_str()));
+  std::string takeover =
+      options.takeoverSeconds > 0 ? Printf("after %llu s of silence", Count(options.takeoverSeconds)) : "at any time";
+  std::string perSource = options.maxRecordsPerSource > 0 ? std::to_string(options.maxRecordsPerSource) : "any number of";
+  std::string rate = options.rate > 0 ? Printf("%llu requests/s per address (burst %llu)", Count(options.rate),
+                                               Count(options.burst))
+                                      : "no rate limit";
+  out(Printf("defences: nicknames taken over %s, %s nicknames per address, %s, records up to %zu bytes, "
+             "serving %s",
+             takeover.c_str(), perSource.c_str(), rate.c_str(), limits.maxPublishBytes, served.c_str()));
+  if (http) {
+    out(Printf("status page on http://%s/ (also /stations.json and /metrics)",
+               Endpoint(options.httpAddress, http->Port()).c_str()));
+  }
 
-  StationServer server({static_cast<size_t>(options.maxRecords), options.expirySeconds * 1000});
-  ServerLoopTiming timing;
-  timing.summaryIntervalMs = options.summarySeconds * 1000;
-  ServerLoop loop(env, *socket, server, timing, out);
   loop.Run(stopRequested);
 
+  http.reset();
   socket->Close();
   out(Printf("halcyra-server stopped (records held: %zu)", server.RecordCount()));
   return 0;

@@ -5,10 +5,13 @@
 #include <concepts>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/env.h"
 #include "server_options.h"
+#include "source_limits.h"
 #include "station_server.h"
 
 namespace halcyra::server {
@@ -57,34 +60,72 @@ struct ServerLoopTiming {
   uint64_t problemLogIntervalMs = 1000;
 };
 
+// Checks on a datagram's source before it is read. The defaults let everything through.
+struct SourceDefences {
+  NetworkList allow;       // empty = every address
+  uint64_t rate = 0;       // requests per second per address; 0 = no limit
+  uint64_t burst = 1;
+};
+
+// Running totals of the loop itself, besides the store's.
+struct LoopCounters {
+  uint64_t received = 0;      // datagrams, whatever became of them
+  uint64_t notAllowed = 0;    // from outside the --allow networks
+  uint64_t rateLimited = 0;   // over their address's rate
+  uint64_t sendFailures = 0;  // answers the socket would not send
+};
+
+// What the status page shows, taken at one moment.
+struct ServerStatus {
+  std::vector<StoredStation> stations;
+  StationServerCounters counters;
+  LoopCounters loop;
+  size_t records = 0;
+  size_t sourcesHolding = 0;       // addresses that hold a nickname
+  size_t sourcesRateTracked = 0;   // addresses with a rate bucket
+  uint64_t uptimeMs = 0;
+};
+
 // Serves requests on a bound socket until stopRequested() is true; the request is checked after
 // every datagram and at least every receiveWaitMs. Writes the summary and problem lines to out.
 class ServerLoop {
  public:
   ServerLoop(platform::Env& env, platform::UdpSocket& socket, StationServer& server, ServerLoopTiming timing,
-             LineSink out);
+             LineSink out, SourceDefences defences = {});
 
   void Run(const std::function<bool()>& stopRequested);
+  // A copy of the records and counters; safe from any thread while Run runs.
+  ServerStatus Status();
 
  private:
   void HandleDatagram(const char* data, size_t size, uint32_t fromAddress, uint16_t fromPort, uint64_t nowMs);
+  bool SourceAdmitted(uint32_t fromAddress, uint16_t fromPort, uint64_t nowMs);
+  void LogRefusal(const RequestResult& result, std::string_view datagram, uint32_t fromAddress,
+                  uint16_t fromPort, uint64_t nowMs);
   void HandleReceiveFailure(int received, uint64_t nowMs);
   void RunPeriodicWork(uint64_t nowMs);
   void WriteSummary(uint64_t nowMs);
 
   platform::Env& env_;
   platform::UdpSocket& socket_;
+  // stateLock_ guards server_, limiter_ and counters_: the loop holds it while it handles a
+  // datagram or sweeps, Status() while it copies.
+  std::mutex stateLock_;
   StationServer& server_;
+  NetworkList allow_;
+  SourceRateLimiter limiter_;
+  LoopCounters counters_;
   ServerLoopTiming timing_;
   LineSink out_;
   RateLimitedLog rejectLog_;
+  RateLimitedLog dropLog_;
   RateLimitedLog socketLog_;
+  uint64_t startMs_ = 0;
   uint64_t nextSweepMs_ = 0;
   uint64_t nextSummaryMs_ = 0;
   uint64_t summaryStartMs_ = 0;
   StationServerCounters summaryStart_;
-  uint64_t sendFailures_ = 0;
-  uint64_t summarySendFailures_ = 0;
+  LoopCounters summaryStartLoop_;
 };
 
 // The program: binds, writes the start-up line to out, serves until stopRequested(), writes the

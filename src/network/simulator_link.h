@@ -1,5 +1,6 @@
-// Thread_DCS_External, the simulator link: listens on UDP port 10602 on all local addresses for the
-// simulator's four text commands and applies them to the local station.
+// Thread_DCS_External, the simulator link: listens on UDP port 10602 for the simulator's four text
+// commands and applies them to the local station. It listens on the loopback address unless told
+// otherwise ([DCS] LISTEN), so that only a simulator on this computer can command the aircraft.
 //
 // A datagram is processed when it is 11 to 119 bytes long and its first nine bytes are a command
 // word; byte 9 is a separator that is not examined, the arguments follow from byte 10. Every
@@ -25,8 +26,11 @@ class SimulatorLink {
   static constexpr size_t kBufferSize = 576;  // bytes, the terminating zero included
   static constexpr int kMinimumLength = 11;
   static constexpr int kMaximumLength = 119;
+  static constexpr uint32_t kLoopbackAddress = 0x7F000001;
 
-  SimulatorLink(platform::Env& env, Clog& log, SimulatorCommands& commands, SimulatorStatus& simulator);
+  // listenAddress: the local IPv4 address to bind (host order); 0 = every local address.
+  SimulatorLink(platform::Env& env, Clog& log, SimulatorCommands& commands, SimulatorStatus& simulator,
+                uint32_t listenAddress = kLoopbackAddress);
   ~SimulatorLink();
 
   bool Start();  // starts Thread_DCS_External; false when the thread could not be started
@@ -43,6 +47,7 @@ class SimulatorLink {
   Clog& log_;
   SimulatorCommands& commands_;
   SimulatorStatus& simulator_;
+  uint32_t listenAddress_;
   std::atomic<bool> stop_{false};
   std::unique_ptr<platform::Thread> thread_;
 };

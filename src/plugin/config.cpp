@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "network/ipv4.h"
+#include "network/simulator_link.h"
 #include "plugin/format.h"
 
 namespace halcyra {
@@ -86,7 +87,22 @@ int Configuration::ReadIniFile() {
 
   ServerEndpoint server = settings_.Server();
   log_.Write(kTag, Format("Halcyra Server : %s:%d", server.address.c_str(), server.port), 0);
+  ReadSimulatorListenAddress();
   return 1;
+}
+
+// Only a simulator on this computer may command the aircraft unless the user opens the port to
+// other computers; a value that is no address keeps it closed.
+void Configuration::ReadSimulatorListenAddress() {
+  std::string text = platform::WideToUtf8(ReadString(L"DCS", L"LISTEN", L"127.0.0.1"));
+  uint32_t address = 0;
+  if (!ParseDottedIPv4(text, &address)) {
+    log_.Write(kTag, Format("DCS Listen : \"%s\" is not a dotted IPv4 address, using 127.0.0.1", text.c_str()), 0);
+    address = 0x7F000001;
+  }
+  settings_.simulatorListenAddress = address;
+  log_.Write(kTag, Format("DCS Listen : %s:%d%s", FormatDottedIPv4(address).c_str(), SimulatorLink::kPort,
+                          address == 0 ? " (every address)" : ""), 0);
 }
 
 std::wstring Configuration::FindTileFolder() {

@@ -5,7 +5,7 @@
 // seventh tick. Keys, defaults and log lines:
 //   [LOG] LOGLEVEL "0"        [HGT] Path ""              [SELECTOR] RADIO1..3 "-1 -1"
 //   [EAR] RADIO1..3 "0"       [HCS] HOST "127.0.0.1"     [HCS] UDP "10600"
-//   [SYSTEM] ATTN "1"
+//   [SYSTEM] ATTN "1"         [DCS] LISTEN "127.0.0.1" (read at start only)
 #pragma once
 
 #include <cstdint>
@@ -59,6 +59,7 @@ class Configuration {
   std::wstring FindTileFolder();
   bool ReadInstallFolder(platform::RegistryRoot root, const char* failureMessage, std::wstring* folder);
   void ReadSelectors();
+  void ReadSimulatorListenAddress();
 
   platform::Env& env_;
   Clog& log_;

@@ -69,7 +69,8 @@ void PluginRuntime::StartThreads() {
   StationServerExchange* exchange = exchange_.get();
   commands_ = std::make_unique<SimulatorCommands>(*log_, *model_, *tiles_,
                                                   [exchange] { return exchange->SendHCDataToHCS(""); });
-  simulatorLink_ = std::make_unique<SimulatorLink>(env_, *log_, *commands_, simulator_);
+  simulatorLink_ =
+      std::make_unique<SimulatorLink>(env_, *log_, *commands_, simulator_, settings_.simulatorListenAddress);
   refreshCycle_ = std::make_unique<RefreshCycle>(env_, *log_, *config_, *clients_, *exchange_, simulator_, host_);
   talk_ = std::make_unique<TalkHandler>(*log_, settings_, simulator_, *clients_, *model_, *exchange_, host_);
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -23,6 +24,9 @@ class Settings {
   std::wstring iniPath;  // full path of Halcyra.ini
   int logLevel = 0;      // LOGLEVEL
   std::string hgtPath;   // elevation tile folder, UTF-8, fewer than 260 characters; empty = none
+  // [DCS] LISTEN: the local IPv4 address (host order) the simulator link listens on; 0 = every
+  // address, for a simulator on another computer.
+  uint32_t simulatorListenAddress = 0x7F000001;
 
   // --- re-readable ---
   std::atomic<int> ear1{0};  // ear of local radio 1: -1 left, 1 right, other values in front

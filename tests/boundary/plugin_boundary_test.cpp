@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "fake_host.h"
 #include "host_folders.h"
 #include "loaded_plugin.h"
+#include "platform/env.h"
 #include "temp_dir.h"
 
 namespace halcyra {
@@ -44,10 +46,10 @@ class PluginBoundaryTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(plugin_.ok()) << plugin_.error(); }
 
-  void WriteIni(int logLevel) {
+  void WriteIni(int logLevel, const std::string& more = "") {
     WriteFile(dir_ / "Halcyra" / "Halcyra.ini",
               "[LOG]\nLOGLEVEL=" + std::to_string(logLevel) + "\n[HGT]\nPath=" + (dir_ / "HGT").string() +
-                  "\n[HCS]\nHOST=127.0.0.1\nUDP=10600\n");
+                  "\n[HCS]\nHOST=127.0.0.1\nUDP=10600\n" + more);
   }
   std::filesystem::path LogFile() { return dir_ / "Halcyra" / "Halcyra.log"; }
 
@@ -95,6 +97,7 @@ TEST_F(PluginBoundaryTest, SuccessfulStartAtLevelZeroLogsSetUpConfigurationAndSt
   ASSERT_GE(path, 0);
   ASSERT_NE(std::string::npos, lines[path].find(") ReadIniFile : HGT Files path : "));
   int server = Find(lines, ") ReadIniFile : Halcyra Server : 127.0.0.1:10600", path);
+  EXPECT_GT(Find(lines, ") ReadIniFile : DCS Listen : 127.0.0.1:10602", server), server);
   int initializing = Find(lines, ") Halcyra plugin is initializing", server);
   int initialized = Find(lines, ") Halcyra plugin is initialized", initializing + 1);
   int closing = Find(lines, "][L00] ~Clog : Close log file.", initialized);
@@ -172,6 +175,39 @@ TEST_F(PluginBoundaryTest, StartAtLevelThreeCanRunTwiceInOneProcess) {
     EXPECT_EQ(1, static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
                 return line.find("Initialize Log file") != std::string::npos;
               })));
+  }
+}
+
+// Only a simulator on this computer commands the aircraft unless [DCS] LISTEN opens the port: a
+// command sent to another local address (127.0.0.2) is ignored by default and taken with 0.0.0.0.
+TEST_F(PluginBoundaryTest, SimulatorPortListensOnLoopbackUnlessOpened) {
+  testing::ScopedSavedGames savedGames(dir_.path().string());
+  platform::Env& env = platform::Env::Default();
+  ASSERT_EQ(0, env.StartNetworking());
+  for (bool opened : {false, true}) {
+    WriteIni(6, opened ? "[DCS]\nLISTEN=0.0.0.0\n" : "");
+    plugin_.setFunctionPointers(host_.Table());
+    ASSERT_EQ(0, plugin_.init());
+    std::unique_ptr<platform::UdpSocket> simulator = env.CreateUdpSocket();
+    ASSERT_NE(nullptr, simulator);
+    const std::string other = "SET_VOLUM 2 2 2", loopback = "SET_VOLUM 1 1 1";
+    // Loopback datagrams are queued in the order sent, so once the second is seen the first was
+    // handled or dropped.
+    bool seen = false;
+    for (int attempt = 0; attempt < 200 && !seen; ++attempt) {
+      simulator->SendTo(other.data(), other.size(), 0x7F000002, 10602);
+      simulator->SendTo(loopback.data(), loopback.size(), 0x7F000001, 10602);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      seen = Find(LogLines(LogFile()), "Received : >" + loopback + "]") >= 0;
+    }
+    plugin_.shutdown();
+    auto lines = LogLines(LogFile());
+    EXPECT_TRUE(seen) << "opened " << opened;
+    EXPECT_EQ(opened, Find(lines, "Received : >" + other + "]") >= 0) << "opened " << opened;
+    int listen = Find(lines, opened ? ") ReadIniFile : DCS Listen : 0.0.0.0:10602 (every address)"
+                                    : ") ReadIniFile : DCS Listen : 127.0.0.1:10602");
+    ASSERT_GE(listen, 0) << "opened " << opened;
+    EXPECT_NE(std::string::npos, lines[listen].find("][L00] ("));
   }
 }
 

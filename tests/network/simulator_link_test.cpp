@@ -275,7 +275,7 @@ TEST_F(SimulatorLinkTest, CommandsArriveOverUdpAndPublishesLeave) {
 // without burning the CPU, and starts listening once the port is free.
 TEST_F(SimulatorLinkTest, TakenPortIsReportedAndRetriedWithoutSpinning) {
   auto blocker = platform::Env::Default().CreateUdpSocket();
-  ASSERT_EQ(0, blocker->Bind(0, SimulatorLink::kPort));
+  ASSERT_EQ(0, blocker->Bind(kLoopbackAddress, SimulatorLink::kPort));
   FakeEnv clock;  // 5 s of fake pause cost 250 real milliseconds
   SimulatorLink link(clock, *rig_.log, commands_, simulator_);
   ASSERT_TRUE(link.Start());

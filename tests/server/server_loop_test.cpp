@@ -72,10 +72,12 @@ class Lines {
   std::vector<std::string> lines_;
 };
 
-// A pilot's socket on loopback.
+// A pilot's socket on a loopback address (127.0.0.1 unless told; all of 127/8 is loopback).
 class Client {
  public:
-  Client() : socket_(NewSocket(platform::Env::Default())) { EXPECT_EQ(0, socket_->Bind(kLoopback, 0)); }
+  explicit Client(uint32_t address = kLoopback) : socket_(NewSocket(platform::Env::Default())) {
+    EXPECT_EQ(0, socket_->Bind(address, 0));
+  }
   void Send(uint16_t port, const std::string& datagram) {
     ASSERT_EQ(static_cast<int>(datagram.size()),
               socket_->SendTo(datagram.data(), datagram.size(), kLoopback, port));
@@ -97,14 +99,31 @@ class Client {
   std::unique_ptr<platform::UdpSocket> socket_;
 };
 
+// Whether a socket bound to another loopback address sends from it. Wine's sockets do not: bound
+// to 127.0.0.2 they still send from 127.0.0.1, so tests of what the server does per address run
+// on Linux only (the server's code is the same on both).
+bool SendsFromOtherLoopbackAddresses() {
+  std::unique_ptr<platform::UdpSocket> probe = NewSocket(platform::Env::Default());
+  EXPECT_EQ(0, probe->Bind(kLoopback, 0));
+  std::unique_ptr<platform::UdpSocket> from = NewSocket(platform::Env::Default());
+  EXPECT_EQ(0, from->Bind(kLoopback + 1, 0));
+  from->SendTo("?", 1, kLoopback, probe->LocalPort());
+  char buffer[8];
+  uint32_t address = 0;
+  return probe->ReceiveFrom(buffer, sizeof buffer, kReplyWaitMs, &address, nullptr) == 1 && address == kLoopback + 1;
+}
+
+constexpr const char* kSourceAddressesNotKept = "sockets bound to 127.0.0.2 send from 127.0.0.1 here (wine)";
+
 // A ServerLoop on its own thread and its own socket.
 class RunningLoop {
  public:
-  RunningLoop(testing::FakeEnv& env, StationServerLimits limits, ServerLoopTiming timing)
+  RunningLoop(testing::FakeEnv& env, StationServerLimits limits, ServerLoopTiming timing,
+              SourceDefences defences = {})
       : server_(limits), socket_(NewSocket(env)) {
     EXPECT_EQ(0, socket_->Bind(kLoopback, 0));
     port_ = socket_->LocalPort();
-    loop_ = std::make_unique<ServerLoop>(env, *socket_, server_, timing, lines.Sink());
+    loop_ = std::make_unique<ServerLoop>(env, *socket_, server_, timing, lines.Sink(), std::move(defences));
     thread_ = env.StartThread([this] { loop_->Run([this] { return stop_.load(); }); });
   }
   ~RunningLoop() {
@@ -112,6 +131,7 @@ class RunningLoop {
     thread_->Join();
   }
   uint16_t port() const { return port_; }
+  ServerStatus Status() { return loop_->Status(); }
 
   Lines lines;
 
@@ -223,6 +243,135 @@ TEST(ServerLoop, RecordLimitRefusesNewcomersAndSaysSo) {
   EXPECT_NE("", running.lines.WaitFor("the store is full (2 records): \"SET:C@1 \""));
 }
 
+// A nickname belongs to the address that publishes it: a stranger cannot move a flying pilot,
+// pilots behind one address (NAT: other ports) share it, and once the holder has been silent for
+// the takeover time the name passes on, so a pilot whose address changed gets his name back.
+TEST(ServerLoop, HeldNicknameIsTakenOverOnlyAfterTheHoldersSilence) {
+  if (!SendsFromOtherLoopbackAddresses()) GTEST_SKIP() << kSourceAddressesNotKept;
+  testing::FakeEnv env;
+  RunningLoop running(env, {}, QuickTiming());  // takeover after 30 s
+  const uint16_t port = running.port();
+  Client pilot, wingmanBehindTheSameAddress, stranger(kLoopback + 1);
+  pilot.Send(port, "SET:Hawk@42.1 41.5 1000 ");
+  EXPECT_EQ("Hawk@42.1 41.5 1000 ", pilot.Ask(port, "GET:Hawk@ "));
+  stranger.Send(port, "SET:Hawk@0 0 0 ");
+  EXPECT_EQ("Hawk@42.1 41.5 1000 ", stranger.Ask(port, "GET:Hawk@ "));
+  wingmanBehindTheSameAddress.Send(port, "SET:Hawk@42.2 41.5 1100 ");
+  EXPECT_EQ("Hawk@42.2 41.5 1100 ", wingmanBehindTheSameAddress.Ask(port, "GET:Hawk@ "));
+  std::string line = running.lines.WaitFor("the nickname is held by 127.0.0.1, who published 0.0 s ago");
+  EXPECT_NE(std::string::npos, line.find("refused a record from 127.0.0.2:")) << line;
+
+  env.tickMs += 29999;
+  stranger.Send(port, "SET:Hawk@0 0 0 ");
+  EXPECT_EQ("Hawk@42.2 41.5 1100 ", stranger.Ask(port, "GET:Hawk@ "));
+  env.tickMs += 1;
+  stranger.Send(port, "SET:Hawk@0 0 0 ");
+  EXPECT_EQ("Hawk@0 0 0 ", stranger.Ask(port, "GET:Hawk@ "));
+  pilot.Send(port, "SET:Hawk@42.1 41.5 1000 ");  // now he is the other address
+  EXPECT_EQ("Hawk@0 0 0 ", pilot.Ask(port, "GET:Hawk@ "));
+  ServerStatus status = running.Status();
+  EXPECT_EQ(3u, status.counters.held);
+  EXPECT_EQ(1u, status.counters.takenOver);
+}
+
+TEST(ServerLoop, AddressOverItsNicknameLimitAndOversizeRecordsAreRefused) {
+  if (!SendsFromOtherLoopbackAddresses()) GTEST_SKIP() << kSourceAddressesNotKept;
+  testing::FakeEnv env;
+  StationServerLimits limits;
+  limits.maxRecordsPerSource = 2;
+  RunningLoop running(env, limits, QuickTiming());
+  const uint16_t port = running.port();
+  Client first, second(kLoopback + 1);
+  first.Send(port, "SET:A@1 ");
+  first.Send(port, "SET:B@1 ");
+  first.Send(port, "SET:C@1 ");
+  first.Send(port, "SET:A@2 ");  // known nicknames are still refreshed
+  EXPECT_EQ("A@2 ", first.Ask(port, "GET:A@ "));
+  EXPECT_EQ("(no found) ", first.Ask(port, "GET:C@ "));
+  EXPECT_NE("", running.lines.WaitFor("refused a new nickname from 127.0.0.1:"));
+  EXPECT_NE("", running.lines.WaitFor("the address already holds 2 nicknames (--max-records-per-source): \"SET:C@1 \""));
+  second.Send(port, "SET:C@1 ");
+  EXPECT_EQ("C@1 ", second.Ask(port, "GET:C@ "));
+
+  env.tickMs += 1000;  // a new second for the next refusal line
+  const std::string oversize = "SET:E@" + std::string(wire::kMaxPublishBytes - 5, '1');
+  second.Send(port, oversize);
+  EXPECT_EQ("(no found) ", second.Ask(port, "GET:E@ "));
+  EXPECT_NE("", running.lines.WaitFor("refused a 233-byte record from 127.0.0.2:"));
+  ServerStatus status = running.Status();
+  EXPECT_EQ(1u, status.counters.sourceLimit);
+  EXPECT_EQ(1u, status.counters.oversize);
+}
+
+// Sends count datagrams in batches small enough for the server socket's queue, waiting for each
+// batch to be received, so that none is lost before the loop sees it.
+void Flood(Client& client, RunningLoop& running, const std::string& datagram, int count) {
+  constexpr int kBatch = 50;
+  for (int sent = 0; sent < count;) {
+    uint64_t before = running.Status().loop.received;
+    int batch = count - sent < kBatch ? count - sent : kBatch;
+    for (int i = 0; i < batch; ++i) client.Send(running.port(), datagram);
+    sent += batch;
+    for (int wait = 0; wait < 3000 && running.Status().loop.received < before + batch; ++wait) {
+      platform::Env::Default().SleepMs(1);
+    }
+  }
+}
+
+// At the default rate and burst a flood from one address is cut to its bucket, while a plug-in in a
+// channel of 200 pilots is never refused: every 2 s cycle it publishes eight times and asks for the
+// 199 others one after the other, at once (the fake clock stands still within a cycle).
+TEST(ServerLoop, RateLimitCutsAFloodButNeverAPlugInInAChannelOf200) {
+  if (!SendsFromOtherLoopbackAddresses()) GTEST_SKIP() << kSourceAddressesNotKept;
+  testing::FakeEnv env;
+  ServerOptions defaults;
+  SourceDefences defences;
+  defences.rate = defaults.rate;
+  defences.burst = defaults.burst;
+  RunningLoop running(env, {}, QuickTiming(), std::move(defences));
+  const uint16_t port = running.port();
+  Client plugin, flooder(kLoopback + 2);
+  constexpr int kCycles = 10, kFlood = 1500;
+  int answered = 0;
+  for (int cycle = 0; cycle < kCycles; ++cycle) {
+    Flood(flooder, running, "GET:Hawk@ ", kFlood);
+    for (int publish = 0; publish < 8; ++publish) plugin.Send(port, "SET:Own@42.1 41.5 1000 ");
+    for (int pilot = 1; pilot < 200; ++pilot) {
+      std::string reply = plugin.Ask(port, "GET:Pilot " + std::to_string(pilot) + "@ ");
+      ASSERT_EQ("(no found) ", reply) << "cycle " << cycle << ", pilot " << pilot;
+      ++answered;
+    }
+    env.tickMs += 2000;
+  }
+  EXPECT_EQ(kCycles * 199, answered);
+  EXPECT_EQ("Own@42.1 41.5 1000 ", plugin.Ask(port, "GET:Own@ "));
+  // The flooder's bucket of 1000 refills completely every cycle (500/s for 2 s).
+  EXPECT_EQ(static_cast<uint64_t>(kCycles * (kFlood - 1000)), running.Status().loop.rateLimited);
+  EXPECT_NE("", running.lines.WaitFor(
+                    "dropped a datagram from 127.0.0.3:"));
+  EXPECT_NE("", running.lines.WaitFor("over the rate limit of 500 requests/s (burst 1000)"));
+}
+
+TEST(ServerLoop, OnlyAllowedNetworksAreServed) {
+  if (!SendsFromOtherLoopbackAddresses()) GTEST_SKIP() << kSourceAddressesNotKept;
+  testing::FakeEnv env;
+  SourceDefences defences;
+  ASSERT_TRUE(defences.allow.Add("127.0.0.0/31"));
+  ASSERT_TRUE(defences.allow.Add("10.0.0.0/8"));
+  RunningLoop running(env, {}, QuickTiming(), std::move(defences));
+  const uint16_t port = running.port();
+  Client inside, outside(kLoopback + 1);
+  outside.Send(port, "SET:Intruder@1 ");
+  outside.Send(port, "GET:Intruder@ ");
+  // Datagrams from one thread reach the server's socket in the order sent.
+  EXPECT_EQ("(no found) ", inside.Ask(port, "GET:Intruder@ "));
+  EXPECT_EQ("<timeout>", outside.Receive(0));
+  EXPECT_EQ(2u, running.Status().loop.notAllowed);
+  EXPECT_NE("", running.lines.WaitFor(
+                    "dropped a datagram from 127.0.0.2:"));
+  EXPECT_NE("", running.lines.WaitFor("not in an allowed network (--allow 127.0.0.0/31,10.0.0.0/8)"));
+}
+
 TEST(ServerLoop, SummaryLineCountsTheInterval) {
   testing::FakeEnv env;
   ServerLoopTiming timing = QuickTiming();
@@ -234,8 +383,10 @@ TEST(ServerLoop, SummaryLineCountsTheInterval) {
   EXPECT_EQ("A@1 ", pilot.Ask(running.port(), "GET:A@ "));
   env.tickMs += 60000;
   std::string summary = running.lines.WaitFor("summary:");
-  EXPECT_EQ("summary: records=1 requests/s=0.0 rejected=1 refused=0 expired=0 unanswered=0 interval=60s",
-            summary);
+  EXPECT_EQ(
+      "summary: records=1 requests/s=0.0 rejected=1 refused=0 held=0 over-limit=0 oversize=0 rate-limited=0 "
+      "not-allowed=0 expired=0 unanswered=0 interval=60s",
+      summary);
 }
 
 // A socket whose every receive fails with the same error.
@@ -287,6 +438,10 @@ TEST(RunServer, StartsOnTheChosenPortAndStopsCleanly) {
   ASSERT_NE("", start);
   EXPECT_NE(std::string::npos, start.find("(at most 10000 records, expiry 600 s, summary every 60 s)"))
       << start;
+  EXPECT_EQ(
+      "defences: nicknames taken over after 30 s of silence, 64 nicknames per address, 500 requests/s per "
+      "address (burst 1000), records up to 232 bytes, serving everyone",
+      out.WaitFor("defences:"));
   uint16_t port = static_cast<uint16_t>(std::stoi(start.substr(start.find(':') + 1)));
   ASSERT_NE(0, port);
   Client pilot;

@@ -33,7 +33,7 @@ LoopbackStationServer::~LoopbackStationServer() {
 
 void LoopbackStationServer::Store(const std::string& recordText) {
   std::lock_guard<std::mutex> lock(mutex_);
-  server_.Handle("SET:" + recordText, MonotonicMs());
+  server_.Handle("SET:" + recordText, kLoopback, MonotonicMs());
 }
 
 size_t LoopbackStationServer::RequestCount() const {
@@ -75,7 +75,7 @@ void LoopbackStationServer::Serve() {
     std::string reply;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      reply = std::string(server_.Handle(request, MonotonicMs()).reply);
+      reply = std::string(server_.Handle(request, fromAddress, MonotonicMs()).reply);
       requests_.push_back(request);
     }
     if (!reply.empty()) socket_->SendTo(reply.data(), reply.size(), fromAddress, fromPort);

@@ -31,6 +31,23 @@ inline constexpr size_t kReplyNicknameSearchLength = 25;
 // Fields of a record after the nickname.
 inline constexpr int kRecordFieldCount = 10;
 
+// The longest publish a plug-in can send, from the capacities of the fields it formats (each text
+// holds at most its capacity - 1 bytes; the two numbers are int32 in decimal):
+//   "SET:"                                                    4
+//   nickname                        127 (capacity 128)      127
+//   "@"                                                       1
+//   latitude, longitude, altitude   3 x 11 (capacity 12)     33
+//   three frequencies, active marks,
+//   encryption frequency            5 x 7 (capacity 8)       35
+//   encryption key, radio class     2 x 11 ("-2147483648")   22
+//   blanks between the ten fields and the final one         10
+//                                                          ----
+//                                                           232
+inline constexpr size_t kMaxPublishBytes =
+    kPublishPrefix.size() + (kNicknameCapacity - 1) + 1 + 3 * (kPositionTextCapacity - 1) +
+    5 * (kFrequencyCapacity - 1) + 2 * 11 + kRecordFieldCount;
+static_assert(kMaxPublishBytes == 232);
+
 // "SET:%s@%s %s %s %s %s %s %s %s %d %d ", cut to kMaxDatagramBytes.
 std::string FormatPublish(const StationRecord& station);
 // "GET:%s@ ", cut to kMaxDatagramBytes.

@@ -1,0 +1,90 @@
+// The HTTP server on cpp-httplib: one listening thread and a pool of two workers, GET
+// only, short time-outs, no request bodies.
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "network/ipv4.h"
+#include "platform/http_server.h"
+
+namespace halcyra::platform {
+namespace {
+
+constexpr size_t kWorkers = 2;
+constexpr time_t kTimeoutSeconds = 5;
+constexpr size_t kKeepAliveRequests = 100;
+
+class HttplibServer : public HttpServer {
+ public:
+  explicit HttplibServer(HttpHandler handler) : handler_(std::move(handler)) {
+    server_.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    server_.set_read_timeout(kTimeoutSeconds, 0);
+    server_.set_write_timeout(kTimeoutSeconds, 0);
+    server_.set_keep_alive_timeout(kTimeoutSeconds);
+    server_.set_keep_alive_max_count(kKeepAliveRequests);
+    server_.set_payload_max_length(0);
+    server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+      Answer(request, response);
+    });
+  }
+  ~HttplibServer() override {
+    server_.stop();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  bool Listen(uint32_t address, uint16_t port, std::string* error) {
+    std::string host = FormatDottedIPv4(address);
+    int bound = -1;
+    if (port == 0) {
+      bound = server_.bind_to_any_port(host);
+    } else if (server_.bind_to_port(host, port)) {
+      bound = port;
+    }
+    if (bound <= 0) {
+      *error = "cannot listen on TCP " + host + ":" + std::to_string(port);
+      return false;
+    }
+    port_ = static_cast<uint16_t>(bound);
+    thread_ = std::thread([this] {
+      server_.listen_after_bind();
+      finished_ = true;
+    });
+    // stop() does nothing until the server runs, so the destructor could not end a server that has
+    // not started yet: wait for it to run (it does at once).
+    while (!server_.is_running() && !finished_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
+  }
+  uint16_t Port() const override { return port_; }
+
+ private:
+  void Answer(const httplib::Request& request, httplib::Response& response) {
+    HttpResponse answer;
+    try {
+      answer = handler_(request.path);
+    } catch (...) {
+      answer = HttpResponse{500, "text/plain; charset=utf-8", "internal error\n", {}};
+    }
+    response.status = answer.status;
+    for (const auto& [name, value] : answer.headers) response.set_header(name, value);
+    response.set_content(answer.body, answer.contentType);
+  }
+
+  HttpHandler handler_;
+  httplib::Server server_;
+  uint16_t port_ = 0;
+  std::atomic<bool> finished_{false};
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpServer> StartHttpServer(uint32_t address, uint16_t port, HttpHandler handler,
+                                            std::string* error) {
+  auto server = std::make_unique<HttplibServer>(std::move(handler));
+  if (!server->Listen(address, port, error)) return nullptr;
+  return server;
+}
+
+}  // namespace halcyra::platform
