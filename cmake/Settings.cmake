@@ -1,6 +1,8 @@
 # Compiler settings shared by every target of the tree.
 add_library(halcyra_options INTERFACE)
 target_compile_options(halcyra_options INTERFACE -Wall -Wextra)
+# Float results are compared sample for sample: no multiply-add fused into one rounding.
+target_compile_options(halcyra_options INTERFACE -ffp-contract=off)
 
 if(WIN32)
   set(HALCYRA_PLATFORM_WIN32 ON)

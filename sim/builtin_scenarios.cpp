@@ -7,66 +7,65 @@
 namespace halcyra::sim {
 namespace {
 
-// A wingman flies north from 5 to 150 NM, crosses a ridge at 41 NM and drops behind it: his voice
-// gets noisier, is masked by the ridge, comes back very noisy and is lost out of range.
+// A wingman flies north from 5 to 70 NM at 1 NM/s, 1200 ft below the leader (range 54.7 NM), calling
+// every 5 s: his voice gets noisier, goes silent in the middle of his call at 26 s as he drops behind
+// the ridge at 32 NM, comes back very noisy beyond 45 NM and is lost out of range after 49 s.
 constexpr char kTwoShip[] = R"({
   "name": "two-ship",
-  "description": "A wingman flies out from 5 to 150 NM behind a ridge: his voice gets noisier, is masked by the ridge, comes back and is lost out of range.",
-  "duration": 150,
+  "description": "A wingman flies out from 5 to 70 NM: his voice gets noisier, cuts out in the middle of his call at 26 s as he drops behind a ridge, comes back very noisy from 41 s and is lost out of range after 50 s.",
+  "duration": 65,
   "ears": [0, 1, -1],
   "local": {
     "nickname": "Leader",
     "radios": [{"frequency": "251.000"}, {"frequency": "124.000"}],
     "active": 1,
-    "track": [{"t": 0, "lat": 42.05, "lon": 41.5, "alt": 20000}]
+    "track": [{"t": 0, "lat": 42.05, "lon": 41.5, "alt": 11200}]
   },
   "remotes": [{
     "nickname": "Wingman",
-    "say": "Leader, two, ops normal, how copy?",
+    "say": "Leader, two, ops normal, fuel four point two, how copy?",
     "radios": [{"frequency": "251.000"}],
     "active": 1,
     "track": [
-      {"t": 0, "lat": 42.1332, "lon": 41.5, "alt": 12000},
-      {"t": 33, "lat": 42.6822, "lon": 41.5, "alt": 14500},
-      {"t": 39, "lat": 42.7820, "lon": 41.5, "alt": 14500},
-      {"t": 47, "lat": 42.9151, "lon": 41.5, "alt": 7000},
-      {"t": 145, "lat": 44.5454, "lon": 41.5, "alt": 7000}
+      {"t": 0, "lat": 42.1332, "lon": 41.5, "alt": 10000},
+      {"t": 65, "lat": 43.2145, "lon": 41.5, "alt": 10000}
     ],
-    "calls": [{"from": 1, "to": 146, "every": 5}]
+    "calls": [{"from": 1, "to": 61, "every": 5}]
   }],
   "terrain": {
     "baseMetres": 300,
-    "ridges": [{"from": {"lat": 42.7321, "lon": 40.8}, "to": {"lat": 42.7321, "lon": 42.2},
-                "heightMetres": 3700, "widthNM": 2}]
+    "ridges": [{"from": {"lat": 42.5824, "lon": 40.8}, "to": {"lat": 42.5824, "lon": 42.2},
+                "heightMetres": 2854, "widthNM": 2}]
   },
-  "profiles": [20, 55, 100]
+  "profiles": [20, 30, 42]
 })";
 
-// The wingman changes his encryption key: the leader hears the tone of the key's digits until he
-// changes to the same key.
+// The wingman changes his encryption key, then flies out of range: the leader hears the tone of
+// the key's digits while the keys differ, and never his plain voice once he cannot be received.
 constexpr char kCrypto[] = R"({
   "name": "crypto",
-  "description": "Both start on key 12 (clear). At 20 s the wingman changes to key 37: the leader hears the tone of the digits 3 and 7. At 40 s the leader changes to key 37 too: clear again.",
+  "description": "Both start on key 12 (clear). At 14 s the wingman changes to key 37: the leader hears the tone of the digits 3 and 7, as loud as his voice. At 24 s the leader changes to key 37 too: clear again. At 34 s the wingman changes to key 25: the tone of 2 and 5, noisier as he flies away, until he leaves range in the middle of his call at 46 s: silence, never his plain voice.",
   "duration": 60,
   "local": {
     "nickname": "Leader",
     "radios": [{"frequency": "251.000"}],
     "crypto": {"frequency": "251.000", "key": 12},
-    "track": [{"t": 0, "lat": 42.05, "lon": 41.5, "alt": 20000}],
-    "changes": [{"t": 40, "crypto": {"key": 37}}]
+    "track": [{"t": 0, "lat": 42.05, "lon": 41.5, "alt": 12000}],
+    "changes": [{"t": 24, "crypto": {"key": 37}}]
   },
   "remotes": [{
     "nickname": "Wingman",
-    "say": "Leader, two, fence in, music on.",
+    "say": "Leader, two, fence in, music on, going secure, how copy?",
     "radios": [{"frequency": "251.000"}],
     "crypto": {"frequency": "251.000", "key": 12},
-    "track": [{"t": 0, "lat": 42.2995, "lon": 41.5, "alt": 14000},
-              {"t": 60, "lat": 42.2995, "lon": 41.6, "alt": 14000}],
-    "changes": [{"t": 20, "crypto": {"key": 37}}],
-    "calls": [{"from": 1, "to": 57, "every": 4}]
+    "track": [{"t": 0, "lat": 42.2995, "lon": 41.5, "alt": 10000},
+              {"t": 30, "lat": 42.2995, "lon": 41.5, "alt": 10000},
+              {"t": 60, "lat": 43.8268, "lon": 41.5, "alt": 10000}],
+    "changes": [{"t": 14, "crypto": {"key": 37}}, {"t": 34, "crypto": {"key": 25}}],
+    "calls": [{"from": 1, "to": 56, "every": 5}]
   }],
   "terrain": {"baseMetres": 200},
-  "profiles": [10]
+  "profiles": [10, 45]
 })";
 
 // A tower (a class-2 ground station, placed on the terrain) behind a hill as a helicopter flies past.

@@ -1,11 +1,13 @@
 // halcyra-sim: runs a radio scenario around the Halcyra plug-in library; see --help.
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "options.h"
+#include "platform/process.h"
 #include "report.h"
 #include "runner.h"
 #include "scenario.h"
@@ -45,6 +47,20 @@ std::optional<Scenario> LoadScenario(const SimOptions& options, std::string* err
   return scenario;
 }
 
+// Scenario time as the run goes: one line rewritten every second on a terminal, else a line every
+// ten seconds.
+std::function<void(int)> ProgressLine(int duration) {
+  bool terminal = halcyra::platform::StandardErrorIsTerminal();
+  return [terminal, duration](int second) {
+    std::string text = "  scenario time " + std::to_string(second) + " / " + std::to_string(duration) + " s";
+    if (terminal) {
+      Print(stderr, "\r" + text + (second + 1 >= duration ? "\n" : ""));
+    } else if (second % 10 == 0) {
+      Print(stderr, text + "\n");
+    }
+  };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,14 +95,17 @@ int main(int argc, char** argv) {
   run.hgtFolder = options.hgtFolder;
   run.outFolder = options.outFolder;
   run.pluginPath = options.pluginPath;
+  run.fast = options.fast;
+  run.progress = ProgressLine(static_cast<int>(scenario->duration));
   std::optional<RunResult> result = RunScenario(
       run, [](const std::string& line) { Print(stderr, line + "\n"); }, &error);
   if (!result) return Fail(error, 1);
 
   if (!options.quiet) Print(stdout, FormatTable(run.scenario, *result));
+  Print(stdout, "\n" + FormatSummary(run.scenario, *result));
   Print(stdout, "\nScenario " + run.scenario.name + " done in " +
                     std::to_string(static_cast<int>(result->wallSeconds + 0.5)) +
                     " s.\n  Listen: " + result->wavPath + "\n  Report: " + result->reportPath +
                     "\n  Plug-in log: " + result->pluginLogPath + "\n");
-  return 0;
+  return result->disagreements.empty() ? 0 : 3;
 }

@@ -53,6 +53,8 @@ ParsedSimOptions ParseSimOptions(const std::vector<std::string>& arguments) {
       o.list = true;
     else if (name == "--quiet")
       o.quiet = true;
+    else if (name == "--fast")
+      o.fast = true;
     else if (name == "--scenario")
       take(&o.scenario);
     else if (name == "--scenario-file")
@@ -102,11 +104,18 @@ std::string SimUsage() {
          "  --hgt DIR              real SRTM3 .HGT tiles instead of the scenario's synthetic terrain\n"
          "  --out DIR              output folder (default halcyra-sim-out)\n"
          "  --duration-scale X     multiply every time of the scenario by X (0.2 = five times shorter)\n"
+         "  --fast                 run as fast as the plug-in takes the voice instead of in real time;\n"
+         "                         its refresh cycle (every 2 s) then hardly runs, so each call is judged\n"
+         "                         on the talker's record of his talk event\n"
          "  --plugin FILE          the plug-in library (default: the one beside this program)\n"
          "  --print-scenario NAME  print a built-in scenario's document and stop\n"
          "  --list                 list the built-in scenarios and stop\n"
          "  --quiet                do not print the second-by-second table\n"
          "  --help                 this text\n"
+         "\n"
+         "The run takes the scenario's time in real time, so the plug-in refreshes its stations as in\n"
+         "flight; the table and the report show what the plug-in decided beside what the radio model\n"
+         "expects, and the exit code is 3 when they disagree.\n"
          "\n"
          "halcyra-server must be beside this program. The plug-in listens on UDP 10601-10603, so only\n"
          "one run (or one plug-in) can use them at a time.\n";

@@ -17,6 +17,7 @@ struct SimOptions {
   std::string printScenario;   // print this built-in scenario's document and stop
   bool list = false;
   bool quiet = false;  // no table on standard output
+  bool fast = false;   // as fast as the plug-in takes the voice, not in real time
   bool help = false;
 };
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "oracle.h"
 #include "render.h"
 
 namespace halcyra::sim {
@@ -58,24 +59,87 @@ const char* HeardText(Heard heard) {
   }
 }
 
+// Where the host played a voice from.
+const char* PlacedName(const TS3_VECTOR& position) {
+  if (IsSilentPosition(position)) return "far";
+  if (position.x < 0) return "left";
+  if (position.x > 0) return "right";
+  return position.y == 0 ? "centre" : "front";
+}
+
+std::string YesNo(bool value) { return value ? "yes" : "no"; }
+
+std::string Decision(const Judgement& j) {
+  if (j.silenced) return "silenced";
+  return j.treated ? "treated" : "untouched";
+}
+
 struct Cells {
-  std::string time, remote, distance, range, hidden, gain, radio, ear, encrypted, heard;
+  std::string time, remote;
+  std::string distance, range, hidden, gain, encrypted, placed, heard, age;       // the plug-in's
+  std::string modelDistance, modelRange, modelHidden, modelGain, modelEncrypted;  // the model's
+  std::string mark;
 };
 
-Cells CellsOf(const Scenario& scenario, const TableRow& row) {
+// The plug-in's figures of one judgement, "-" where it has none.
+void PluginCells(const Judgement& j, Cells* cells) {
+  if (!j.audible) {
+    cells->gain = "off";  // no local radio on his frequency
+    return;
+  }
+  if (!j.rated) return;
+  cells->distance = Fixed(j.distance, 1);
+  cells->range = Fixed(j.range, 1);
+  cells->hidden = j.distance > j.range ? "-" : YesNo(j.hidden);
+  cells->gain = Fixed(j.gain, 2);
+  cells->encrypted = YesNo(j.encrypted);
+}
+
+Cells CellsOf(const Scenario& scenario, const RunResult& result, const TableRow& row) {
   const Figures& f = row.figures;
   Cells cells;
   cells.time = std::to_string(row.second);
   cells.remote = scenario.remotes[static_cast<size_t>(row.remote)].station.nickname;
-  cells.distance = Fixed(f.distance, 1);
-  cells.range = Fixed(f.range, 1);
-  cells.hidden = f.hidden ? "yes" : "no";
-  cells.gain = f.audible ? Fixed(f.gain, 2) : "-";
-  cells.radio = f.audible ? std::to_string(f.localRadio) : "-";
-  cells.ear = f.audible ? EarName(row.ear) : "-";
-  cells.encrypted = f.audible ? (f.encrypted ? "yes" : "no") : "-";
+  cells.distance = cells.range = cells.hidden = cells.gain = cells.encrypted = cells.placed = cells.age = "-";
+  if (row.firstBlock >= 0) {
+    const BlockRecord& block = result.blocks[static_cast<size_t>(row.firstBlock)];
+    if (block.plugin) PluginCells(*block.plugin, &cells);
+    cells.placed = PlacedName(block.position);
+    if (block.recordAge) cells.age = std::to_string(*block.recordAge);
+  }
   cells.heard = HeardText(row.heard);
+  cells.modelDistance = Fixed(f.distance, 1);
+  cells.modelRange = Fixed(f.range, 1);
+  cells.modelHidden = f.distance > f.range ? "-" : YesNo(f.hidden);
+  cells.modelGain = f.audible ? Fixed(f.gain, 2) : "off";
+  cells.modelEncrypted = f.audible ? YesNo(f.encrypted) : "-";
+  cells.mark = row.disagreement ? "DISAGREES" : "";
   return cells;
+}
+
+std::string ModeText(const Scenario& scenario, const RunResult& result) {
+  if (!result.fast) {
+    return "Real time: one voice block every 20 ms, so the plug-in's refresh cycle (every 2 s) and its "
+           "settings reload (every 14 s) ran as in flight.";
+  }
+  double speed = scenario.duration / std::max(result.wallSeconds, 0.001);
+  return "Fast (--fast): scenario time ran about " + Fixed(speed, 0) +
+         " times faster than real time. This leaves out the plug-in's refresh cycle (every 2 s of real "
+         "time), which hardly ran: each call was judged on the talker's record fetched at his talk event, "
+         "so a talker who moved behind terrain or out of range during a call was heard until his next "
+         "call; and the settings reload (every 14 s) did not run.";
+}
+
+std::string ToleranceText() {
+  return "The plug-in's figures come from its own log (LOGLEVEL 5): a judgement agrees with the model "
+         "when its distance, range and gain are within " +
+         Fixed(kFigureTolerance, 3) +
+         " and its sight line and encryption are the same, for the local aircraft of that second and one of "
+         "the talker's records the plug-in may hold: in real time those of the last " +
+         std::to_string(kRealTimeRecordAgeSeconds) +
+         " s (it refreshes them every 2 s), in the fast mode any earlier one. Each voice block must also be "
+         "treated as radio when judged receivable and silenced when not, and each talk event must place "
+         "the talker as judged.";
 }
 
 // Maps data coordinates into a plot area of an SVG picture.
@@ -99,6 +163,11 @@ std::string Line(double x1, double y1, double x2, double y2, const std::string& 
 std::string Rect(double x, double y, double w, double h, const std::string& style) {
   return "<rect x=\"" + Fixed(x, 1) + "\" y=\"" + Fixed(y, 1) + "\" width=\"" + Fixed(std::max(w, 0.5), 1) +
          "\" height=\"" + Fixed(h, 1) + "\" style=\"" + style + "\"/>\n";
+}
+
+std::string Dot(double x, double y, const std::string& colour) {
+  return "<circle cx=\"" + Fixed(x, 1) + "\" cy=\"" + Fixed(y, 1) +
+         "\" r=\"2.5\" style=\"fill:none;stroke:" + colour + "\"/>\n";
 }
 
 std::string Polyline(const std::vector<std::pair<double, double>>& points, const std::string& style) {
@@ -146,7 +215,7 @@ std::string CallBands(const RunResult& result, const Axes& a, int remote) {
     bool heard = false;
     for (const BlockRecord& block : result.blocks) {
       if (block.remote == remote && block.block >= call.firstBlock &&
-          block.block < call.firstBlock + call.blockCount && block.renderedPeak > 0) {
+          block.block < call.firstBlock + call.blockCount && block.Reached()) {
         heard = true;
         break;
       }
@@ -165,12 +234,19 @@ std::string TimePlots(const Scenario& scenario, const RunResult& result) {
   Axes distance{0, scenario.duration, 0, maxDistance * 1.05, 60, 30, 800, 180};
   Axes gain{0, scenario.duration, 0, 21, 60, 280, 800, 150};
   body += CallBands(result, distance, 0) + CallBands(result, gain, 0);
-  // Hidden stretches of the first remote, as a red strip under the distance plot.
+  // Hidden stretches of the first remote under the distance plot: as the model expects them (red)
+  // and as the plug-in judged his voice blocks (dark red, above).
   for (const TableRow& row : result.rows) {
-    if (row.remote == 0 && row.figures.hidden) {
-      body += Rect(distance.X(row.second), distance.top + distance.height - 6,
-                   distance.X(row.second + 1) - distance.X(row.second), 6, "fill:#c0392b");
-    }
+    if (row.remote != 0) continue;
+    double x = distance.X(row.second), width = distance.X(row.second + 1) - x;
+    if (row.figures.hidden && row.figures.distance <= row.figures.range)
+      body += Rect(x, distance.top + distance.height - 6, width, 6, "fill:#c0392b");
+  }
+  for (const BlockRecord& block : result.blocks) {
+    if (block.remote != 0 || !block.plugin || !block.plugin->hidden) continue;
+    double t = static_cast<double>(block.block) / kBlocksPerSecond;
+    body += Rect(distance.X(t), distance.top + distance.height - 13, distance.X(t + 0.02) - distance.X(t), 6,
+                 "fill:#641e16");
   }
   body += Frame(distance, "", "NM");
   body += Frame(gain, "scenario time (s)", "gain (0 = perfect, 20 = not received)");
@@ -189,10 +265,23 @@ std::string TimePlots(const Scenario& scenario, const RunResult& result) {
     body += Polyline(range, "stroke:" + colour + ";stroke-dasharray:6,3");
     body += Polyline(g, "stroke:" + colour + ";stroke-width:2");
     body += Text(870, 40 + 16.0 * r, scenario.remotes[r].station.nickname, "fill=\"" + colour + "\"");
+    // The plug-in's own figures, one dot per second of talk (its first voice block in that second).
+    for (const TableRow& row : result.rows) {
+      if (row.remote != static_cast<int>(r) || row.firstBlock < 0) continue;
+      const std::optional<Judgement>& j = result.blocks[static_cast<size_t>(row.firstBlock)].plugin;
+      if (!j || !j->rated) continue;
+      double t = row.second + 0.5;
+      body += Dot(distance.X(t), distance.Y(std::min(j->distance, distance.y1)), colour);
+      body += Dot(gain.X(t), gain.Y(std::min(j->gain, 20.0)), colour);
+    }
   }
-  body += Text(870, 120, "solid: distance");
-  body += Text(870, 136, "dashed: range");
-  body += Text(870, 152, "red strip: hidden");
+  body += Text(870, 120, "lines: the model");
+  body += Text(870, 136, "dots: the plug-in");
+  body += Text(870, 152, "solid: distance");
+  body += Text(870, 168, "dashed: range");
+  body += Text(870, 184, "strips: hidden,");
+  body += Text(870, 200, "red the model's,");
+  body += Text(870, 216, "dark the plug-in's");
   body += Text(870, 300, "green band: call heard");
   body += Text(870, 316, "grey band: call silent");
   return Svg(1000, 470, body);
@@ -271,42 +360,115 @@ std::string MapPlot(const Scenario& scenario, const RunResult& result) {
 }  // namespace
 
 std::string FormatTable(const Scenario& scenario, const RunResult& result) {
-  size_t nameWidth = 6;
+  int nameWidth = 6;
   for (const Remote& remote : scenario.remotes)
-    nameWidth = std::max(nameWidth, remote.station.nickname.size());
+    nameWidth = std::max(nameWidth, static_cast<int>(remote.station.nickname.size()));
+  const char* format = "%6s  %-*s  %8s %8s %6s %6s %4s %6s %5s %4s  | %8s %8s %6s %6s %4s  %s\n";
   char line[512];
-  std::string text;
-  std::snprintf(line, sizeof line, "%6s  %-*s %9s %9s  %-6s %6s  %-5s  %-5s  %-9s  %s\n", "time",
-                static_cast<int>(nameWidth), "remote", "dist NM", "range NM", "hidden", "gain", "radio",
-                "ear", "encrypted", "heard");
+  std::snprintf(line, sizeof line, "%*s  %-56s| %s\n", 8 + nameWidth, "",
+                "the plug-in (first voice block of the second)", "expected by the model");
+  std::string text = line;
+  std::snprintf(line, sizeof line, format, "time", nameWidth, "remote", "dist NM", "range NM", "hidden",
+                "gain", "enc", "placed", "heard", "age", "dist NM", "range NM", "hidden", "gain", "enc", "");
   text += line;
   for (const TableRow& row : result.rows) {
-    Cells c = CellsOf(scenario, row);
-    std::snprintf(line, sizeof line, "%6s  %-*s %9s %9s  %-6s %6s  %-5s  %-5s  %-9s  %s\n", c.time.c_str(),
-                  static_cast<int>(nameWidth), c.remote.c_str(), c.distance.c_str(), c.range.c_str(),
-                  c.hidden.c_str(), c.gain.c_str(), c.radio.c_str(), c.ear.c_str(), c.encrypted.c_str(),
-                  c.heard.c_str());
+    Cells c = CellsOf(scenario, result, row);
+    std::snprintf(line, sizeof line, format, c.time.c_str(), nameWidth, c.remote.c_str(), c.distance.c_str(),
+                  c.range.c_str(), c.hidden.c_str(), c.gain.c_str(), c.encrypted.c_str(), c.placed.c_str(),
+                  c.heard.c_str(), c.age.c_str(), c.modelDistance.c_str(), c.modelRange.c_str(),
+                  c.modelHidden.c_str(), c.modelGain.c_str(), c.modelEncrypted.c_str(), c.mark.c_str());
     text += line;
   }
   return text;
 }
 
+std::string FormatBlocks(const Scenario& scenario, const RunResult& result) {
+  std::string text =
+      "time,remote,audible,distance_nm,range_nm,hidden,gain,encrypted,decision,record_age_s,"
+      "placed_x,placed_y,placed_z,reached,"
+      "model_audible,model_distance_nm,model_range_nm,model_hidden,model_gain\n";
+  size_t remotes = scenario.remotes.size();
+  for (const BlockRecord& block : result.blocks) {
+    size_t row =
+        static_cast<size_t>(block.block / kBlocksPerSecond) * remotes + static_cast<size_t>(block.remote);
+    if (row >= result.rows.size()) continue;
+    const Figures& f = result.rows[row].figures;
+    std::string plugin = ",,,,,,,";
+    if (block.plugin) {
+      const Judgement& j = *block.plugin;
+      plugin = std::to_string(j.audible) + "," +
+               (j.rated ? Fixed(j.distance, 3) + "," + Fixed(j.range, 3) + "," + std::to_string(j.hidden) +
+                              "," + Fixed(j.gain, 3)
+                        : ",,,") +
+               "," + std::to_string(j.encrypted) + "," + Decision(j) + "," +
+               (block.recordAge ? std::to_string(*block.recordAge) : "");
+    }
+    text += Fixed(static_cast<double>(block.block) / kBlocksPerSecond, 2) + "," +
+            scenario.remotes[static_cast<size_t>(block.remote)].station.nickname + "," + plugin + "," +
+            Fixed(block.position.x, 3) + "," + Fixed(block.position.y, 3) + "," + Fixed(block.position.z, 3) +
+            "," + std::to_string(block.Reached()) + "," + std::to_string(f.audible) + "," +
+            Fixed(f.distance, 3) + "," + Fixed(f.range, 3) + "," + std::to_string(f.hidden) + "," +
+            Fixed(f.gain, 3) + "\n";
+  }
+  return text;
+}
+
+std::string FormatSummary(const Scenario& scenario, const RunResult& result) {
+  constexpr size_t kShown = 20;
+  std::string text = ModeText(scenario, result) + "\n";
+  if (!result.decisionsNote.empty()) return text + result.decisionsNote + "\n";
+  if (result.disagreements.empty())
+    return text + "Every judgement of the plug-in agrees with the model (tolerance " +
+           Fixed(kFigureTolerance, 3) + ").\n";
+  text +=
+      std::to_string(result.disagreements.size()) + " judgements of the plug-in disagree with the model:\n";
+  for (size_t i = 0; i < result.disagreements.size() && i < kShown; ++i) {
+    const Disagreement& d = result.disagreements[i];
+    text += "  " + Fixed(d.time, 2) + " s " +
+            scenario.remotes[static_cast<size_t>(d.remote)].station.nickname + ": " + d.what + "\n";
+  }
+  if (result.disagreements.size() > kShown)
+    text += "  ... and " + std::to_string(result.disagreements.size() - kShown) + " more in the report\n";
+  return text;
+}
+
 bool WriteReport(const Scenario& scenario, const RunResult& result, const std::string& path,
                  std::string* error) {
+  auto link = [](const std::string& file) {
+    std::string name = Escape(std::filesystem::path(file).filename().string());
+    return "<a href=\"" + name + "\">" + name + "</a>";
+  };
   std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Halcyra scenario " +
                      Escape(scenario.name) +
                      "</title>\n<style>body{font-family:sans-serif;margin:24px;max-width:1100px}"
                      "table{border-collapse:collapse;font-size:12px}td,th{padding:2px 8px;text-align:right}"
-                     "tr:nth-child(even){background:#f4f4f4}h2{margin-top:32px}</style></head><body>\n";
+                     "tr:nth-child(even){background:#f4f4f4}h2{margin-top:32px}.bad{color:#c0392b}"
+                     "</style></head><body>\n";
   html += "<h1>Scenario " + Escape(scenario.name) + "</h1>\n<p>" + Escape(scenario.description) + "</p>\n";
   html += "<p>Scenario time " + Fixed(scenario.duration, 0) + " s, run in " + Fixed(result.wallSeconds, 1) +
-          " s. Voice: " + Escape(result.voiceSource) +
-          (result.voiceNote.empty() ? "" : " (" + Escape(result.voiceNote) + ")") + ". Listen to <a href=\"" +
-          Escape(std::filesystem::path(result.wavPath).filename().string()) + "\">" +
-          Escape(std::filesystem::path(result.wavPath).filename().string()) +
-          "</a>; the plug-in's own log is <a href=\"" +
-          Escape(std::filesystem::path(result.pluginLogPath).filename().string()) + "\">" +
-          Escape(std::filesystem::path(result.pluginLogPath).filename().string()) + "</a>.</p>\n";
+          " s. " + Escape(ModeText(scenario, result)) + "</p>\n";
+  html += "<p>Voice: " + Escape(result.voiceSource) +
+          (result.voiceNote.empty() ? "" : " (" + Escape(result.voiceNote) + ")") + ". Listen to " +
+          link(result.wavPath) + "; the plug-in's own log is " + link(result.pluginLogPath) +
+          ", every voice block with the plug-in's and the model's figures is in " + link(result.blocksPath) +
+          ".</p>\n";
+
+  html += "<h2>The plug-in against the model</h2>\n<p>" + Escape(ToleranceText()) + "</p>\n";
+  if (!result.decisionsNote.empty()) {
+    html += "<p>" + Escape(result.decisionsNote) + "</p>\n";
+  } else if (result.disagreements.empty()) {
+    html += "<p>Every judgement of the plug-in agrees with the model.</p>\n";
+  } else {
+    html += "<p class=\"bad\">" + std::to_string(result.disagreements.size()) +
+            " judgements disagree:</p>\n<table><tr><th>time</th><th>remote</th><th style=\"text-align:left\">"
+            "what</th></tr>\n";
+    for (const Disagreement& d : result.disagreements) {
+      html += "<tr><td>" + Fixed(d.time, 2) + "</td><td>" +
+              Escape(scenario.remotes[static_cast<size_t>(d.remote)].station.nickname) +
+              "</td><td style=\"text-align:left\">" + Escape(d.what) + "</td></tr>\n";
+    }
+    html += "</table>\n";
+  }
 
   html += "<h2>Distance, range and gain over time</h2>\n" + TimePlots(scenario, result);
 
@@ -316,13 +478,21 @@ bool WriteReport(const Scenario& scenario, const RunResult& result, const std::s
   html += "<h2>Tracks</h2>\n" + MapPlot(scenario, result);
 
   html +=
-      "<h2>Second by second</h2>\n<table><tr><th>time</th><th>remote</th><th>dist NM</th><th>range NM</th>"
-      "<th>hidden</th><th>gain</th><th>radio</th><th>ear</th><th>encrypted</th><th>heard</th></tr>\n";
+      "<h2>Second by second</h2>\n<p>The plug-in's columns show its judgement of the talker's first voice "
+      "block in that second, where the host played him from, whether he was heard, and the age (s) of the "
+      "record it judged on; the model's columns what the positions of that second give.</p>\n"
+      "<table><tr><th>time</th><th>remote</th><th>dist NM</th><th>range NM</th><th>hidden</th><th>gain</th>"
+      "<th>encrypted</th><th>placed</th><th>heard</th><th>age</th>"
+      "<th>model dist NM</th><th>model range NM</th><th>model hidden</th><th>model gain</th>"
+      "<th>model encrypted</th><th></th></tr>\n";
   for (const TableRow& row : result.rows) {
-    Cells c = CellsOf(scenario, row);
+    Cells c = CellsOf(scenario, result, row);
     html += "<tr><td>" + c.time + "</td><td>" + Escape(c.remote) + "</td><td>" + c.distance + "</td><td>" +
-            c.range + "</td><td>" + c.hidden + "</td><td>" + c.gain + "</td><td>" + c.radio + "</td><td>" +
-            c.ear + "</td><td>" + c.encrypted + "</td><td>" + c.heard + "</td></tr>\n";
+            c.range + "</td><td>" + c.hidden + "</td><td>" + c.gain + "</td><td>" + c.encrypted +
+            "</td><td>" + c.placed + "</td><td>" + c.heard + "</td><td>" + c.age + "</td><td>" +
+            c.modelDistance + "</td><td>" + c.modelRange + "</td><td>" + c.modelHidden + "</td><td>" +
+            c.modelGain + "</td><td>" + c.modelEncrypted + "</td><td class=\"bad\">" + c.mark +
+            "</td></tr>\n";
   }
   html += "</table>\n</body></html>\n";
   std::ofstream file(path, std::ios::binary | std::ios::trunc);

@@ -8,9 +8,12 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 
 #include "network/wire/station_messages.h"
+#include "oracle.h"
 #include "platform/process.h"
+#include "plugin_decisions.h"
 #include "plugin_library.h"
 #include "render.h"
 #include "report.h"
@@ -28,11 +31,12 @@ namespace fs = std::filesystem;
 constexpr int kGapBlocks = kBlocksPerSecond / 2;  // a call ends at least half a second before the next
 constexpr uint64_t kWatchdogFeedMs = 1000;        // SET_LLALT at least this often in real time
 constexpr uint64_t kLocalSyncTimeoutMs = 5000;
+constexpr uint64_t kLocalResendMs = 500;
+constexpr uint64_t kLogCatchUpMs = 2000;
 constexpr uint64_t kRemotesKnownTimeoutMs = 12000;
 constexpr uint64_t kRefreshTicksWaitMs = 4500;  // two refresh ticks, when the log cannot tell
 constexpr int kFetchLogLevel = 5;               // the level at which the plug-in logs fetched records
 constexpr int kProfileSamples = 200;
-constexpr uint64_t kProgressEveryMs = 2000;
 
 std::string ReadText(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -169,8 +173,10 @@ class ScenarioRun {
   void PublishRemotes(double t);
   void UpdateSecond(int second, std::string* error, bool* failed);
   void PlayBlock(int64_t block);
+  void WaitForPluginLog();
   void FeedVoice(int remote, int64_t block, int64_t blockInCall);
   void FillHeard();
+  void WaitForBlockTime(int64_t block, uint64_t startMs);
   void MakeProfiles();
   void MakeMap();
   bool WriteOutputs(std::string* error);
@@ -195,11 +201,14 @@ class ScenarioRun {
   std::unique_ptr<ScopedSavedGames> savedGamesVariable_;
 
   int64_t totalBlocks_ = 0;
+  std::streamoff logRead_ = 0;  // bytes of the plug-in's log already counted
+  size_t loggedBlocks_ = 0;     // voice blocks whose treatment or silencing the log states
   std::vector<float> mix_;
   std::vector<size_t> nextCall_;  // per remote: index into the remote's calls
   std::vector<std::vector<Call>> callsOf_;
   StationRecord expectedLocal_;
   RadioPanel lastLocalPanel_;
+  double lastLocalTime_ = 0;
   std::string lastLLAlt_;
   uint64_t lastLLAltMs_ = 0;
   RunResult result_;
@@ -304,6 +313,7 @@ bool ScenarioRun::SendLocalCommands(double t, bool all) {
   sent &= feed_->Send(lastLLAlt_);
   lastLLAltMs_ = env_.TickMs();
   lastLocalPanel_ = panel;
+  lastLocalTime_ = t;
   expectedLocal_ = view_->RecordAt(scenario_.local, t);
   return sent;
 }
@@ -315,14 +325,20 @@ void ScenarioRun::FeedWatchdog() {
 }
 
 // Waits until the plug-in has taken the commands: it publishes the local station after each one,
-// so the station server holds them once they are applied.
+// so the station server holds them once they are applied. Commands sent before the plug-in's
+// simulator link listens are lost, so they are sent again every kLocalResendMs.
 bool ScenarioRun::WaitForLocalRecord(std::string* error) {
   uint64_t start = env_.TickMs();
+  uint64_t sent = start;
   while (env_.TickMs() - start < kLocalSyncTimeoutMs) {
     std::optional<std::string> reply = serverClient_->Query(scenario_.local.nickname, 200);
     StationRecord stored = DefaultStation();
     if (reply && wire::ParseReply(*reply, &stored).kind == wire::ReplyKind::kRecord) {
       if (SamePublishedFields(stored, expectedLocal_)) return true;
+    }
+    if (env_.TickMs() - sent >= kLocalResendMs) {
+      SendLocalCommands(lastLocalTime_, true);
+      sent = env_.TickMs();
     }
     env_.SleepMs(1);
   }
@@ -390,10 +406,12 @@ void ScenarioRun::FeedVoice(int remote, int64_t block, int64_t blockInCall) {
   short samples[kBlockSamples] = {};
   size_t offset = static_cast<size_t>(blockInCall) * kBlockSamples;
   for (size_t i = 0; i < kBlockSamples && offset + i < clip.size(); ++i) samples[i] = clip[offset + i];
+  BlockRecord record;
+  for (short sample : samples)
+    record.inputPeak = std::max(record.inputPeak, std::abs(static_cast<int>(sample)));
   anyID id = result_.clientIDs[static_cast<size_t>(remote)];
   plugin_->entry().onEditPlaybackVoiceDataEvent(kServerConnection, id, samples, kBlockSamples, 1);
 
-  BlockRecord record;
   record.remote = remote;
   record.block = block;
   record.position = host_->PositionOf(id);
@@ -431,17 +449,56 @@ void ScenarioRun::PlayBlock(int64_t block) {
   FeedWatchdog();
 }
 
+// Each row learns whether the remote was heard in its second (some block reached the listener) and
+// which of his blocks comes first in it.
 void ScenarioRun::FillHeard() {
   size_t remotes = scenario_.remotes.size();
-  for (const BlockRecord& block : result_.blocks) {
+  for (size_t index = 0; index < result_.blocks.size(); ++index) {
+    const BlockRecord& block = result_.blocks[index];
     size_t row =
         static_cast<size_t>(block.block / kBlocksPerSecond) * remotes + static_cast<size_t>(block.remote);
     if (row >= result_.rows.size()) continue;
-    Heard& heard = result_.rows[row].heard;
-    if (block.renderedPeak > 0)
-      heard = Heard::kHeard;
-    else if (heard == Heard::kNotTalking)
-      heard = Heard::kSilent;
+    TableRow& line = result_.rows[row];
+    if (line.firstBlock < 0) line.firstBlock = static_cast<int>(index);
+    if (block.Reached())
+      line.heard = Heard::kHeard;
+    else if (line.heard == Heard::kNotTalking)
+      line.heard = Heard::kSilent;
+  }
+}
+
+// The fast mode outpaces the plug-in's log writer: every second of scenario time the runner waits
+// until the log states the treatment or silencing of every voice block fed so far, so the log's
+// queue never holds more than a second of lines. A block the plug-in does not judge (which the
+// check of its decisions reports) ends the wait after kLogCatchUpMs.
+void ScenarioRun::WaitForPluginLog() {
+  if (scenario_.logLevel < kFetchLogLevel || scenario_.attenuation == 0) return;
+  uint64_t start = env_.TickMs();
+  while (loggedBlocks_ < result_.blocks.size() && env_.TickMs() - start < kLogCatchUpMs) {
+    std::ifstream file(pluginLog_, std::ios::binary);
+    file.seekg(logRead_);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    size_t complete = text.rfind('\n');
+    if (complete == std::string::npos) {
+      env_.SleepMs(2);
+      continue;
+    }
+    std::istringstream lines(text.substr(0, complete + 1));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find(") SamplesByHCVolumes : ") != std::string::npos ||
+          line.find(" : voice block silenced") != std::string::npos) {
+        ++loggedBlocks_;
+      }
+    }
+    logRead_ += static_cast<std::streamoff>(complete + 1);
+  }
+}
+
+// Waits until the block's time in real time, feeding the watchdog meanwhile.
+void ScenarioRun::WaitForBlockTime(int64_t block, uint64_t startMs) {
+  uint64_t due = startMs + static_cast<uint64_t>(block) * 1000 / kBlocksPerSecond;
+  for (uint64_t now = env_.TickMs(); now < due; now = env_.TickMs()) {
+    env_.SleepMs(static_cast<unsigned>(std::min<uint64_t>(due - now, 5)));
   }
 }
 
@@ -500,6 +557,7 @@ bool ScenarioRun::WriteOutputs(std::string* error) {
   result_.reportPath = base + ".html";
   result_.pluginLogPath = base + ".plugin.log";
   result_.tablePath = base + ".table.txt";
+  result_.blocksPath = base + ".blocks.csv";
   std::error_code failed;
   fs::copy_file(pluginLog_, result_.pluginLogPath, fs::copy_options::overwrite_existing, failed);
   if (failed) {
@@ -507,9 +565,12 @@ bool ScenarioRun::WriteOutputs(std::string* error) {
     return false;
   }
   if (!WriteStereoWav(result_.wavPath, result_.stereo, kOutputRate, error)) return false;
-  if (!WriteText(result_.tablePath, FormatTable(scenario_, result_))) {
-    *error = result_.tablePath + ": cannot be written";
-    return false;
+  for (const auto& [path, text] : {std::pair{result_.tablePath, FormatTable(scenario_, result_)},
+                                   std::pair{result_.blocksPath, FormatBlocks(scenario_, result_)}}) {
+    if (!WriteText(path, text)) {
+      *error = path + ": cannot be written";
+      return false;
+    }
   }
   return WriteReport(scenario_, result_, result_.reportPath, error);
 }
@@ -544,28 +605,29 @@ std::optional<RunResult> ScenarioRun::Run(std::string* error) {
     if (!WaitForLocalRecord(error) || !WaitUntilRemotesKnown(error)) return std::nullopt;
 
     Say("Running " + scenario_.name + ": " + std::to_string(static_cast<int>(scenario_.duration)) +
-        " s of scenario time...");
-    uint64_t lastProgress = env_.TickMs();
+        " s of scenario time" + (options_.fast ? ", fast..." : " in real time..."));
+    uint64_t startMs = env_.TickMs();
     for (int64_t block = 0; block < totalBlocks_; ++block) {
+      if (!options_.fast) WaitForBlockTime(block, startMs);
       if (block % kBlocksPerSecond == 0) {
         bool failed = false;
-        UpdateSecond(static_cast<int>(block / kBlocksPerSecond), error, &failed);
+        int second = static_cast<int>(block / kBlocksPerSecond);
+        UpdateSecond(second, error, &failed);
         if (failed) return std::nullopt;
-        if (env_.TickMs() - lastProgress >= kProgressEveryMs) {
-          lastProgress = env_.TickMs();
-          Say("  scenario time " + std::to_string(block / kBlocksPerSecond) + " / " +
-              std::to_string(static_cast<int>(scenario_.duration)) + " s");
-        }
+        if (options_.fast) WaitForPluginLog();
+        if (options_.progress) options_.progress(second);
       }
       PlayBlock(block);
     }
-    started.Stop();
+    started.Stop();  // the plug-in's log is complete once it has stopped
   }
   result_.placements = host_->Placements();
   result_.hostMemoryLeft = host_->OutstandingAllocations();
   savedGamesVariable_.reset();
   server_->Stop();
+  result_.fast = options_.fast;
   FillHeard();
+  CheckPluginDecisions(scenario_, *view_, ReadPluginDecisions(ReadText(pluginLog_)), result_);
   MakeProfiles();
   MakeMap();
   if (view_->TilesLoaded() == 0) {

@@ -3,8 +3,10 @@
 // aircraft over the simulator link, publishes the remote pilots' stations, fires their talk events,
 // feeds their voices through the plug-in's voice editing and renders what the local pilot hears.
 //
-// Scenario time runs faster than real time: the plug-in fetches a talker's record synchronously at
-// each talk event, and the runner keeps the simulator link's watchdog fed.
+// Scenario time runs in real time by default, one voice block every 20 ms, so the plug-in's refresh
+// cycle (every 2 s) and settings reload (every 14 s) run as in flight. The fast mode runs the blocks
+// as fast as the plug-in takes them: the plug-in then judges each call on the talker's record of his
+// talk event, and the runner keeps the simulator link's watchdog fed.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "plugin_decisions.h"
 #include "radio_view.h"
+#include "render.h"
 #include "scenario.h"
 #include "sim_host.h"
 
@@ -29,6 +33,9 @@ struct RunOptions {
   std::string outFolder;      // where the WAV, the report and the logs go (created)
   std::string programFolder;  // where halcyra-server and the plug-in library are; empty: beside this program
   std::string pluginPath;     // empty: the plug-in in programFolder
+  bool fast = false;          // as fast as the plug-in takes the blocks, not in real time
+  // Called at every second of scenario time with that second (may be empty).
+  std::function<void(int second)> progress;
 };
 
 enum class Heard { kNotTalking, kHeard, kSilent };
@@ -37,9 +44,11 @@ enum class Heard { kNotTalking, kHeard, kSilent };
 struct TableRow {
   int second = 0;
   int remote = 0;  // index in the scenario
-  Figures figures;
-  int ear = 0;  // ear setting of the receiving radio (when audible)
+  Figures figures;  // expected by the model, for the positions of this second
+  int ear = 0;      // ear setting of the receiving radio (when audible)
   Heard heard = Heard::kNotTalking;
+  int firstBlock = -1;        // index in RunResult::blocks of his first voice block in this second
+  bool disagreement = false;  // a block or talk event of his in this second disagrees with the model
 };
 
 // One radio call: talk event at start, talk stop after the last block.
@@ -56,8 +65,20 @@ struct BlockRecord {
   int remote = 0;
   int64_t block = 0;      // index from the scenario's start (block k starts at k x 20 ms)
   TS3_VECTOR position{};  // where the host played it from
+  int inputPeak = 0;      // largest magnitude of the voice handed to the plug-in
   int editedPeak = 0;     // largest magnitude of the block after the plug-in edited it
   int renderedPeak = 0;   // largest magnitude it reached in the stereo output
+  std::optional<Judgement> plugin;  // the plug-in's judgement, as its log states it
+  std::optional<int> recordAge;     // s: age of the talker's record the judgement matches
+  // The block reached the listener: not silenced, and played from a place he hears.
+  bool Reached() const { return editedPeak > 0 && !IsSilentPosition(position); }
+};
+
+// A judgement of the plug-in that the model does not confirm.
+struct Disagreement {
+  double time = 0;  // s of scenario time
+  int remote = 0;
+  std::string what;
 };
 
 // A moment at which the report draws the sight line.
@@ -93,7 +114,11 @@ struct RunResult {
   std::string reportPath;
   std::string pluginLogPath;
   std::string tablePath;
+  std::string blocksPath;  // every voice block: the plug-in's figures beside the model's (CSV)
   double wallSeconds = 0;
+  bool fast = false;
+  std::vector<Disagreement> disagreements;
+  std::string decisionsNote;  // why the plug-in's decisions could not be read; empty when they were
 };
 
 // Status lines for the user (progress, what is happening); may be null.

@@ -1,11 +1,14 @@
 #include "audio/talk_handler.h"
 
+#include <algorithm>
+
 #include "audio/voice_effects.h"
 #include "plugin/format.h"
 
 namespace halcyra {
 namespace {
 constexpr char kTalkTag[] = "ts3plugin_onTalkStatusChangeEvent";
+constexpr char kVoiceTag[] = "ts3plugin_onEditPlaybackVoiceDataEvent";
 }
 
 TS3_VECTOR EarPosition(int localRadio, float v, int ear1, int ear2, int ear3) {
@@ -41,6 +44,10 @@ TalkHandler::TalkHandler(Clog& log, Settings& settings, SimulatorStatus& simulat
 
 void TalkHandler::LogDetailed(const std::string& text) {
   if (log_.Detailed()) log_.Write(kTalkTag, text, 5);
+}
+
+void TalkHandler::LogDetailedVoice(const std::string& text) {
+  if (log_.Detailed()) log_.Write(kVoiceTag, text, 5);
 }
 
 void TalkHandler::Place(uint64 serverConnectionHandlerID, anyID clientID, const TS3_VECTOR& position) {
@@ -123,10 +130,19 @@ void TalkHandler::OnEditPlaybackVoiceData(anyID clientID, short* samples, int sa
   if (!record) return;
   int remoteRadio = 0;
   int localRadio = 0;
-  if (model_.IsAudible(*record, &remoteRadio, &localRadio) != 1) return;
-  float gain = model_.CalculateDBLost(*record, remoteRadio, kGainLimit);
-  bool encrypted = model_.IsEncrypted(*record) == 1;
-  if (!(gain < kGainLimit)) return;
+  float gain = kGainLimit;
+  bool encrypted = false;
+  if (model_.IsAudible(*record, &remoteRadio, &localRadio) == 1) {
+    gain = model_.CalculateDBLost(*record, remoteRadio, kGainLimit);
+    encrypted = model_.IsEncrypted(*record) == 1;
+  }
+  if (!(gain < kGainLimit)) {
+    // No local radio receives him now. His talk event may have placed him on an ear before he
+    // went behind terrain or out of range, so his voice itself must not reach the listener.
+    std::fill_n(samples, sampleCount, static_cast<short>(0));
+    LogDetailedVoice(Format("Cannot receive \"%s\" : voice block silenced", record->nickname));
+    return;
+  }
   StationRecord local = model_.LocalStation();
   RadioVolumes volumes{local.volume1, local.volume2, local.volume3};
   TreatVoiceBlock(samples, sampleCount, gain, encrypted, record->cryptoKey, localRadio, volumes, &log_);

@@ -4,7 +4,9 @@
 // judges whether a local radio receives him and places his voice in the host's 3D space: on the
 // ear of the receiving radio, at the listener's own position when attenuation is off, or far away
 // (0, 100, 0) where the host's rolloff makes him inaudible. OnEditPlaybackVoiceData (host playback
-// thread) judges every block again and makes it sound like the radio.
+// thread) judges every block again and makes it sound like the radio; a block of a talker who has
+// a station but cannot be received at that moment (no local radio on his frequency, out of range,
+// behind terrain) is silenced, clear or encrypted alike.
 //
 // Units: 3D positions in the host's space (listener at the origin, distance factor 1, rolloff 100);
 // gain 0 (perfect) .. 20 (not receivable).
@@ -42,6 +44,7 @@ class TalkHandler {
  private:
   void Place(uint64 serverConnectionHandlerID, anyID clientID, const TS3_VECTOR& position);
   void LogDetailed(const std::string& text);
+  void LogDetailedVoice(const std::string& text);
 
   Clog& log_;
   Settings& settings_;

@@ -1,5 +1,6 @@
 #include "audio/voice_effects.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,7 +10,6 @@
 namespace halcyra {
 namespace {
 
-constexpr double kFilterPi = 3.14159265;
 constexpr double kToneTwoPi = 6.2831853;
 constexpr double kToneRateHz = 48000.0;
 constexpr double kToneStepHz = 440.0;
@@ -28,98 +28,105 @@ int16_t ClipSample(double value) {
   return static_cast<int16_t>(static_cast<int>(value));
 }
 
-// Mean magnitude of the block, the loudness the encryption tone takes over.
+// The amplitude at which the tone is as loud as the block would be as clear speech (doubled and
+// clipped): a half-wave rectified sine of amplitude A has the RMS level A / 2, so A is twice the
+// RMS level of the doubled block, within the clip range.
 int ToneAmplitude(const int16_t* samples, int count) {
-  int64_t sum = 0;
-  for (int i = 0; i < count; ++i) sum += samples[i] < 0 ? -static_cast<int64_t>(samples[i]) : samples[i];
-  return static_cast<int>(sum / count);
+  int64_t sumOfSquares = 0;
+  for (int i = 0; i < count; ++i) {
+    int64_t clear = std::clamp<int64_t>(2 * static_cast<int64_t>(samples[i]), -kSampleLimit, kSampleLimit);
+    sumOfSquares += clear * clear;
+  }
+  double level = std::sqrt(static_cast<double>(sumOfSquares) / count);
+  return static_cast<int>(std::min(2.0 * level, static_cast<double>(kSampleLimit)));
 }
 
-// One sample of the tone: a sine of digit x 440 Hz at sample index i, negative half cut to 0.
-int16_t ToneSample(int index, int digit, int amplitude) {
-  if (digit == 0) return 0;
-  double value = std::sin(index / (kToneRateHz / (digit * kToneStepHz * kToneTwoPi))) * amplitude;
-  int truncated = static_cast<int>(value);
-  return static_cast<int16_t>(truncated < 0 ? 0 : truncated);
+// sin(i / (48000 / (digit x 440 x 2 pi))): the tone's sine of a digit at sample index i.
+double ToneSine(int index, int digit) {
+  return std::sin(index / (kToneRateHz / (digit * kToneStepHz * kToneTwoPi)));
 }
 
-// A row value 0..(range / 5 - 1), range / 5 in unsigned division (8192 gives 0..1637).
-int32_t NextRowValue(int32_t range) {
-  uint32_t rowRange = static_cast<uint32_t>(range) / 5;
-  uint32_t value = static_cast<uint32_t>(RadioNoiseRandom());
-  return rowRange == 0 ? 0 : static_cast<int32_t>(value % rowRange);
+// The tone's sines of the digits 1..9 for the first samples of a block, where every block starts
+// its tone: made once, at the first encrypted block.
+class ToneSines {
+ public:
+  static constexpr int kSamples = 2048;
+  static const ToneSines& Get() {
+    static const ToneSines sines;
+    return sines;
+  }
+  double At(int index, int digit) const {
+    return index < kSamples ? values_[digit - 1][index] : ToneSine(index, digit);
+  }
+
+ private:
+  ToneSines() {
+    for (int digit = 1; digit <= 9; ++digit) {
+      for (int i = 0; i < kSamples; ++i) values_[digit - 1][i] = ToneSine(i, digit);
+    }
+  }
+  double values_[9][kSamples];
+};
+
+// Samples [first, end) of the tone sound the digit: a half-wave rectified sine (0 for the digit 0).
+void WriteToneStretch(int16_t* samples, int first, int end, int digit, int amplitude) {
+  if (digit == 0) {
+    std::fill(samples + first, samples + end, static_cast<int16_t>(0));
+    return;
+  }
+  const ToneSines& sines = ToneSines::Get();
+  for (int i = first; i < end; ++i) {
+    int truncated = static_cast<int>(sines.At(i, digit) * amplitude);
+    samples[i] = static_cast<int16_t>(truncated < 0 ? 0 : truncated);
+  }
 }
 
-// Adds radio noise sample by sample: out = trunc(trunc(noise * noiseShare * 0.75) + out * voiceShare).
+// The clip of ClipSample for a value already truncated to a whole number (vector units clip whole
+// numbers more cheaply than floating ones). Truncating first gives the same sample wherever the
+// value lies within the int range.
+int16_t ClipWhole(int value) {
+  value = value < -kSampleLimit ? -kSampleLimit : value;
+  value = kSampleLimit < value ? kSampleLimit : value;
+  return static_cast<int16_t>(value);
+}
+
+// Adds radio noise sample by sample: out = trunc(trunc(noise * noiseShare * 0.75) + out * voiceShare),
+// clipped. With 0 <= gain < 20 and samples within the clip range every mixed value stays below 40000
+// in magnitude, so it may be truncated before the clip. Where even the loudest noise value would
+// give a term below one, every term is 0: the noise source then only moves on as if the values had
+// been made.
 void MixRadioNoise(int16_t* samples, int count, float gain) {
-  RadioNoiseState noise = MakeRadioNoiseState();
   double noiseShare = gain / kGainLimitInMix;
   double voiceShare = static_cast<float>(kGainLimit - gain) / kGainLimitInMix;
-  for (int i = 0; i < count; ++i) {
-    int16_t z = NextRadioNoise(noise);
-    int noiseTerm = static_cast<int>(z * noiseShare * kNoiseWeight);
-    samples[i] = ClipSample(noiseTerm + samples[i] * voiceShare);
+  if (kRadioNoiseMaxMagnitude * noiseShare * kNoiseWeight < 0.5) {
+    RadioNoiseBlock::Skip(count);
+    if (voiceShare == 1.0) return;  // samples already lie within the clip range
+    for (int i = 0; i < count; ++i) samples[i] = ClipWhole(static_cast<int>(samples[i] * voiceShare));
+    return;
+  }
+  RadioNoiseBlock source;
+  int16_t noise[RadioNoiseBlock::kMaxStretch];
+  for (int first = 0; first < count; first += RadioNoiseBlock::kMaxStretch) {
+    int n = std::min(RadioNoiseBlock::kMaxStretch, count - first);
+    source.Fill(noise, n);
+    int16_t* out = samples + first;
+    for (int i = 0; i < n; ++i) {
+      int noiseTerm = static_cast<int>(noise[i] * noiseShare * kNoiseWeight);
+      out[i] = ClipWhole(static_cast<int>(noiseTerm + out[i] * voiceShare));
+    }
   }
 }
 
 }  // namespace
 
-int RadioNoiseRandom() {
-  thread_local uint32_t seed = 1;
-  seed = seed * 214013u + 2531011u;
-  return static_cast<int>((seed >> 16) & 0x7FFF);
-}
-
-RadioNoiseState MakeRadioNoiseState() {
-  RadioNoiseState state;
-  for (int32_t& row : state.rows) row = NextRowValue(state.range);
-  return state;
-}
-
-int16_t NextRadioNoise(RadioNoiseState& state) {
-  int32_t old = state.counter;
-  state.counter = old + 1 > state.limit ? 0 : old + 1;
-  int32_t changed = old ^ state.counter;
-  int32_t sum = 0;
-  for (int k = 0; k < 5; ++k) {
-    if ((changed >> k) & 1) state.rows[k] = NextRowValue(state.range);
-    sum += state.rows[k];
-  }
-  if (state.signToggle == 0) {
-    state.signToggle = 1;
-    return static_cast<int16_t>(-sum);
-  }
-  state.signToggle = 0;
-  return static_cast<int16_t>(sum);
-}
-
-float LowPassAlpha(float cutoffHz, float sampleRateHz) {
-  float dt = static_cast<float>(1.0 / static_cast<double>(sampleRateHz));
-  float corner = cutoffHz * 2.0f;
-  float rc = static_cast<float>(1.0 / (static_cast<double>(corner) * kFilterPi));
-  return dt / (rc + dt);
-}
-
-// Each output lies between the input and the previous output, so it needs no clip, and working in
-// place is safe: x[i] is read before y[i] replaces it.
-void LowPassFilter(int16_t* samples, int count, float cutoffHz, float sampleRateHz) {
-  if (IsEmptyBlock(samples, count)) return;
-  float alpha = LowPassAlpha(cutoffHz, sampleRateHz);
-  int previous = samples[0];
-  for (int i = 1; i < count; ++i) {
-    float difference = static_cast<float>(samples[i] - previous);
-    float filtered = difference * alpha + static_cast<float>(previous);
-    previous = static_cast<int>(filtered);
-    samples[i] = static_cast<int16_t>(previous);
-  }
-}
-
 void ScaleSamples(int16_t* out, const int16_t* in, int count, float factor) {
   if (IsEmptyBlock(out, count) || in == nullptr) return;
-  for (int i = 0; i < count; ++i) {
-    float scaled = static_cast<float>(in[i]) * factor;
-    out[i] = ClipSample(scaled);
+  constexpr float kLargestWholeFactor = 65535.0f;  // 32768 x 65535 still fits an int
+  if (!(std::fabs(factor) <= kLargestWholeFactor)) {
+    for (int i = 0; i < count; ++i) out[i] = ClipSample(static_cast<float>(in[i]) * factor);
+    return;
   }
+  for (int i = 0; i < count; ++i) out[i] = ClipWhole(static_cast<int>(static_cast<float>(in[i]) * factor));
 }
 
 void MakeEncryptionTone(int16_t* samples, int count, int32_t cryptoKey) {
@@ -128,17 +135,13 @@ void MakeEncryptionTone(int16_t* samples, int count, int32_t cryptoKey) {
   int length = std::snprintf(digits, sizeof digits, "%d", static_cast<int>(cryptoKey & 1023));
   int amplitude = ToneAmplitude(samples, count);
 
+  // Sample 0 is 0; the first digit sounds for samples 1..257, every later one for 256 samples.
   samples[0] = 0;
   int digitIndex = 0;
-  int digitCounter = 0;
-  for (int i = 1; i < count; ++i) {
-    if (digitIndex == length) digitIndex = 0;
-    samples[i] = ToneSample(i, digits[digitIndex] - '0', amplitude);
-    if (digitCounter == kToneDigitSamples) {
-      digitCounter = 0;
-      ++digitIndex;
-    }
-    ++digitCounter;
+  int stretch = kToneDigitSamples + 1;
+  for (int first = 1; first < count; first += stretch, stretch = kToneDigitSamples) {
+    WriteToneStretch(samples, first, std::min(count, first + stretch), digits[digitIndex] - '0', amplitude);
+    digitIndex = (digitIndex + 1) % length;
   }
 }
 

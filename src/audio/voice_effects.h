@@ -5,11 +5,13 @@
 // treats a null buffer or a count of 0 or less as an empty block and edits nothing.
 //
 // The arithmetic keeps the precision of each step as noted (float or double): the results are
-// compared sample for sample, so a "simpler" expression is a different sound.
+// compared sample for sample, so a "simpler" expression is a different sound. Faster loops that
+// reorder the work keep every step's arithmetic as it is.
 #pragma once
 
 #include <cstdint>
 
+#include "audio/radio_noise.h"
 #include "plugin/log.h"
 
 namespace halcyra {
@@ -19,7 +21,6 @@ inline constexpr float kVoiceCutoffHz = 3000.0f;          // low-pass corner of 
 inline constexpr float kGainLimit = 20.0f;                // gain at which a talker can no longer be received
 inline constexpr int kSampleLimit = 32767;                // clip bound, both signs
 inline constexpr int kToneDigitSamples = 256;             // length of one digit of the encryption tone
-inline constexpr int kRadioNoiseMaxMagnitude = 5 * 1637;  // 8185
 
 // Volumes of the three local radios in percent (100 = unchanged, 200 = doubled).
 struct RadioVolumes {
@@ -27,27 +28,6 @@ struct RadioVolumes {
   int32_t volume2 = 100;
   int32_t volume3 = 100;
 };
-
-// The pseudo-random source of the radio noise: values 0..32767, one independent sequence per
-// thread, each starting from seed 1 (seed = seed * 214013 + 2531011, value = (seed >> 16) & 0x7FFF).
-int RadioNoiseRandom();
-
-// State of the radio noise generator: five rows of random values refreshed at different rates
-// (row k whenever bit k of a 0..31 counter changes), summed with alternating sign.
-struct RadioNoiseState {
-  int32_t limit = 31;
-  int32_t counter = 0;
-  int32_t rows[5] = {};
-  int32_t range = 8192;
-  int32_t signToggle = 0;
-};
-
-// A fresh state for one block: each row drawn as RadioNoiseRandom() % 1638.
-RadioNoiseState MakeRadioNoiseState();
-
-// The next noise value, -8185..8185. The first value of a fresh state is <= 0, then the sign
-// alternates (>= 0, <= 0, ...).
-int16_t NextRadioNoise(RadioNoiseState& state);
 
 // alpha of the one-pole low-pass for a corner frequency and sample rate, both in Hz (float steps
 // as the filter uses them): 0.28197 for 3000 Hz at 48000 Hz.
@@ -61,8 +41,9 @@ void ScaleSamples(int16_t* out, const int16_t* in, int count, float factor);
 
 // Replaces the block by the encryption tone of cryptoKey: the decimal digits of (cryptoKey & 1023)
 // in turn, each a half-wave rectified sine of digit x 440 Hz (0 = silence), the first digit for
-// samples 1..257 and every later one for 256 samples, repeating; sample 0 is 0. The amplitude is
-// the mean magnitude of the block as it came.
+// samples 1..257 and every later one for 256 samples, repeating; sample 0 is 0. The amplitude makes
+// each sounding digit as loud (RMS) as the block would be as clear speech, doubled and clipped:
+// twice that level, at most 32767.
 void MakeEncryptionTone(int16_t* samples, int count, int32_t cryptoKey);
 
 // Writes in to out scaled by the volume of local radio 1..3 (volume / 100); any other radio copies

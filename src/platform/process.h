@@ -1,7 +1,7 @@
 // Child processes and the running program's own place, for the console tools (the scenario runner
 // starts the station server and the speech synthesiser). Child processes are implemented for POSIX
-// only (the scenario runner, their one user, is built for Linux); ExecutableFolder and
-// SetEnvironmentVariableUtf8 for both.
+// only (the scenario runner, their one user, is built for Linux); ExecutableFolder,
+// SetEnvironmentVariableUtf8 and StandardErrorIsTerminal for both.
 #pragma once
 
 #include <memory>
@@ -35,5 +35,8 @@ std::string ExecutableFolder();
 
 // Sets (or, with value null, removes) one environment variable of this process. False on failure.
 bool SetEnvironmentVariableUtf8(const char* name, const char* value);
+
+// True when the standard error stream goes to a terminal (a line there can be rewritten in place).
+bool StandardErrorIsTerminal();
 
 }  // namespace halcyra::platform

@@ -105,4 +105,6 @@ bool SetEnvironmentVariableUtf8(const char* name, const char* value) {
   return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
 }
 
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 }  // namespace halcyra::platform

@@ -20,4 +20,9 @@ bool SetEnvironmentVariableUtf8(const char* name, const char* value) {
   return SetEnvironmentVariableW(wideName.c_str(), Utf8ToWide(value).c_str()) != 0;
 }
 
+bool StandardErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 }  // namespace halcyra::platform

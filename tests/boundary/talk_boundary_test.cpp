@@ -5,7 +5,9 @@
 // The talker transmits on his radio 1 (251.000, marks X__) from 42.0 N 41.0 E at 10000 ft, class 0,
 // encrypted on 251.000 with key 7. At the same altitude his range is 17.48 NM. Each test places the
 // local aircraft and tunes its radios; the talker's record never changes, so a talk event's own
-// query and the refresh cycle's query always deliver the same record.
+// query and the refresh cycle's query always deliver the same record. A ridge of 2500 m (8200 ft)
+// runs across his meridian between 42.02 and 42.04 N: it cuts the sight line from a local aircraft
+// north of it only when that one flies low.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "audio/voice_effects.h"
+#include "hgt_tile.h"
 #include "plugin_session.h"
 
 namespace halcyra {
@@ -40,6 +43,7 @@ constexpr char kBeyondEdgeLatitude[] = "42.290850";  // just beyond range: gain 
 constexpr char kFarLatitude[] = "43.000000";  // 60 NM away
 
 constexpr char kTalkerFrequency[] = "251.000";
+constexpr char kBelowTheRidgeTop[] = "5000";  // feet: from here at kNearLatitude the ridge hides him
 
 constexpr TS3_VECTOR kFar{0.0f, 100.0f, 0.0f};    // inaudible under the host's rolloff
 constexpr TS3_VECTOR kListener{0.0f, 0.0f, 0.0f};  // heard unattenuated
@@ -82,10 +86,21 @@ void ExpectAt(const TS3_VECTOR& expected, const FakeHost::Placement& placement) 
   EXPECT_FLOAT_EQ(expected.z, placement.position.z);
 }
 
+// Tile N42E041 with the ridge across the talker's meridian (column 0), flat 0 m elsewhere.
+SessionOptions WithRidge(SessionOptions options, const testing::TempDir& folder) {
+  testing::HgtTile tile;
+  for (int row = 1152; row <= 1176; ++row) {  // 42.04 .. 42.02 N
+    for (int column = 0; column <= 3; ++column) tile.Set(row, column, 2500);
+  }
+  tile.WriteTo(folder.path() / "N42E041.HGT");
+  options.tileFolder = folder.path();
+  return options;
+}
+
 // One started plug-in per suite: starting one and waiting for its first refresh takes seconds.
 class TalkSession {
  public:
-  explicit TalkSession(SessionOptions options) : session_(options, kTalkerRecord) {}
+  explicit TalkSession(SessionOptions options) : session_(WithRidge(options, tiles_), kTalkerRecord) {}
 
   std::string Start() {
     std::string error = session_.Start();
@@ -99,6 +114,7 @@ class TalkSession {
   int talkEvents = 0;  // talk events delivered so far; each one logs "Event" first
 
  private:
+  testing::TempDir tiles_;  // before session_: it must exist when the session is made
   PluginSession session_;
 };
 
@@ -298,14 +314,61 @@ TEST_F(TalkTest, EncryptedTalkerSoundsAsTheToneOfHisKey) {
   EXPECT_EQ(expected, Voice(SpeechBlock(960)));
 }
 
-TEST_F(TalkTest, BlocksOfTalkersWhoCannotBeReceivedAreLeftAsTheyCame) {
+TEST_F(TalkTest, BlocksOfTalkersWhoCannotBeReceivedAreSilenced) {
   std::vector<short> block = SpeechBlock(960);
+  const std::vector<short> silence(block.size(), 0);
   Simulate(Local(kNearLatitude, 0));
-  EXPECT_EQ(block, Voice(block)) << "no local radio on his frequency";
+  EXPECT_EQ(silence, Voice(block)) << "no local radio on his frequency";
   Simulate(Local(kBeyondEdgeLatitude, 1));
-  EXPECT_EQ(block, Voice(block)) << "gain exactly 20";
+  EXPECT_EQ(silence, Voice(block)) << "gain exactly 20";
+  EXPECT_TRUE(
+      session().WaitForLogLine("ts3plugin_onEditPlaybackVoiceDataEvent : Cannot receive \"Talker\" : voice "
+                               "block silenced",
+                               0, kWaitMs));
+}
+
+// His talk event placed him on an ear; then the local aircraft descends so that the ridge cuts the
+// sight line: the blocks of the same call go silent at once, and come back once the line is clear.
+TEST_F(TalkTest, TalkerWhoGoesBehindTerrainMidCallIsSilentFromTheNextBlockOn) {
+  Simulate(Local(kNearLatitude, 1));
+  ASSERT_EQ(1u, Talk(1).size());
+  host().ClearPlacements();
+  std::vector<short> block = SpeechBlock(960);
+  const std::vector<short> silence(block.size(), 0);
+  std::vector<short> heard = Scaled(LowPassed(block), 2.0f);
+  EXPECT_EQ(heard, Voice(block));
+
+  SimulatorState low = Local(kNearLatitude, 1);
+  low.altitude = kBelowTheRidgeTop;
+  Simulate(low);
+  EXPECT_EQ(silence, Voice(block));
+  EXPECT_EQ(silence, Voice(block));
+
+  Simulate(Local(kNearLatitude, 1));
+  EXPECT_EQ(heard, Voice(block));
+  EXPECT_TRUE(host().Placements().empty()) << "no 3D call outside talk events";
+}
+
+// Whatever happens during his call, an encrypted talker is heard as the tone or not at all.
+TEST_F(TalkTest, EncryptedTalkerIsNeverHeardInPlainSpeech) {
+  Simulate(Local(kNearLatitude, 1, kTalkerKey + 1));
+  EXPECT_TRUE(Talk(1).empty());
+  std::vector<short> block = SpeechBlock(960);
+  const std::vector<short> silence(block.size(), 0);
+  std::vector<short> tone = LowPassed(block);
+  MakeEncryptionTone(tone.data(), static_cast<int>(tone.size()), kTalkerKey);
+  EXPECT_EQ(tone, Voice(block));
+
+  SimulatorState low = Local(kNearLatitude, 1, kTalkerKey + 1);
+  low.altitude = kBelowTheRidgeTop;
+  Simulate(low);
+  EXPECT_EQ(silence, Voice(block)) << "behind the ridge";
+  Simulate(Local(kBeyondEdgeLatitude, 1, kTalkerKey + 1));
+  EXPECT_EQ(silence, Voice(block)) << "just beyond range";
   Simulate(Local(kFarLatitude, 1, kTalkerKey + 1));
-  EXPECT_EQ(block, Voice(block)) << "encrypted and out of range";
+  EXPECT_EQ(silence, Voice(block)) << "far out of range";
+  Simulate(Local(kNearLatitude, 0, kTalkerKey + 1));
+  EXPECT_EQ(silence, Voice(block)) << "no local radio on his frequency";
 }
 
 TEST_F(TalkTest, EmptyOrMissingBlocksEditNothing) {
@@ -357,6 +420,10 @@ TEST_F(AttenuationOffTest, EveryBlockIsLeftAsItCame) {
   EXPECT_EQ(block, Voice(block));
   Simulate(Local(kNearLatitude, 1, kTalkerKey + 1));
   EXPECT_EQ(block, Voice(block));
+  Simulate(Local(kFarLatitude, 1, kTalkerKey + 1));
+  EXPECT_EQ(block, Voice(block)) << "out of range";
+  Simulate(Local(kNearLatitude, 0));
+  EXPECT_EQ(block, Voice(block)) << "no local radio on his frequency";
 }
 
 }  // namespace

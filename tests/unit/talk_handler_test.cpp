@@ -111,10 +111,19 @@ TEST_F(TalkHandlerTest, SimulatorSilentForFiveTicksStillHandlesTheEvent) {
   EXPECT_EQ((std::vector<std::string>{"Event"}), TalkTexts());
 }
 
-TEST_F(TalkHandlerTest, VoiceIsTreatedOnlyWhileTheSimulatorIsAlive) {
+// Blocks are edited (treated or silenced) only for a client with a station, while the simulator lives.
+TEST_F(TalkHandlerTest, VoiceOfClientsWithoutAStationAndWhileTheSimulatorIsSilentIsUntouched) {
   std::vector<short> block(480);
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<short>(9000 * std::sin(i * 0.05));
   EXPECT_NE(block, Voice(block));
+
+  clients_->AddCDB_item("Ghost", kTalker + 1);  // in the channel, but never published a station
+  std::vector<short> ghost = block;
+  handler_->OnEditPlaybackVoiceData(kTalker + 1, ghost.data(), static_cast<int>(ghost.size()));
+  EXPECT_EQ(block, ghost);
+
+  model_->UpdateLocalStation([](StationRecord& local) { local.latitude = 43.0f; });  // out of range
+  EXPECT_EQ(std::vector<short>(block.size(), 0), Voice(block));
   simulator_.alive = 0;
   EXPECT_EQ(block, Voice(block));
 }

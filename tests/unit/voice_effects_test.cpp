@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -102,6 +103,37 @@ TEST(RadioNoiseTest, RowKIsRefreshedWhenBitKOfTheCounterChanges) {
   for (int32_t row : state.rows) EXPECT_LE(row, 1637);
 }
 
+// A block's noise made at once draws the same values in the same order as a fresh state stepped
+// sample by sample, for stretches of any length, and leaves the source where the state would.
+TEST(RadioNoiseTest, BlockNoiseIsTheStateByStateNoiseAndMovesTheSourceAlike) {
+  const std::vector<int> stretches = {7, 32, 512, 1, 100, 64, 300};
+  std::vector<int> stepped, made;
+  int afterStepped = 0, afterMade = 0, afterSkipped = 0;
+  OnFreshThread([&] {
+    RadioNoiseState state = MakeRadioNoiseState();
+    for (int stretch : stretches) {
+      for (int i = 0; i < stretch; ++i) stepped.push_back(NextRadioNoise(state));
+    }
+    afterStepped = RadioNoiseRandom();
+  });
+  OnFreshThread([&] {
+    RadioNoiseBlock block;
+    for (int stretch : stretches) {
+      int16_t noise[RadioNoiseBlock::kMaxStretch];
+      block.Fill(noise, stretch);
+      made.insert(made.end(), noise, noise + stretch);
+    }
+    afterMade = RadioNoiseRandom();
+  });
+  OnFreshThread([&] {
+    RadioNoiseBlock::Skip(static_cast<int>(stepped.size()));
+    afterSkipped = RadioNoiseRandom();
+  });
+  EXPECT_EQ(stepped, made);
+  EXPECT_EQ(afterStepped, afterMade);
+  EXPECT_EQ(afterStepped, afterSkipped);
+}
+
 // ---------------------------------------------------------------- low-pass filter
 
 TEST(LowPassFilterTest, AlphaFor3000HzAt48000HzIs0_28197) {
@@ -123,6 +155,48 @@ TEST(LowPassFilterTest, StepResponseKeepsTheFirstSampleAndTruncatesEachStep) {
   Block swing = {32767, -32768, 32767, -32768, 32767};
   LowPassFilter(swing.data(), static_cast<int>(swing.size()), kVoiceCutoffHz, kVoiceSampleRateHz);
   EXPECT_EQ((Block{32767, 14288, 19498, 4760, 12657}), swing);
+}
+
+// The filter works on stretches side by side; its output must be the plain loop's below, sample for
+// sample, also where a stretch never meets the plain loop's outputs (constant runs) and for lengths
+// around the stretch sizes.
+TEST(LowPassFilterTest, EqualsTheOneStepAtATimeLoopOnEveryKindOfInput) {
+  auto plain = [](Block x) {
+    float alpha = LowPassAlpha(kVoiceCutoffHz, kVoiceSampleRateHz);
+    for (size_t i = 1; i < x.size(); ++i) {
+      float filtered = static_cast<float>(x[i] - x[i - 1]) * alpha + static_cast<float>(x[i - 1]);
+      x[i] = static_cast<int16_t>(filtered);
+    }
+    return x;
+  };
+  uint32_t random = 12345;
+  auto next = [&random](int range) {
+    random = random * 1103515245u + 12345u;
+    return static_cast<int>((random >> 8) % static_cast<uint32_t>(range));
+  };
+  for (int round = 0; round < 300; ++round) {
+    int count = round < 40 ? 240 + round * 3 : 1 + next(5000);
+    Block block;
+    while (static_cast<int>(block.size()) < count) {
+      int run = 1 + next(400);
+      switch (next(4)) {
+        case 0:  // hiss
+          for (int i = 0; i < run; ++i) block.push_back(static_cast<int16_t>(next(65536) - 32768));
+          break;
+        case 1:  // a constant level
+          block.insert(block.end(), run, static_cast<int16_t>(next(65536) - 32768));
+          break;
+        case 2:  // full swings
+          for (int i = 0; i < run; ++i) block.push_back(i % 2 ? -32768 : 32767);
+          break;
+        default:  // a slow wave
+          for (int i = 0; i < run; ++i)
+            block.push_back(static_cast<int16_t>(std::abs(i % 200 - 100) * 300 - 15000));
+      }
+    }
+    block.resize(count);
+    ASSERT_EQ(plain(block), LowPassed(block)) << "round " << round << ", " << count << " samples";
+  }
 }
 
 TEST(LowPassFilterTest, OneSampleAndEmptyBlocksAreUnchanged) {
@@ -207,8 +281,10 @@ void ExpectToneOf(const std::string& digits, int amplitude, const Block& tone) {
   }
 }
 
-Block ToneOf(int32_t key, int count, int16_t level) {
-  Block block(count, level);
+// The tone of key made from a constant block whose level gives it the amplitude (a multiple of 4
+// up to 32764: the block doubled has the level amplitude / 2).
+Block ToneOf(int32_t key, int count, int amplitude) {
+  Block block(count, static_cast<int16_t>(amplitude / 4));
   MakeEncryptionTone(block.data(), count, key);
   return block;
 }
@@ -252,12 +328,15 @@ TEST(EncryptionToneTest, OneDigitKeySoundsThroughoutAndNegativeKeysKeepTheirLowT
   ExpectToneOf("1023", 3000, ToneOf(-1, 1300, 3000));  // negative keys too keep their low ten bits
 }
 
-TEST(EncryptionToneTest, AmplitudeIsTheMeanMagnitudeOfTheBlockEvenWhenSilentOrTiny) {
+TEST(EncryptionToneTest, AmplitudeIsTwiceTheLevelOfTheBlockAsClearSpeechWithinTheClipRange) {
   Block block(960);
-  for (size_t i = 0; i < block.size(); ++i) block[i] = (i % 3 == 0) ? -3000 : 1500;  // mean magnitude 2000
+  for (size_t i = 0; i < block.size(); ++i) block[i] = (i % 3 == 0) ? -3000 : 1500;
   MakeEncryptionTone(block.data(), static_cast<int>(block.size()), 3);
-  ExpectToneOf("3", 2000, block);
-  EXPECT_GE(*std::max_element(block.begin(), block.end()), 1990);
+  ExpectToneOf("3", 8485, block);  // doubled: -6000, 3000, 3000; RMS 4242.6
+
+  Block loud(960, -20000);  // doubled and clipped to -32767: the amplitude stops at 32767
+  MakeEncryptionTone(loud.data(), static_cast<int>(loud.size()), 3);
+  ExpectToneOf("3", 32767, loud);
 
   Block silent = ToneOf(123, 960, 0);
   EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](int16_t s) { return s == 0; }));
@@ -326,6 +405,23 @@ TEST_F(TreatVoiceBlockTest, EncryptedTalkerIsReplacedByTheToneOfTheFilteredBlock
   EXPECT_EQ(expected, Treat(in, 0.0f, true, 123));
 }
 
+// An encrypted talker sounds as loud as a clear one would, block by block: within 3 dB.
+TEST_F(TreatVoiceBlockTest, EncryptionToneIsAsLoudAsTheSameBlockAsClearSpeech) {
+  auto level = [](const Block& block) {
+    double sum = 0;
+    for (int16_t sample : block) sum += static_cast<double>(sample) * sample;
+    return std::sqrt(sum / static_cast<double>(block.size()));
+  };
+  for (double amplitude : {1000.0, 6000.0, 20000.0}) {
+    Block in = SpeechBlock(960, amplitude);
+    double clear = level(Treat(in, 0.0f));
+    for (int32_t key : {7, 59, 123, 987}) {  // keys without a 0 digit (silence)
+      double tone = level(Treat(in, 0.0f, true, key));
+      EXPECT_NEAR(0.0, 20 * std::log10(tone / clear), 3.0) << "amplitude " << amplitude << ", key " << key;
+    }
+  }
+}
+
 TEST_F(TreatVoiceBlockTest, ReceivingRadioVolumeIsAppliedLast) {
   Block in = SpeechBlock(960, 6000);
   Block doubled = Doubled(in);
@@ -364,6 +460,150 @@ TEST_F(TreatVoiceBlockTest, BlocksOfAnySizeAreTreated) {
     Block in = SpeechBlock(count, 6000);
     EXPECT_EQ(Doubled(in), Treat(in, 0.0f)) << count << " samples";
   }
+}
+
+// ---------------------------------------------------------------- golden outputs
+
+// The treatment's output for fixed blocks, recorded from the straightforward implementation with
+// the noise source starting from its seed: a faster loop or other build flags must leave every
+// sample as it was. Blocks are made with integer arithmetic only, so both targets treat the same
+// input, and the cases run in order on one thread, so the noise sequence also carries over from
+// block to block.
+namespace golden {
+
+enum class Shape { kSpeech, kLoudSpeech, kConstant, kStep, kHighest, kLowest, kSwing, kSilence };
+
+// A voice-like block: two triangle waves and a little pseudo-random hiss, peaks near level.
+Block IntegerSpeech(int count, int level, uint32_t seed) {
+  Block block(count);
+  uint32_t state = seed;
+  for (int i = 0; i < count; ++i) {
+    state = state * 1664525u + 1013904223u;
+    int hiss = static_cast<int>(state >> 22) - 512;   // -512..511
+    int slow = std::abs(i % 173 - 86) * 2 - 86;       // -86..86
+    int fast = std::abs((i * 7) % 37 - 18) * 2 - 18;  // -18..18
+    block[i] = static_cast<int16_t>((slow * 8 + fast * 12 + hiss / 4) * level / 1000);
+  }
+  return block;
+}
+
+Block Make(Shape shape, int count) {
+  switch (shape) {
+    case Shape::kSpeech:
+      return IntegerSpeech(count, 9000, static_cast<uint32_t>(count));
+    case Shape::kLoudSpeech:
+      return IntegerSpeech(count, 20000, 77);
+    case Shape::kConstant:
+      return Block(count, 100);
+    case Shape::kStep: {  // the filter settles 3 below the step and stays there
+      Block block(count, 1000);
+      std::fill(block.begin(), block.begin() + count / 4, 0);
+      return block;
+    }
+    case Shape::kHighest:
+      return Block(count, 32767);
+    case Shape::kLowest:
+      return Block(count, -32768);
+    case Shape::kSwing: {
+      Block block(count);
+      for (int i = 0; i < count; ++i) block[i] = i % 2 ? -32768 : 32767;
+      return block;
+    }
+    case Shape::kSilence:
+      break;
+  }
+  return Block(count, 0);
+}
+
+uint64_t Fingerprint(const Block& block) {  // FNV-1a over the samples' bytes, low byte first
+  uint64_t hash = 14695981039346656037ull;
+  for (int16_t sample : block) {
+    for (int shift : {0, 8}) {
+      hash ^= (static_cast<uint16_t>(sample) >> shift) & 0xFFu;
+      hash *= 1099511628211ull;
+    }
+  }
+  return hash;
+}
+
+struct Case {
+  Shape shape;
+  int count;
+  float gain;
+  bool encrypted;
+  int32_t key;
+  int radio;  // volumes 100, 50, 200 on radios 1, 2, 3
+  uint64_t fingerprint;
+};
+
+// clang-format off
+const Case kCases[] = {
+    {Shape::kSpeech,      960,  0.0f,     false, 0,    1, 0xc909072d226287f6ull},
+    {Shape::kSpeech,      960,  1e-10f,   false, 0,    1, 0xc909072d226287f6ull},
+    {Shape::kSpeech,      960,  0.5f,     false, 0,    2, 0x362ece4025248bdcull},
+    {Shape::kSpeech,      960,  7.5f,     false, 0,    3, 0x4ffe5df790044f26ull},
+    {Shape::kSpeech,      960,  10.0f,    false, 0,    0, 0x484d8c176b854edeull},
+    {Shape::kSpeech,      960,  20.0f,    false, 0,    1, 0xc58f6485726e0fe1ull},  // untouched: draws no noise
+    {Shape::kSpeech,      960,  19.99f,   false, 0,    1, 0x2f5c8a32f5ecdb5cull},
+    {Shape::kLoudSpeech,  960,  3.25f,    false, 0,    1, 0x290d1079af6f4124ull},
+    {Shape::kSpeech,      960,  0.0f,     true,  123,  1, 0x990935b4dec1a5b6ull},
+    {Shape::kSpeech,      960,  7.5f,     true,  1234, 2, 0xeca30485ac91d247ull},
+    {Shape::kSpeech,      960,  12.5f,    true,  37,   3, 0xafbcf51a34d917f4ull},
+    {Shape::kLoudSpeech,  960,  2.0f,     true,  -1,   1, 0x648680823842c32bull},
+    {Shape::kSpeech,      1,    5.0f,     false, 0,    1, 0xafc1c07b7499ec7ull},
+    {Shape::kSpeech,      2,    5.0f,     true,  7,    1, 0x9d033bcf5e044bdcull},
+    {Shape::kSpeech,      257,  5.0f,     false, 0,    1, 0x8e1013566e2a55bdull},
+    {Shape::kSpeech,      1001, 5.0f,     true,  59,   2, 0x972971b839f7e7b9ull},
+    {Shape::kSpeech,      4800, 5.0f,     false, 0,    2, 0x781a98195f14456cull},
+    {Shape::kConstant,    960,  5.0f,     false, 0,    1, 0x8a09b8f1d158510full},
+    {Shape::kHighest,     960,  1.0f,     false, 0,    1, 0xc494ce93041237abull},
+    {Shape::kLowest,      960,  1.0f,     true,  9,    1, 0x56f38c58f560e94bull},
+    {Shape::kSwing,       960,  15.0f,    false, 0,    3, 0x6de0efc200ff3531ull},
+    {Shape::kSilence,     960,  8.0f,     false, 0,    1, 0xe40a0e17ee7064d2ull},
+    {Shape::kSpeech,      960,  -3.0f,    false, 0,    1, 0xc909072d226287f6ull},
+    {Shape::kSpeech,      48000, 6.0f,    false, 0,    1, 0x91c1aebe2dc4dfecull},
+    {Shape::kSpeech,      960,  6.0f,     true,  5,    2, 0x5a5c30f9c2648b10ull},
+    {Shape::kSpeech,      960,  19.0f,    false, 0,    1, 0x3cea506f763a15b3ull},
+    {Shape::kStep,        960,  0.0f,     false, 0,    1, 0xc2cbecef2a665cf3ull},
+    {Shape::kStep,        960,  0.0f,     true,  4,    1, 0xb8672372110ae8b0ull},
+};
+// clang-format on
+
+}  // namespace golden
+
+TEST(VoiceGoldenTest, EveryCaseTreatsItsBlockToTheRecordedSamples) {
+  std::vector<uint64_t> actual;
+  OnFreshThread([&] {
+    RadioVolumes volumes{100, 50, 200};
+    for (const golden::Case& c : golden::kCases) {
+      Block block = golden::Make(c.shape, c.count);
+      TreatVoiceBlock(block.data(), c.count, c.gain, c.encrypted, c.key, c.radio, volumes, nullptr);
+      actual.push_back(golden::Fingerprint(block));
+    }
+  });
+  ASSERT_EQ(std::size(golden::kCases), actual.size());
+  for (size_t i = 0; i < actual.size(); ++i) {
+    EXPECT_EQ(golden::kCases[i].fingerprint, actual[i])
+        << "case " << i << ": 0x" << std::hex << actual[i] << "ull";
+  }
+}
+
+// ---------------------------------------------------------------- float contraction
+
+// Results are compared sample for sample, so every multiply and add must round on its own. A
+// compiler may fuse a * b + c into one multiply-add that rounds once (unless -ffp-contract=off);
+// these two are compiled for processors that have the instruction, so that it could.
+__attribute__((target("fma"), noinline)) double MultiplyAdd(double a, double b, double c) {
+  return a * b + c;
+}
+__attribute__((target("fma"), noinline)) float MultiplyAdd(float a, float b, float c) { return a * b + c; }
+
+TEST(FloatContractionTest, MultiplyThenAddRoundsTwiceWhereAFusedMultiplyAddExists) {
+  if (!__builtin_cpu_supports("fma")) GTEST_SKIP() << "this processor has no fused multiply-add";
+  volatile double a = 1.0 + 0x1p-28, b = 1.0 - 0x1p-28, c = -1.0;  // a * b = 1 - 2^-56 rounds to 1
+  EXPECT_EQ(0.0, MultiplyAdd(a, b, c)) << "fused: -2^-56";
+  volatile float af = 1.0f + 0x1p-13f, bf = 1.0f - 0x1p-13f, cf = -1.0f;  // 1 - 2^-26 rounds to 1
+  EXPECT_EQ(0.0f, MultiplyAdd(af, bf, cf)) << "fused: -2^-26";
 }
 
 }  // namespace
