@@ -26,7 +26,8 @@ elseif(HALCYRA_SANITIZE STREQUAL "thread")
   target_compile_options(halcyra_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
   target_link_options(halcyra_options INTERFACE -fsanitize=thread)
 elseif(HALCYRA_SANITIZE STREQUAL "fuzzer")
-  # Everything is instrumented for libFuzzer; only the fuzz targets link its driver (fuzz/).
+  # Everything is instrumented for libFuzzer; only the fuzz targets link its driver (fuzz/). The other
+  # programs, the tests among them, run with ASan and UBSan as in the address build.
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     message(FATAL_ERROR "HALCYRA_SANITIZE=fuzzer needs clang (cmake --preset fuzz)")
   endif()

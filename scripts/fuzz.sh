@@ -1,5 +1,5 @@
 #!/bin/sh
-# Builds the libFuzzer targets (cmake --preset fuzz: clang with ASan and UBSan) and runs each one
+# Builds the libFuzzer targets (cmake --preset fuzz: the asan build, clang with ASan and UBSan) and runs each one
 # for the given number of seconds (default 300) on a working copy of its seed corpus:
 #
 #   scripts/fuzz.sh [seconds]
@@ -15,7 +15,7 @@ cmake --build --preset fuzz -j2
 
 mkdir -p build/fuzz/artifacts
 total=0
-for program in build/fuzz/bin/*_fuzz; do
+for program in build/asan/bin/*_fuzz; do
   [ -x "$program" ] || continue
   name=$(basename "$program" _fuzz)
   work="build/fuzz/corpus/$name"

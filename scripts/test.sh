@@ -4,38 +4,79 @@
 # and checks them; runs the Linux suite again under AddressSanitizer + UndefinedBehaviorSanitizer
 # and under ThreadSanitizer, and every fuzz target for a short time. Fails if any test fails or any
 # sanitizer reports.
+#
+# The suites mostly wait on sockets and timers, so the next build runs beside each suite (its output
+# goes to build/logs/ and is shown when it is waited for), and the fuzz targets run beside the
+# ThreadSanitizer suite. A failing suite still waits for its companion before the run stops.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+mkdir -p build/logs
+
+companion=""
+companion_name=""
+# beside NAME COMMAND...: starts COMMAND in the background, its output in build/logs/NAME.log.
+beside() {
+  companion_name=$1
+  shift
+  "$@" >"build/logs/$companion_name.log" 2>&1 &
+  companion=$!
+}
+# await: waits for the companion, shows its output, and stops the run when it failed.
+await() {
+  [ -n "$companion" ] || return 0
+  status=0
+  wait "$companion" || status=$?
+  companion=""
+  echo "=== $companion_name (ran in the background) ==="
+  cat "build/logs/$companion_name.log"
+  if [ "$status" -ne 0 ]; then
+    echo "=== $companion_name FAILED ==="
+    exit 1
+  fi
+}
+# suite NAME COMMAND...: runs a suite; when it fails, the companion is waited for before stopping.
+suite() {
+  name=$1
+  shift
+  if ! "$@"; then
+    echo "=== $name FAILED ==="
+    [ -z "$companion" ] || wait "$companion" || true
+    exit 1
+  fi
+}
+# build PRESET: configures and builds one preset.
+build() {
+  cmake --preset "$1" && cmake --build --preset "$1" -j2
+}
 
 echo "=== Linux x86-64: build and test ==="
-cmake --preset linux
-cmake --build --preset linux
-ctest --preset linux
+build linux
+beside "windows-build" build win64
+suite "Linux suite" ctest --preset linux
+await
 
-echo "=== Windows x64 (wine64): build and test ==="
-cmake --preset win64
-cmake --build --preset win64
-ctest --preset win64
+echo "=== Windows x64 (wine64): test ==="
+beside "asan-build" build asan
+suite "Windows suite" ctest --preset win64
+await
 
 echo "=== Installer packages: build and check ==="
-scripts/package.sh
-HALCYRA_WINEPREFIX="$PWD/build/win64/wineprefix" tests/package/package_test.sh build/packages \
-  build/linux/bin/plugin_api_check build/win64/bin/plugin_api_check.exe
+beside "tsan-build" build tsan
+suite "Installer packages" scripts/package.sh
+suite "Installer packages" env HALCYRA_WINEPREFIX="$PWD/build/win64/wineprefix" tests/package/package_test.sh \
+  build/packages build/linux/bin/plugin_api_check build/win64/bin/plugin_api_check.exe
 
-echo "=== Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer: build and test ==="
-cmake --preset asan
-cmake --build --preset asan -j2
-ctest --preset asan
+echo "=== Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer (clang; also builds the fuzz targets): test ==="
+suite "AddressSanitizer suite" ctest --preset asan
+await
 
-echo "=== Linux x86-64 with ThreadSanitizer: build and test ==="
-cmake --preset tsan
-cmake --build --preset tsan -j2
+echo "=== Linux x86-64 with ThreadSanitizer: test ==="
+echo "=== Fuzz targets: a short run of each (scripts/fuzz.sh SECONDS runs them longer) ==="
+beside "fuzz" scripts/fuzz.sh 10
 # ThreadSanitizer cannot map its shadow memory on kernels with high address randomisation
 # (vm.mmap_rnd_bits > 28); the suite runs with randomisation off for that reason only.
-setarch "$(uname -m)" -R ctest --preset tsan
-
-echo "=== Fuzz targets: a short run of each (scripts/fuzz.sh SECONDS runs them longer) ==="
-scripts/fuzz.sh 10
+suite "ThreadSanitizer suite" setarch "$(uname -m)" -R ctest --preset tsan
+await
 
 echo "=== All suites passed ==="
