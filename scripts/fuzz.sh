@@ -10,8 +10,12 @@
 set -eu
 cd "$(dirname "$0")/.."
 seconds="${1:-300}"
-cmake --preset fuzz
-cmake --build --preset fuzz -j2
+# scripts/test.sh builds the targets with the asan suite and sets HALCYRA_FUZZ_BUILT=1 to run them
+# beside that suite without configuring its build tree again.
+if [ "${HALCYRA_FUZZ_BUILT:-0}" != 1 ]; then
+  cmake --preset fuzz
+  cmake --build --preset fuzz -j2
+fi
 
 mkdir -p build/fuzz/artifacts
 total=0
