@@ -61,11 +61,15 @@ beside "tsan-build" build tsan
 suite "Windows suite" ctest --preset win64
 await
 
-echo "=== Installer packages: build and check ==="
-beside "asan-build" build asan
-suite "Installer packages" scripts/package.sh
-suite "Installer packages" env HALCYRA_WINEPREFIX="$PWD/build/win64/wineprefix" tests/package/package_test.sh \
-  build/packages build/linux/bin/plugin_api_check build/win64/bin/plugin_api_check.exe
+echo "=== Installer packages: build and check; AddressSanitizer build (background) ==="
+# Builds the installer packages and checks them, then builds the AddressSanitizer suite.
+packages_then_asan() {
+  scripts/package.sh &&
+    HALCYRA_WINEPREFIX="$PWD/build/win64/wineprefix" tests/package/package_test.sh build/packages \
+      build/linux/bin/plugin_api_check build/win64/bin/plugin_api_check.exe &&
+    build asan
+}
+beside "packages-and-asan-build" packages_then_asan
 
 echo "=== Linux x86-64 with ThreadSanitizer: test ==="
 # ThreadSanitizer cannot map its shadow memory on kernels with high address randomisation
