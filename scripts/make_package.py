@@ -14,11 +14,20 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 CLIENTS = {"20": "TeamSpeak 3 clients 3.0.14 to 3.0.19", "26": "TeamSpeak 3 clients 3.6.0 and later"}
 
 
+def project_version():
+    """The version set by project() in CMakeLists.txt, the one place it is written."""
+    text = (ROOT / "CMakeLists.txt").read_text()
+    match = re.search(r"project\(halcyra VERSION ([0-9.]+)", text)
+    if not match:
+        sys.exit("make_package.py: no project(halcyra VERSION ...) in CMakeLists.txt")
+    return match.group(1)
+
+
 def version_fact(name):
-    text = (ROOT / "src" / "plugin" / "version.h").read_text()
+    text = (ROOT / "src" / "foundation" / "version.h.in").read_text()
     match = re.search(name + r'\[\] =\s*"([^"]*)"', text)
     if not match:
-        sys.exit(f"make_package.py: {name} not found in src/plugin/version.h")
+        sys.exit(f"make_package.py: {name} not found in src/foundation/version.h.in")
     return match.group(1)
 
 
@@ -26,7 +35,7 @@ def package_ini(api):
     description = (f"Radio simulator for DCS-World: hear the other pilots over your aircraft's radios. "
                    f"Host API {api}, for {CLIENTS[api]}.")
     lines = ["Name = Halcyra", "Type = Plugin", f"Author = {version_fact('kPluginAuthor')}",
-             f"Version = {version_fact('kPluginVersion')}", "Platforms = win64, linux_amd64",
+             f"Version = {project_version()}", "Platforms = win64, linux_amd64",
              f'Description = "{description}"']
     return "\n".join(lines) + "\n"
 
