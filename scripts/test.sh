@@ -10,6 +10,7 @@
 # AddressSanitizer suite. A failing suite still waits for its companion before the run stops.
 set -eu
 cd "$(dirname "$0")/.."
+. scripts/udp-lock.sh
 scripts/install-deps.sh
 mkdir -p build/logs
 
@@ -53,12 +54,12 @@ build() {
 echo "=== Linux x86-64: build and test ==="
 build linux
 beside "windows-build" build win64
-suite "Linux suite" ctest --preset linux
+suite "Linux suite" flock "$HALCYRA_UDP_LOCK" ctest --preset linux
 await
 
 echo "=== Windows x64 (wine64): test ==="
 beside "tsan-build" build tsan
-suite "Windows suite" ctest --preset win64
+suite "Windows suite" flock "$HALCYRA_UDP_LOCK" ctest --preset win64
 await
 
 echo "=== Installer packages: build and check; AddressSanitizer build (background) ==="
@@ -74,13 +75,13 @@ beside "packages-and-asan-build" packages_then_asan
 echo "=== Linux x86-64 with ThreadSanitizer: test ==="
 # ThreadSanitizer cannot map its shadow memory on kernels with high address randomisation
 # (vm.mmap_rnd_bits > 28); the suite runs with randomisation off for that reason only.
-suite "ThreadSanitizer suite" setarch "$(uname -m)" -R ctest --preset tsan
+suite "ThreadSanitizer suite" flock "$HALCYRA_UDP_LOCK" setarch "$(uname -m)" -R ctest --preset tsan
 await
 
 echo "=== Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer (clang; the same build holds the fuzz targets): test ==="
 echo "=== Fuzz targets: a short run of each (scripts/fuzz.sh SECONDS runs them longer) ==="
 beside "fuzz" env HALCYRA_FUZZ_BUILT=1 scripts/fuzz.sh 10
-suite "AddressSanitizer suite" ctest --preset asan
+suite "AddressSanitizer suite" flock "$HALCYRA_UDP_LOCK" ctest --preset asan
 await
 
 echo "=== All suites passed ==="

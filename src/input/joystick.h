@@ -20,9 +20,9 @@
 #include <mutex>
 #include <string>
 
+#include "foundation/log.h"
+#include "foundation/radio_selector_sink.h"
 #include "platform/env.h"
-#include "plugin/config.h"
-#include "plugin/log.h"
 
 namespace halcyra {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <functional>
 
-#include "network/ipv4.h"
-#include "network/wire/station_messages.h"
-#include "plugin/format.h"
+#include "foundation/format.h"
+#include "platform/ipv4.h"
+#include "wire/station_messages.h"
 
 namespace halcyra {
 namespace {

@@ -11,8 +11,8 @@
 #include <memory>
 #include <mutex>
 
+#include "foundation/host_abi.h"
 #include "platform/env.h"
-#include "plugin/host_abi.h"
 #include "plugin/runtime.h"
 
 namespace halcyra {

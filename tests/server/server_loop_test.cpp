@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fake_env.h"
-#include "network/wire/station_messages.h"
+#include "wire/station_messages.h"
 
 namespace halcyra::server {
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_abi.h"
+#include "foundation/host_abi.h"
 
 namespace halcyra::testing {
 

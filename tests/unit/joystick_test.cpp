@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fake_env.h"
-#include "plugin/config.h"
+#include "foundation/configuration.h"
 #include "station/station_record.h"
 #include "temp_dir.h"
 

@@ -13,7 +13,7 @@
 #include "fake_env.h"
 #include "hgt_tile.h"
 #include "propagation/hgt_files.h"
-#include "station/halcyra.h"
+#include "propagation/station_model.h"
 #include "temp_dir.h"
 
 namespace halcyra::testing {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_abi.h"
-#include "plugin/host_calls.h"
-#include "plugin/log.h"
+#include "foundation/host_abi.h"
+#include "foundation/host_calls.h"
+#include "foundation/log.h"
 #include "station/station_record.h"
 
 namespace halcyra {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/log.h"
+#include "foundation/log.h"
 #include "station/station_record.h"
 
 namespace halcyra {

@@ -13,8 +13,8 @@
 #include <memory>
 #include <mutex>
 
+#include "foundation/host_abi.h"
 #include "platform/env.h"
-#include "plugin/host_abi.h"
 
 namespace halcyra {
 
