@@ -1,11 +1,27 @@
 #!/bin/sh
 # Runs a Windows program under wine64 with a throw-away prefix (kept in the build tree by ctest).
+#
+#   wine-run.sh PROGRAM [ARGUMENTS...]
+#   wine-run.sh --start-session   creates the prefix and keeps its wine server running
+#   wine-run.sh --end-session     stops that server and every wine program of the prefix
+#
+# The wine server and the wine system programs it starts (services, explorer, ...) outlive the
+# program that started them and inherit its output: ctest would wait for that output to close, so
+# the test that happened to start them would last until the last one of the suite had ended. The
+# suite starts them once, with their output closed, and stops them at its end.
 WINEPREFIX="${HALCYRA_WINEPREFIX:-${WINEPREFIX:-/tmp/halcyra-wineprefix}}"
 export WINEPREFIX
 export WINEDEBUG=-all
-# The wine server outlives the program that starts it by a few seconds. Started from here with its
-# output closed, it does not hold the caller's output open (ctest waits for that to close, so the
-# test that happened to start it would last until the last wine program of the suite had ended).
-# When one is running for this prefix already, this start fails quietly.
-[ -d "$WINEPREFIX" ] && /usr/lib/wine/wineserver64 </dev/null >/dev/null 2>&1
+case "${1:-}" in
+  --start-session)
+    mkdir -p "$WINEPREFIX"
+    /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
+    /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
+    exit
+    ;;
+  --end-session)
+    /usr/lib/wine/wineserver64 -k
+    exit 0
+    ;;
+esac
 exec /usr/lib/wine/wine64 "$@"
