@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "platform/env.h"
 #include "plugin/host_abi.h"
