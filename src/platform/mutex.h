@@ -46,11 +46,17 @@ class SCOPED_CAPABILITY MutexLock {
 
 // Waits give the MutexLock's mutex up while they sleep and hold it again when they return. A
 // waiter tests its condition in its own code (while (!condition) signal.Wait(lock);), where the
-// analysis sees the lock held. A predicate passed to WaitFor is analysed as a function of its own
-// that holds no lock, so it reads only what needs none (atomics).
+// analysis sees the lock held, or passes it as a predicate. A predicate is analysed as a function
+// of its own: one that reads guarded members says so ([&]() REQUIRES(mutex_) { ... }); it is
+// always called with the mutex held.
 class ConditionVariable {
  public:
   void Wait(MutexLock& lock) { signal_.wait(lock.lock_); }
+  // Waits until done() is true.
+  template <typename Predicate>
+  void Wait(MutexLock& lock, Predicate done) {
+    signal_.wait(lock.lock_, std::move(done));
+  }
   // False when the deadline has passed.
   template <typename Clock, typename Duration>
   bool WaitUntil(MutexLock& lock, const std::chrono::time_point<Clock, Duration>& deadline) {
