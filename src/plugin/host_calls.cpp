@@ -43,7 +43,7 @@ struct HostCallRelay::State {
   }
 
   const TS3Functions host;  // the copy every relayed call is made with
-  platform::Mutex lock;  // comes before a CancelToken's lock (see host_calls.h)
+  platform::Mutex lock;     // comes before a CancelToken's lock (see host_calls.h)
   platform::ConditionVariable changed;
   std::deque<std::shared_ptr<Job>> queue GUARDED_BY(lock);
   bool stopped GUARDED_BY(lock) = false;

@@ -103,8 +103,8 @@ class FakeEnv : public platform::EnvWrapper {
     platform::MessageIcon icon;
   };
   Gate boxGate;
-  void ShowMessageBox(const std::wstring& caption, const std::wstring& text, platform::MessageIcon icon) override
-      EXCLUDES(mutex_) {
+  void ShowMessageBox(const std::wstring& caption, const std::wstring& text,
+                      platform::MessageIcon icon) override EXCLUDES(mutex_) {
     {
       platform::MutexLock lock(mutex_);
       boxes_.push_back({caption, text, icon});

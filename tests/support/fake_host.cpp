@@ -68,7 +68,8 @@ FakeHost::~FakeHost() {
   platform::MutexLock lock(mutex_);
   blockPlacements_ = Block::kNone;
   unblocked_.NotifyAll();
-  unblocked_.WaitFor(lock, std::chrono::seconds(5), [this]() REQUIRES(mutex_) { return placementsInProgress_ == 0; });
+  unblocked_.WaitFor(lock, std::chrono::seconds(5),
+                     [this]() REQUIRES(mutex_) { return placementsInProgress_ == 0; });
   for (void* pointer : allocations_) std::free(pointer);
 }
 

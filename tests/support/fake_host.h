@@ -50,8 +50,8 @@ class FakeHost {
   };
   std::vector<Placement> Placements() const EXCLUDES(mutex_);
   void ClearPlacements() EXCLUDES(mutex_);
-  int SettingsCalls() const EXCLUDES(mutex_);   // systemset3DSettings
-  int ListenerCalls() const EXCLUDES(mutex_);   // systemset3DListenerAttributes
+  int SettingsCalls() const EXCLUDES(mutex_);  // systemset3DSettings
+  int ListenerCalls() const EXCLUDES(mutex_);  // systemset3DListenerAttributes
   float LastDistanceFactor() const EXCLUDES(mutex_);
   float LastRolloffScale() const EXCLUDES(mutex_);
   int ClientIdCalls() const EXCLUDES(mutex_);
@@ -66,11 +66,13 @@ class FakeHost {
 
   // Used by the table's functions.
   unsigned int FreeMemory(void* pointer) EXCLUDES(mutex_);
-  unsigned int Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward, const TS3_VECTOR* up) EXCLUDES(mutex_);
+  unsigned int Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
+                             const TS3_VECTOR* up) EXCLUDES(mutex_);
   unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) EXCLUDES(mutex_);
   unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) EXCLUDES(mutex_);
   unsigned int GetClientID(uint64 schid, anyID* result) EXCLUDES(mutex_);
-  unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) EXCLUDES(mutex_);
+  unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result)
+      EXCLUDES(mutex_);
   unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) EXCLUDES(mutex_);
 
  private:

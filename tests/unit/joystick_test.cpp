@@ -75,7 +75,8 @@ class JoystickEnv : public FakeEnv {
   }
   bool WaitUntilScannerIsInGate() EXCLUDES(mutex_) {
     platform::MutexLock lock(mutex_);
-    return gateChanged_.WaitFor(lock, std::chrono::seconds(10), [this]() REQUIRES(mutex_) { return inGate_; });
+    return gateChanged_.WaitFor(lock, std::chrono::seconds(10),
+                                [this]() REQUIRES(mutex_) { return inGate_; });
   }
   void OpenGate() EXCLUDES(mutex_) {
     platform::MutexLock lock(mutex_);
