@@ -3,7 +3,7 @@
 // reply and its storing, as the talk handler pays for it. Goal: p99 <= 2 ms (the hard bound is
 // 450 ms). p50 and p99 are computed over every round trip of the run and reported as counters.
 //
-//   flock /tmp/halcyra-udp.lock build/bench/bin/exchange_bench
+//   scripts/bench.sh runs it under the UDP port lock of scripts/udp-lock.sh
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

@@ -7,17 +7,18 @@
 # sanitizer reports or a lock annotation does not hold.
 set -eu
 cd "$(dirname "$0")/.."
+. scripts/udp-lock.sh
 scripts/install-deps.sh
 
 echo "=== Linux x86-64: build and test ==="
 cmake --preset linux
 cmake --build --preset linux
-ctest --preset linux
+flock "$HALCYRA_UDP_LOCK" ctest --preset linux
 
 echo "=== Windows x64 (wine64): build and test ==="
 cmake --preset win64
 cmake --build --preset win64
-ctest --preset win64
+flock "$HALCYRA_UDP_LOCK" ctest --preset win64
 
 echo "=== Installer packages: build and check ==="
 scripts/package.sh
@@ -27,14 +28,14 @@ HALCYRA_WINEPREFIX="$PWD/build/win64/wineprefix" tests/package/package_test.sh b
 echo "=== Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer: build and test ==="
 cmake --preset asan
 cmake --build --preset asan -j2
-ctest --preset asan
+flock "$HALCYRA_UDP_LOCK" ctest --preset asan
 
 echo "=== Linux x86-64 with ThreadSanitizer, lock annotations checked (clang): build and test ==="
 cmake --preset tsan
 cmake --build --preset tsan -j2
 # ThreadSanitizer cannot map its shadow memory on kernels with high address randomisation
 # (vm.mmap_rnd_bits > 28); the suite runs with randomisation off for that reason only.
-setarch "$(uname -m)" -R ctest --preset tsan
+flock "$HALCYRA_UDP_LOCK" setarch "$(uname -m)" -R ctest --preset tsan
 
 echo "=== Fuzz targets: a short run of each (scripts/fuzz.sh SECONDS runs them longer) ==="
 scripts/fuzz.sh 10

@@ -5,9 +5,10 @@
 # out/). Extra arguments go to halcyra-sim,
 # for instance: scripts/try.sh --scenario crypto
 set -eu
+. "$(dirname "$0")/udp-lock.sh"
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j2 --target halcyra-sim
 # The plug-in binds UDP 10601-10603: the lock keeps runs and test suites on one machine apart.
-exec flock /tmp/halcyra-udp.lock build/linux/bin/halcyra-sim --out out "$@"
+exec flock "$HALCYRA_UDP_LOCK" build/linux/bin/halcyra-sim --out out "$@"
