@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "foundation/log.h"
+#include "foundation/settings.h"
 #include "network/server_exchange.h"
 #include "platform/env.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
 #include "propagation/hgt_files.h"
+#include "propagation/station_model.h"
 #include "server_loop.h"
-#include "station/clients_base.h"
-#include "station/halcyra.h"
+#include "station/channel_clients.h"
 #include "station_server.h"
 
 namespace halcyra {

@@ -24,10 +24,10 @@
 #include <vector>
 
 #include "fake_host.h"
+#include "foundation/log.h"
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "platform/env.h"
-#include "plugin/log.h"
 #include "temp_dir.h"
 
 namespace halcyra {

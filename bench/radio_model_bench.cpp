@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "foundation/log.h"
 #include "hgt_tile.h"
 #include "platform/env.h"
-#include "plugin/log.h"
 #include "propagation/hgt_files.h"
-#include "station/halcyra.h"
+#include "propagation/station_model.h"
 #include "temp_dir.h"
 
 namespace halcyra {

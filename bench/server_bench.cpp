@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "fake_env.h"
-#include "network/wire/station_messages.h"
 #include "platform/env.h"
 #include "server_loop.h"
 #include "station_server.h"
+#include "wire/station_messages.h"
 
 namespace halcyra::server {
 namespace {

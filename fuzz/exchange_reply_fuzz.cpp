@@ -12,10 +12,10 @@
 
 #include "fuzz_support.h"
 #include "network/server_exchange.h"
-#include "network/wire/station_messages.h"
 #include "propagation/hgt_files.h"
-#include "station/clients_base.h"
-#include "station/halcyra.h"
+#include "propagation/station_model.h"
+#include "station/channel_clients.h"
+#include "wire/station_messages.h"
 
 namespace halcyra {
 namespace {

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "foundation/log.h"
 #include "platform/env.h"
-#include "plugin/log.h"
 #include "station/station_record.h"
 
 namespace halcyra::fuzzing {

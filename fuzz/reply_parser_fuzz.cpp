@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "network/wire/station_messages.h"
+#include "wire/station_messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace halcyra;

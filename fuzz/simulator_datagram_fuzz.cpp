@@ -7,15 +7,15 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/simulator_status.h"
 #include "fuzz_support.h"
 #include "hgt_tile.h"
 #include "network/simulator_commands.h"
 #include "network/simulator_link.h"
-#include "network/simulator_status.h"
-#include "network/wire/station_messages.h"
 #include "propagation/hgt_files.h"
-#include "station/halcyra.h"
+#include "propagation/station_model.h"
 #include "temp_dir.h"
+#include "wire/station_messages.h"
 
 namespace halcyra {
 namespace {

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "network/wire/station_messages.h"
 #include "station_server.h"
+#include "wire/station_messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace halcyra;

@@ -1,42 +1,42 @@
 #!/usr/bin/env python3
 """Writes one .ts3_plugin installer package: a ZIP (every entry deflated, plain ASCII names)
 holding package.ini, the plug-in for each platform under plugins/, and the other files under
-plugins/halcyra/ (programs without an extension are marked executable).
+plugins/halcyra/ (programs without an extension are marked executable). package.ini's version and
+author come from VERSION_H, the foundation/version.h the build wrote for the plug-ins, so the package
+says what the plug-ins it holds say.
 
-usage: make_package.py OUTPUT API_VERSION LINUX_SO WINDOWS_DLL [FILE...]
+usage: make_package.py OUTPUT API_VERSION VERSION_H LINUX_SO WINDOWS_DLL [FILE...]
 """
 import pathlib
 import re
 import sys
 import zipfile
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent
 CLIENTS = {"20": "TeamSpeak 3 clients 3.0.14 to 3.0.19", "26": "TeamSpeak 3 clients 3.6.0 and later"}
 
 
-def version_fact(name):
-    text = (ROOT / "src" / "plugin" / "version.h").read_text()
-    match = re.search(name + r'\[\] =\s*"([^"]*)"', text)
+def version_fact(version_h, name):
+    match = re.search(name + r'\[\] =\s*"([^"]*)"', version_h)
     if not match:
-        sys.exit(f"make_package.py: {name} not found in src/plugin/version.h")
+        sys.exit(f"make_package.py: {name} not found in the version header")
     return match.group(1)
 
 
-def package_ini(api):
+def package_ini(api, version_h):
     description = (f"Radio simulator for DCS-World: hear the other pilots over your aircraft's radios. "
                    f"Host API {api}, for {CLIENTS[api]}.")
-    lines = ["Name = Halcyra", "Type = Plugin", f"Author = {version_fact('kPluginAuthor')}",
-             f"Version = {version_fact('kPluginVersion')}", "Platforms = win64, linux_amd64",
+    lines = ["Name = Halcyra", "Type = Plugin", f"Author = {version_fact(version_h, 'kPluginAuthor')}",
+             f"Version = {version_fact(version_h, 'kPluginVersion')}", "Platforms = win64, linux_amd64",
              f'Description = "{description}"']
     return "\n".join(lines) + "\n"
 
 
 def main():
-    if len(sys.argv) < 5 or sys.argv[2] not in CLIENTS:
+    if len(sys.argv) < 6 or sys.argv[2] not in CLIENTS:
         sys.exit(__doc__)
-    output, api, linux_so, windows_dll = sys.argv[1:5]
-    extras = sys.argv[5:]
-    for path in [linux_so, windows_dll] + extras:
+    output, api, version_header, linux_so, windows_dll = sys.argv[1:6]
+    extras = sys.argv[6:]
+    for path in [version_header, linux_so, windows_dll] + extras:
         if not pathlib.Path(path).is_file():
             sys.exit(f"make_package.py: {path} does not exist (build it first)")
     pathlib.Path(output).parent.mkdir(parents=True, exist_ok=True)
@@ -44,7 +44,7 @@ def main():
         ini = zipfile.ZipInfo("package.ini", date_time=(2024, 1, 1, 0, 0, 0))
         ini.external_attr = 0o644 << 16
         ini.compress_type = zipfile.ZIP_DEFLATED
-        package.writestr(ini, package_ini(api))
+        package.writestr(ini, package_ini(api, pathlib.Path(version_header).read_text()))
         package.write(windows_dll, "plugins/halcyra_win64.dll")
         package.write(linux_so, "plugins/halcyra_linux_amd64.so")
         for path in extras:

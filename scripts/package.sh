@@ -40,12 +40,16 @@ split_debug objcopy linux halcyra-tower
 split_debug x86_64-w64-mingw32-objcopy win64 halcyra-dcs-install.exe
 split_debug x86_64-w64-mingw32-objcopy win64 halcyra-tower.exe
 
+# package.ini says the version the build wrote into the plug-ins (foundation/version.h, from the
+# project's version in CMakeLists.txt).
 extras="dcs/HalcyraExport.lua dcs/HalcyraAircraft.lua dcs/HalcyraConfig.default.lua
   build/linux/stripped/halcyra-dcs-install build/linux/stripped/halcyra-tower
   build/win64/stripped/halcyra-dcs-install.exe build/win64/stripped/halcyra-tower.exe"
 # shellcheck disable=SC2086
 python3 scripts/make_package.py build/packages/halcyra-api20.ts3_plugin 20 \
+  build/linux/src/generated/foundation/version.h \
   build/linux/stripped/halcyra_linux_amd64.so build/win64/stripped/halcyra_win64.dll $extras
 # shellcheck disable=SC2086
 python3 scripts/make_package.py build/packages/halcyra-api26.ts3_plugin 26 \
+  build/linux-api26/src/generated/foundation/version.h \
   build/linux-api26/stripped/halcyra_linux_amd64.so build/win64-api26/stripped/halcyra_win64.dll $extras

@@ -3,11 +3,11 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "network/ipv4.h"
-#include "network/wire/station_messages.h"
 #include "platform/http_server.h"
+#include "platform/ipv4.h"
 #include "platform/socket_errors.h"
 #include "status_page.h"
+#include "wire/station_messages.h"
 
 namespace halcyra::server {
 namespace {

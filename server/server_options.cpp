@@ -3,8 +3,8 @@
 #include <charconv>
 #include <functional>
 
-#include "network/ipv4.h"
 #include "platform/http_server.h"
+#include "platform/ipv4.h"
 #include "source_limits.h"
 
 namespace halcyra::server {

@@ -1,6 +1,6 @@
 #include "source_limits.h"
 
-#include "network/ipv4.h"
+#include "platform/ipv4.h"
 
 namespace halcyra::server {
 namespace {

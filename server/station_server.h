@@ -22,7 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "network/wire/station_messages.h"
+#include "wire/station_messages.h"
 
 namespace halcyra::server {
 

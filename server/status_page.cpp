@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string_view>
 
-#include "network/ipv4.h"
-#include "network/wire/field_scanner.h"
-#include "network/wire/station_messages.h"
+#include "platform/ipv4.h"
+#include "wire/field_scanner.h"
+#include "wire/station_messages.h"
 
 namespace halcyra::server {
 namespace {

@@ -1,9 +1,9 @@
 #include "radio_view.h"
 
 #include "network/simulator_commands.h"
-#include "network/wire/station_messages.h"
 #include "propagation/range_gain.h"
 #include "simulator_feed.h"
+#include "wire/station_messages.h"
 
 namespace halcyra::sim {
 namespace {

@@ -1,4 +1,4 @@
-// The runner's own copy of the radio model (the plug-in's code, linked from halcyra_core, over the
+// The runner's own copy of the radio model (the plug-in's code, linked from halcyra_runtime, over the
 // same tiles): builds the station records as the plug-in holds them and computes the figures of the
 // table and the report. What the local pilot actually hears comes from the loaded plug-in; these
 // figures explain it.
@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "foundation/log.h"
 #include "platform/env.h"
-#include "plugin/log.h"
 #include "propagation/hgt_files.h"
+#include "propagation/station_model.h"
 #include "scenario.h"
-#include "station/halcyra.h"
 
 namespace halcyra::sim {
 

@@ -3,7 +3,7 @@
 // the listener is panned to that side, the origin and positions straight ahead are centred.
 #pragma once
 
-#include "plugin/host_abi.h"
+#include "foundation/host_abi.h"
 
 namespace halcyra::sim {
 

@@ -10,7 +10,6 @@
 #include <random>
 #include <sstream>
 
-#include "network/wire/station_messages.h"
 #include "oracle.h"
 #include "platform/process.h"
 #include "plugin_decisions.h"
@@ -22,6 +21,7 @@
 #include "terrain.h"
 #include "voice.h"
 #include "wav.h"
+#include "wire/station_messages.h"
 
 namespace halcyra::sim {
 namespace {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/host_abi.h"
 #include "platform/mutex.h"
-#include "plugin/host_abi.h"
 
 namespace halcyra::sim {
 

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "network/wire/station_messages.h"
+#include "wire/station_messages.h"
 
 namespace halcyra::sim {
 namespace {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "network/ipv4.h"
 #include "platform/env.h"
+#include "platform/ipv4.h"
 #include "platform/stop_signal.h"
 #include "tower_options.h"
 

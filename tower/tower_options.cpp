@@ -8,7 +8,7 @@
 #include <functional>
 #include <map>
 
-#include "network/ipv4.h"
+#include "platform/ipv4.h"
 
 namespace halcyra::tower {
 namespace {

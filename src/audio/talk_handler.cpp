@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "audio/voice_effects.h"
-#include "plugin/format.h"
+#include "foundation/format.h"
 
 namespace halcyra {
 namespace {

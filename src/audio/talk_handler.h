@@ -12,13 +12,13 @@
 // gain 0 (perfect) .. 20 (not receivable).
 #pragma once
 
+#include "foundation/host_abi.h"
+#include "foundation/log.h"
+#include "foundation/settings.h"
+#include "foundation/simulator_status.h"
 #include "network/server_exchange.h"
-#include "network/simulator_status.h"
-#include "plugin/host_abi.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
-#include "station/clients_base.h"
-#include "station/halcyra.h"
+#include "propagation/station_model.h"
+#include "station/channel_clients.h"
 
 namespace halcyra {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugin/format.h"
+#include "foundation/format.h"
 
 namespace halcyra {
 namespace {

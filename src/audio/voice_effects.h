@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "audio/radio_noise.h"
-#include "plugin/log.h"
+#include "foundation/log.h"
 
 namespace halcyra {
 

@@ -2,7 +2,7 @@
 
 #include <bit>
 
-#include "plugin/format.h"
+#include "foundation/format.h"
 
 namespace halcyra {
 namespace {

@@ -23,10 +23,10 @@
 #include <memory>
 #include <string>
 
+#include "foundation/log.h"
+#include "foundation/radio_selector_sink.h"
 #include "platform/env.h"
 #include "platform/mutex.h"
-#include "plugin/config.h"
-#include "plugin/log.h"
 
 namespace halcyra {
 

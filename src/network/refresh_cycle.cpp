@@ -1,6 +1,6 @@
 #include "network/refresh_cycle.h"
 
-#include "plugin/format.h"
+#include "foundation/format.h"
 
 namespace halcyra {
 namespace {

@@ -11,14 +11,14 @@
 #include <atomic>
 #include <memory>
 
+#include "foundation/configuration.h"
+#include "foundation/host_abi.h"
+#include "foundation/host_calls.h"
+#include "foundation/log.h"
+#include "foundation/simulator_status.h"
 #include "network/server_exchange.h"
-#include "network/simulator_status.h"
 #include "platform/env.h"
-#include "plugin/config.h"
-#include "plugin/host_abi.h"
-#include "plugin/host_calls.h"
-#include "plugin/log.h"
-#include "station/clients_base.h"
+#include "station/channel_clients.h"
 
 namespace halcyra {
 

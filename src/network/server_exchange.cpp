@@ -4,10 +4,10 @@
 #include <cstring>
 #include <functional>
 
-#include "network/ipv4.h"
-#include "network/wire/station_messages.h"
+#include "foundation/format.h"
+#include "platform/ipv4.h"
 #include "platform/mutex.h"
-#include "plugin/format.h"
+#include "wire/station_messages.h"
 
 namespace halcyra {
 namespace {

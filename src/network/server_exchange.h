@@ -16,13 +16,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "foundation/host_abi.h"
+#include "foundation/host_calls.h"
+#include "foundation/log.h"
+#include "foundation/settings.h"
 #include "platform/env.h"
-#include "plugin/host_abi.h"
-#include "plugin/host_calls.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
-#include "station/clients_base.h"
-#include "station/halcyra.h"
+#include "propagation/station_model.h"
+#include "station/channel_clients.h"
 
 namespace halcyra {
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "network/wire/field_scanner.h"
-#include "network/wire/station_messages.h"
+#include "wire/field_scanner.h"
+#include "wire/station_messages.h"
 
 namespace halcyra {
 namespace {

@@ -10,9 +10,9 @@
 
 #include <functional>
 
-#include "plugin/log.h"
+#include "foundation/log.h"
 #include "propagation/hgt_files.h"
-#include "station/halcyra.h"
+#include "propagation/station_model.h"
 
 namespace halcyra {
 

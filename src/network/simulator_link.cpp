@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "network/ipv4.h"
-#include "plugin/format.h"
+#include "foundation/format.h"
+#include "platform/ipv4.h"
 
 namespace halcyra {
 namespace {

@@ -13,16 +13,17 @@
 #include <atomic>
 #include <memory>
 
+#include "foundation/log.h"
+#include "foundation/settings.h"
+#include "foundation/simulator_status.h"
 #include "network/simulator_commands.h"
-#include "network/simulator_status.h"
 #include "platform/env.h"
-#include "plugin/log.h"
 
 namespace halcyra {
 
 class SimulatorLink {
  public:
-  static constexpr uint16_t kPort = 10602;
+  static constexpr uint16_t kPort = kSimulatorPort;
   static constexpr size_t kBufferSize = 576;  // bytes, the terminating zero included
   static constexpr int kMinimumLength = 11;
   static constexpr int kMaximumLength = 119;

@@ -2,11 +2,11 @@
 // throws across the C boundary.
 #include <string>
 
+#include "foundation/host_abi.h"
+#include "foundation/version.h"
 #include "platform/env.h"
 #include "platform/export.h"
-#include "plugin/host_abi.h"
 #include "plugin/lifecycle.h"
-#include "plugin/version.h"
 
 namespace {
 

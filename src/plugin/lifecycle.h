@@ -11,9 +11,9 @@
 
 #include <memory>
 
+#include "foundation/host_abi.h"
 #include "platform/env.h"
 #include "platform/mutex.h"
-#include "plugin/host_abi.h"
 #include "plugin/runtime.h"
 
 namespace halcyra {

@@ -1,8 +1,8 @@
 #include "plugin/runtime.h"
 
 #include "export_hook/export_hook.h"
+#include "foundation/format.h"
 #include "platform/files.h"
-#include "plugin/format.h"
 
 namespace halcyra {
 

@@ -23,21 +23,21 @@
 #include <memory>
 
 #include "audio/talk_handler.h"
+#include "foundation/configuration.h"
+#include "foundation/host_abi.h"
+#include "foundation/host_calls.h"
+#include "foundation/log.h"
+#include "foundation/settings.h"
+#include "foundation/simulator_status.h"
 #include "input/joystick.h"
 #include "network/refresh_cycle.h"
 #include "network/server_exchange.h"
 #include "network/simulator_commands.h"
 #include "network/simulator_link.h"
-#include "network/simulator_status.h"
-#include "propagation/hgt_files.h"
-#include "station/clients_base.h"
-#include "station/halcyra.h"
 #include "platform/env.h"
-#include "plugin/config.h"
-#include "plugin/host_abi.h"
-#include "plugin/host_calls.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
+#include "propagation/hgt_files.h"
+#include "propagation/station_model.h"
+#include "station/channel_clients.h"
 
 namespace halcyra {
 

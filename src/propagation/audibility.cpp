@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "plugin/format.h"
-#include "station/halcyra.h"
+#include "foundation/format.h"
+#include "propagation/station_model.h"
 #include "station/record_text.h"
 
 namespace halcyra {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <new>
 
-#include "plugin/format.h"
+#include "foundation/format.h"
 
 namespace halcyra {
 namespace {

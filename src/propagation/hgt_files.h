@@ -18,10 +18,10 @@
 #include <set>
 #include <string>
 
+#include "foundation/log.h"
+#include "foundation/tile_folder_sink.h"
 #include "platform/env.h"
 #include "platform/mutex.h"
-#include "plugin/config.h"
-#include "plugin/log.h"
 
 namespace halcyra {
 

@@ -8,9 +8,9 @@
 #include <cmath>
 #include <limits>
 
-#include "plugin/format.h"
+#include "foundation/format.h"
 #include "propagation/hgt_files.h"
-#include "station/halcyra.h"
+#include "propagation/station_model.h"
 #include "station/record_text.h"
 
 namespace halcyra {

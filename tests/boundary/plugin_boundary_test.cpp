@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "fake_host.h"
+#include "foundation/version.h"
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "platform/env.h"
@@ -72,7 +73,7 @@ TEST_F(PluginBoundaryTest, IdentifiesItself) {
   const char* name = plugin_.name();
   EXPECT_STREQ("Halcyra", name);
   EXPECT_EQ(name, plugin_.name());  // the same pointer every time
-  EXPECT_STREQ("0.0.0.9", plugin_.version());
+  EXPECT_STREQ(kPluginVersion, plugin_.version());  // the project version (CMakeLists.txt)
   // A client loads only the version it expects: the suites run the default build, for clients
   // 3.0.14 to 3.0.19 (the API 26 build is checked in its installer package).
   EXPECT_EQ(20, plugin_.apiVersion());

@@ -9,13 +9,13 @@
 
 #include "fake_host.h"
 #include "fake_station_server.h"
+#include "foundation/log.h"
+#include "foundation/settings.h"
 #include "log_reader.h"
 #include "network/server_exchange.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
 #include "propagation/hgt_files.h"
-#include "station/clients_base.h"
-#include "station/halcyra.h"
+#include "propagation/station_model.h"
+#include "station/channel_clients.h"
 #include "temp_dir.h"
 
 namespace halcyra::testing {

@@ -11,9 +11,9 @@
 
 #include "fake_env.h"
 #include "hgt_tile.h"
-#include "network/wire/station_messages.h"
 #include "network_rig.h"
 #include "wait_until.h"
+#include "wire/station_messages.h"
 
 namespace halcyra {
 namespace {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "fake_env.h"
-#include "network/wire/station_messages.h"
 #include "platform/mutex.h"
+#include "wire/station_messages.h"
 
 namespace halcyra::server {
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "network/wire/station_messages.h"
 #include "source_limits.h"
+#include "wire/station_messages.h"
 
 namespace halcyra::server {
 namespace {

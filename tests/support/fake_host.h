@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/host_abi.h"
 #include "platform/mutex.h"
-#include "plugin/host_abi.h"
 
 namespace halcyra::testing {
 

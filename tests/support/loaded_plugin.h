@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "foundation/host_abi.h"
 #include "platform/dynamic_library.h"
-#include "plugin/host_abi.h"
 
 namespace halcyra::testing {
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/log.h"
+#include "foundation/log.h"
 #include "temp_dir.h"
 
 namespace halcyra::testing {

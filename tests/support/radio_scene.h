@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_abi.h"
+#include "foundation/host_abi.h"
 #include "temp_dir.h"
 
 namespace halcyra::testing {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fake_env.h"
+#include "foundation/configuration.h"
 #include "platform/mutex.h"
-#include "plugin/config.h"
 #include "station/station_record.h"
 #include "temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "plugin/log.h"
+#include "foundation/log.h"
 
 #include <gtest/gtest.h>
 

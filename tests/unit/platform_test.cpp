@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "network/ipv4.h"
+#include "platform/ipv4.h"
 
 namespace halcyra::platform {
 namespace {

@@ -13,7 +13,7 @@
 #include "hgt_tile.h"
 #include "platform/mutex.h"
 #include "propagation/hgt_files.h"
-#include "station/halcyra.h"
+#include "propagation/station_model.h"
 #include "temp_dir.h"
 
 namespace halcyra::testing {

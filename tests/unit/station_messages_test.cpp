@@ -1,4 +1,4 @@
-#include "network/wire/station_messages.h"
+#include "wire/station_messages.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include <thread>
 
+#include "propagation/station_model.h"
 #include "propagation_fixture.h"
-#include "station/halcyra.h"
 
 namespace halcyra::testing {
 namespace {

@@ -12,9 +12,9 @@
 
 #include "fake_env.h"
 #include "fake_host.h"
-#include "network/wire/station_messages.h"
 #include "propagation/hgt_files.h"
 #include "temp_dir.h"
+#include "wire/station_messages.h"
 
 namespace halcyra {
 namespace {

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "network/ipv4.h"
 #include "platform/http_server.h"
+#include "platform/ipv4.h"
 
 namespace halcyra::platform {
 namespace {

@@ -16,9 +16,9 @@
 #include <functional>
 #include <memory>
 
+#include "foundation/host_abi.h"
 #include "platform/env.h"
 #include "platform/mutex.h"
-#include "plugin/host_abi.h"
 
 namespace halcyra {
 

@@ -14,6 +14,9 @@
 
 namespace halcyra {
 
+// The UDP port the simulator link listens on for the simulator's commands.
+inline constexpr uint16_t kSimulatorPort = 10602;
+
 struct ServerEndpoint {
   std::string address;  // dotted IPv4 text, at most 15 characters
   int port = 10600;     // UDP port; the low 16 bits are used

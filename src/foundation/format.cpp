@@ -1,4 +1,4 @@
-#include "plugin/format.h"
+#include "foundation/format.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "network/wire/station_messages.h"
+#include "wire/station_messages.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "network/wire/field_scanner.h"
+#include "wire/field_scanner.h"
 
 namespace halcyra::wire {
 namespace {

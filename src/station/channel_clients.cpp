@@ -1,10 +1,10 @@
-#include "station/clients_base.h"
+#include "station/channel_clients.h"
 
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "plugin/format.h"
+#include "foundation/format.h"
 
 namespace halcyra {
 namespace {

@@ -1,4 +1,4 @@
-#include "network/wire/field_scanner.h"
+#include "wire/field_scanner.h"
 
 #include <cstring>
 #include <limits>

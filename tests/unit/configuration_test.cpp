@@ -1,4 +1,4 @@
-#include "plugin/config.h"
+#include "foundation/configuration.h"
 
 #include <gtest/gtest.h>
 

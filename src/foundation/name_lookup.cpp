@@ -1,4 +1,4 @@
-#include "plugin/name_lookup.h"
+#include "foundation/name_lookup.h"
 
 namespace halcyra {
 

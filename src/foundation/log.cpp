@@ -1,8 +1,8 @@
-#include "plugin/log.h"
+#include "foundation/log.h"
 
 #include <cstdio>
 
-#include "plugin/format.h"
+#include "foundation/format.h"
 
 namespace halcyra {
 namespace {

@@ -1,4 +1,4 @@
-#include "station/clients_base.h"
+#include "station/channel_clients.h"
 
 #include <gtest/gtest.h>
 

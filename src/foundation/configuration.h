@@ -14,30 +14,16 @@
 #include <optional>
 #include <string>
 
-#include "network/simulator_status.h"
+#include "foundation/log.h"
+#include "foundation/name_lookup.h"
+#include "foundation/radio_selector_sink.h"
+#include "foundation/settings.h"
+#include "foundation/simulator_status.h"
+#include "foundation/tile_folder_sink.h"
 #include "platform/env.h"
 #include "platform/mutex.h"
-#include "plugin/log.h"
-#include "plugin/name_lookup.h"
-#include "plugin/settings.h"
 
 namespace halcyra {
-
-// Receives the radio selector bindings of [SELECTOR] (the joystick selector).
-class RadioSelectorSink {
- public:
-  virtual ~RadioSelectorSink() = default;
-  // radioIndex 0..2; device a joystick id 0..31 and button 1..32, or -1 -1 when unbound.
-  virtual void SetRadioSelector(int radioIndex, int device, int button) = 0;
-  virtual void ShowRadioSelectors() = 0;
-};
-
-// Receives the elevation tile folder at start (the tile store), which also forgets loaded tiles.
-class TileFolderSink {
- public:
-  virtual ~TileFolderSink() = default;
-  virtual void SetTileFolder(const std::string& folderUtf8) = 0;
-};
 
 // The leading decimal integer of a text, 0 when there is none (clamped to the int range).
 int ParseLeadingInt(const std::wstring& text);

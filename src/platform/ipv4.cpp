@@ -1,4 +1,4 @@
-#include "network/ipv4.h"
+#include "platform/ipv4.h"
 
 #include <cstdio>
 

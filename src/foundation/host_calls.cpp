@@ -1,4 +1,4 @@
-#include "plugin/host_calls.h"
+#include "foundation/host_calls.h"
 
 #include <chrono>
 #include <deque>

@@ -1,13 +1,12 @@
-#include "plugin/config.h"
+#include "foundation/configuration.h"
 
 #include <climits>
 #include <cstdio>
 #include <cwctype>
 
-#include "network/ipv4.h"
-#include "network/simulator_link.h"
+#include "foundation/format.h"
 #include "platform/dynamic_library.h"
-#include "plugin/format.h"
+#include "platform/ipv4.h"
 
 namespace halcyra {
 namespace {
@@ -104,7 +103,7 @@ void Configuration::ReadSimulatorListenAddress() {
     address = 0x7F000001;
   }
   settings_.simulatorListenAddress = address;
-  log_.Write(kTag, Format("DCS Listen : %s:%d%s", FormatDottedIPv4(address).c_str(), SimulatorLink::kPort,
+  log_.Write(kTag, Format("DCS Listen : %s:%d%s", FormatDottedIPv4(address).c_str(), kSimulatorPort,
                           address == 0 ? " (every address)" : ""), 0);
 }
 

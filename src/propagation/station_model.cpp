@@ -1,4 +1,4 @@
-#include "station/halcyra.h"
+#include "propagation/station_model.h"
 
 #include <cstring>
 #include <string_view>

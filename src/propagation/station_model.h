@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/log.h"
 #include "platform/mutex.h"
-#include "plugin/log.h"
 #include "station/station_record.h"
 
 namespace halcyra {

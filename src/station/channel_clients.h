@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "foundation/host_abi.h"
+#include "foundation/host_calls.h"
+#include "foundation/log.h"
 #include "platform/mutex.h"
-#include "plugin/host_abi.h"
-#include "plugin/host_calls.h"
-#include "plugin/log.h"
 #include "station/station_record.h"
 
 namespace halcyra {
