@@ -2,8 +2,9 @@
 # The whole test run: installs what is missing, builds the Linux library and the Windows DLL, and
 # runs the Linux suite natively and the Windows suite under wine64; builds the installer packages
 # and checks them; runs the Linux suite again under AddressSanitizer + UndefinedBehaviorSanitizer
-# and under ThreadSanitizer, and every fuzz target for a short time. Fails if any test fails or any
-# sanitizer reports.
+# and under ThreadSanitizer (built with clang, whose thread-safety analysis checks the lock
+# annotations as errors), and every fuzz target for a short time. Fails if any test fails, any
+# sanitizer reports or a lock annotation does not hold.
 #
 # The suites mostly wait on sockets and timers, so the next build runs beside each suite (its output
 # goes to build/logs/ and is shown when it is waited for), and the fuzz targets run beside the
@@ -58,7 +59,7 @@ suite "Linux suite" flock "$HALCYRA_UDP_LOCK" ctest --preset linux
 await
 
 echo "=== Windows x64 (wine64): test ==="
-beside "tsan-build" build tsan
+beside "tsan-build" build tsan  # with the thread-safety analysis
 suite "Windows suite" flock "$HALCYRA_UDP_LOCK" ctest --preset win64
 await
 
@@ -72,7 +73,7 @@ packages_then_asan() {
 }
 beside "packages-and-asan-build" packages_then_asan
 
-echo "=== Linux x86-64 with ThreadSanitizer: test ==="
+echo "=== Linux x86-64 with ThreadSanitizer, lock annotations checked (clang): test ==="
 # ThreadSanitizer cannot map its shadow memory on kernels with high address randomisation
 # (vm.mmap_rnd_bits > 28); the suite runs with randomisation off for that reason only.
 suite "ThreadSanitizer suite" flock "$HALCYRA_UDP_LOCK" setarch "$(uname -m)" -R ctest --preset tsan

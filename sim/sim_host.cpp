@@ -9,11 +9,11 @@ namespace {
 constexpr unsigned int kOk = 0;
 constexpr unsigned int kFailed = 1;
 
-std::mutex g_activeLock;  // guards g_active
-SimHost* g_active = nullptr;
+platform::Mutex g_activeLock;
+SimHost* g_active GUARDED_BY(g_activeLock) = nullptr;
 
-SimHost* Active() {
-  std::lock_guard<std::mutex> lock(g_activeLock);
+SimHost* Active() EXCLUDES(g_activeLock) {
+  platform::MutexLock lock(g_activeLock);
   return g_active;
 }
 
@@ -52,20 +52,20 @@ unsigned int ChannelListThunk(uint64 schid, uint64 channelID, anyID** result) {
 SimHost::SimHost(const std::string& ownNickname) {
   channel_.push_back(kOwnClientID);
   nicknames_[kOwnClientID] = ownNickname;
-  std::lock_guard<std::mutex> lock(g_activeLock);
+  platform::MutexLock lock(g_activeLock);
   g_active = this;
 }
 
 SimHost::~SimHost() {
   {
-    std::lock_guard<std::mutex> lock(g_activeLock);
+    platform::MutexLock lock(g_activeLock);
     if (g_active == this) g_active = nullptr;
   }
   for (void* pointer : allocations_) std::free(pointer);
 }
 
 void SimHost::AddClient(anyID clientID, const std::string& nickname) {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   channel_.push_back(clientID);
   nicknames_[clientID] = nickname;
 }
@@ -84,23 +84,23 @@ TS3Functions SimHost::Table() const {
 }
 
 std::vector<Placement> SimHost::Placements() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   return placements_;
 }
 
 TS3_VECTOR SimHost::PositionOf(anyID clientID) const {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   auto found = positions_.find(clientID);
   return found == positions_.end() ? TS3_VECTOR{0, 0, 0} : found->second;
 }
 
 int SimHost::OutstandingAllocations() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   return static_cast<int>(allocations_.size());
 }
 
 unsigned int SimHost::FreeMemory(void* pointer) {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   if (allocations_.erase(pointer) == 0) return kFailed;  // not handed out by this host
   std::free(pointer);
   return kOk;
@@ -114,7 +114,7 @@ unsigned int SimHost::Set3DSettings(uint64, float, float) { return kOk; }
 
 unsigned int SimHost::Set3DAttributes(uint64, anyID clientID, const TS3_VECTOR* position) {
   if (position == nullptr) return kFailed;
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   placements_.push_back({clock_.load(), clientID, *position});
   positions_[clientID] = *position;
   return kOk;
@@ -127,7 +127,7 @@ unsigned int SimHost::GetClientID(uint64, anyID* result) {
 }
 
 unsigned int SimHost::GetClientVariableAsString(uint64, anyID clientID, size_t flag, char** result) {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   auto found = nicknames_.find(clientID);
   if (result == nullptr || flag != CLIENT_NICKNAME || found == nicknames_.end()) return kFailed;
   char* text = static_cast<char*>(std::malloc(found->second.size() + 1));
@@ -139,7 +139,7 @@ unsigned int SimHost::GetClientVariableAsString(uint64, anyID clientID, size_t f
 }
 
 unsigned int SimHost::GetChannelClientList(uint64, uint64 channelID, anyID** result) {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   if (result == nullptr || channelID != kChannel) return kFailed;
   auto* list = static_cast<anyID*>(std::malloc((channel_.size() + 1) * sizeof(anyID)));
   if (list == nullptr) return kFailed;

@@ -87,7 +87,7 @@ bool PluginSession::Simulate(const SimulatorState& s) {
     size_t from = server_.RequestCount();
     bool sent = false;
     {
-      std::lock_guard<std::mutex> lock(simulatorLock_);
+      platform::MutexLock lock(simulatorLock_);
       lastState_ = s;
       sent = SendCommand("SET_VOLUM " + Text(s.volume1) + " " + Text(s.volume2) + " " + Text(s.volume3)) &&
              SendCommand(PositionCommand(s)) && SendCommand("SET_ACTIV " + s.activeMarks) &&
@@ -106,7 +106,7 @@ void PluginSession::KeepSimulatorAlive() {
 
 void PluginSession::KeepAliveLoop() {
   while (platform::SleepUnlessStopped(platform::Env::Default(), kKeepAlivePeriodMs, stopKeepAlive_)) {
-    std::lock_guard<std::mutex> lock(simulatorLock_);
+    platform::MutexLock lock(simulatorLock_);
     SendCommand(PositionCommand(lastState_));
   }
 }
