@@ -1,21 +1,20 @@
 // The host the scenario runner plays around the plug-in: one server connection with one channel
-// holding the local pilot and the scenario's remote pilots. It implements the seven host functions
-// the plug-in calls, hands out and takes back host memory, and records every 3D placement with the
-// scenario time at which it was made.
+// holding the local pilot and the scenario's remote pilots. It answers the host functions the
+// plug-in calls (the table and its host memory are HostFunctions') and records every 3D placement
+// with the scenario time at which it was made.
 //
-// The host functions are plain C functions, so one SimHost is the active host at a time (the one
-// constructed last). The plug-in calls them from its own threads too: everything is guarded by
+// The plug-in calls from its own threads too: the channel and the placements are guarded by
 // lock_; the scenario clock is an atomic.
 #pragma once
 
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "foundation/host_abi.h"
+#include "host_functions.h"
 
 namespace halcyra::sim {
 
@@ -29,33 +28,27 @@ struct Placement {
   TS3_VECTOR position{};
 };
 
-class SimHost {
+class SimHost : public testing::HostFunctions {
  public:
-  explicit SimHost(const std::string& ownNickname);
-  ~SimHost();
-  SimHost(const SimHost&) = delete;
-  SimHost& operator=(const SimHost&) = delete;
+  explicit SimHost(const std::string& ownNickname);  // becomes the active host
+  ~SimHost() override;
 
   // Adds a client to the channel (after the own client, in call order).
   void AddClient(anyID clientID, const std::string& nickname);
-  TS3Functions Table() const;
 
   void SetClock(double seconds) { clock_.store(seconds); }
 
   std::vector<Placement> Placements() const;
   // The position a client's voice is played from: its last placement, the origin before any.
   TS3_VECTOR PositionOf(anyID clientID) const;
-  int OutstandingAllocations() const;  // host memory handed out and not given back
 
-  // --- the host functions (called through the table) ---
-  unsigned int FreeMemory(void* pointer);
   unsigned int Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
-                             const TS3_VECTOR* up);
-  unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale);
-  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position);
-  unsigned int GetClientID(uint64 schid, anyID* result);
-  unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result);
-  unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result);
+                             const TS3_VECTOR* up) override;
+  unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) override;
+  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) override;
+  unsigned int GetClientID(uint64 schid, anyID* result) override;
+  unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) override;
+  unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) override;
 
  private:
   std::atomic<double> clock_{0};
@@ -64,7 +57,6 @@ class SimHost {
   std::map<anyID, std::string> nicknames_;
   std::vector<Placement> placements_;
   std::map<anyID, TS3_VECTOR> positions_;
-  std::set<void*> allocations_;
 };
 
 }  // namespace halcyra::sim

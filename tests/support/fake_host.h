@@ -1,6 +1,5 @@
-// FakeHost: a host function table whose seven used slots are fakes that record every call and can
-// refuse. Every other slot is null, as a host that the plug-in must never call through.
-// One FakeHost is active at a time (the table's functions are plain C functions).
+// FakeHost: the host function table (HostFunctions) with fakes that record every call and can
+// refuse. One FakeHost is active at a time: the one constructed last.
 //
 // Like a real host it answers only for its one connection (SetConnection; 1 unless set) and only
 // the channel that the own client is in (SetChannel): asked for another connection or another
@@ -16,16 +15,14 @@
 #include <vector>
 
 #include "foundation/host_abi.h"
+#include "host_functions.h"
 
 namespace halcyra::testing {
 
-class FakeHost {
+class FakeHost : public HostFunctions {
  public:
-  FakeHost();   // becomes the active host
-  ~FakeHost();  // stops being the active host
-
-  // The table to hand to ts3plugin_setFunctionPointers.
-  TS3Functions Table() const;
+  FakeHost() = default;  // becomes the active host
+  ~FakeHost() override;  // stops being the active host
 
   // --- what the host answers (set before the calls) ---
   void SetConnection(uint64 serverConnectionHandlerID);
@@ -56,23 +53,21 @@ class FakeHost {
   float LastDistanceFactor() const;
   float LastRolloffScale() const;
   int ClientIdCalls() const;
-  int OutstandingAllocations() const;  // host memory handed out and not yet freed
-  int TotalCalls() const;              // every call of any used slot
+  int TotalCalls() const;  // every call of any used slot
   // The calls of systemset3DSettings and systemset3DListenerAttributes in order, with their
   // arguments: "systemset3DSettings <schid> <distance factor> <rolloff scale>" and
   // "systemset3DListenerAttributes <schid> <x,y,z of position> <of forward> <of up>".
   std::vector<std::string> SetupCalls() const;
 
-  static FakeHost* Active();
-
   // Used by the table's functions.
-  unsigned int FreeMemory(void* pointer);
-  unsigned int Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward, const TS3_VECTOR* up);
-  unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale);
-  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position);
-  unsigned int GetClientID(uint64 schid, anyID* result);
-  unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result);
-  unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result);
+  unsigned int FreeMemory(void* pointer) override;
+  unsigned int Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
+                             const TS3_VECTOR* up) override;
+  unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) override;
+  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) override;
+  unsigned int GetClientID(uint64 schid, anyID* result) override;
+  unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) override;
+  unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) override;
 
  private:
   bool KnownConnection(uint64 schid) const { return schid == connection_; }  // mutex_ held
@@ -96,7 +91,6 @@ class FakeHost {
   float rolloffScale_ = 0;
   int clientIdCalls_ = 0;
   int totalCalls_ = 0;
-  std::set<void*> allocations_;
 };
 
 }  // namespace halcyra::testing
