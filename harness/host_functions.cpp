@@ -89,6 +89,12 @@ unsigned int HostFunctions::FreeMemory(void* pointer) {
   return 0;
 }
 
+unsigned int HostFunctions::Set3DListener(uint64, const TS3_VECTOR*, const TS3_VECTOR*, const TS3_VECTOR*) {
+  return 0;
+}
+
+unsigned int HostFunctions::Set3DSettings(uint64, float, float) { return 0; }
+
 void* HostFunctions::Allocate(size_t bytes) {
   void* memory = std::malloc(bytes);
   if (memory == nullptr) return nullptr;

@@ -34,9 +34,10 @@ class HostFunctions {
   // --- the host functions (called through the table) ---
   // Gives back memory this host handed out; refuses (1) any other pointer.
   virtual unsigned int FreeMemory(void* pointer);
+  // The listener's place and the 3D settings: taken (0) and not kept unless a subclass keeps them.
   virtual unsigned int Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
-                                     const TS3_VECTOR* up) = 0;
-  virtual unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) = 0;
+                                     const TS3_VECTOR* up);
+  virtual unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale);
   virtual unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) = 0;
   virtual unsigned int GetClientID(uint64 schid, anyID* result) = 0;
   virtual unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) = 0;

@@ -17,6 +17,7 @@
 #include "render.h"
 #include "report.h"
 #include "simulator_feed.h"
+#include "simulator_sender.h"
 #include "station_server.h"
 #include "temp_dir.h"
 #include "terrain.h"
@@ -148,7 +149,7 @@ class ScenarioRun {
   std::optional<VoiceSet> voices_;
   std::unique_ptr<StationServerProcess> server_;
   std::unique_ptr<StationServerClient> serverClient_;
-  std::unique_ptr<SimulatorFeed> feed_;
+  std::unique_ptr<testing::SimulatorSender> feed_;
   std::unique_ptr<testing::LoadedPlugin> plugin_;
   std::unique_ptr<SimHost> host_;
   std::unique_ptr<RadioView> view_;
@@ -238,8 +239,8 @@ bool ScenarioRun::StartServer(std::string* error) {
                                         (outFolder_ / (scenario_.name + ".server.log")).string(), error);
   if (!server_) return false;
   serverClient_ = StationServerClient::Open(env_, server_->Port());
-  feed_ = SimulatorFeed::Open(env_);
-  if (!serverClient_ || !feed_) {
+  feed_ = std::make_unique<testing::SimulatorSender>();
+  if (!serverClient_ || !feed_->ok()) {
     *error = "cannot open UDP sockets on 127.0.0.1";
     return false;
   }

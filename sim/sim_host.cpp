@@ -32,12 +32,6 @@ TS3_VECTOR SimHost::PositionOf(anyID clientID) const {
   return found == positions_.end() ? TS3_VECTOR{0, 0, 0} : found->second;
 }
 
-unsigned int SimHost::Set3DListener(uint64, const TS3_VECTOR*, const TS3_VECTOR*, const TS3_VECTOR*) {
-  return kOk;
-}
-
-unsigned int SimHost::Set3DSettings(uint64, float, float) { return kOk; }
-
 unsigned int SimHost::Set3DAttributes(uint64, anyID clientID, const TS3_VECTOR* position) {
   if (position == nullptr) return kFailed;
   std::lock_guard<std::mutex> lock(lock_);

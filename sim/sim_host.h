@@ -42,9 +42,6 @@ class SimHost : public testing::HostFunctions {
   // The position a client's voice is played from: its last placement, the origin before any.
   TS3_VECTOR PositionOf(anyID clientID) const;
 
-  unsigned int Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
-                             const TS3_VECTOR* up) override;
-  unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) override;
   unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) override;
   unsigned int GetClientID(uint64 schid, anyID* result) override;
   unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) override;

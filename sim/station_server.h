@@ -10,6 +10,7 @@
 #include "platform/env.h"
 #include "platform/process.h"
 #include "station/station_record.h"
+#include "wire/simulator_command_text.h"
 
 namespace halcyra::sim {
 
@@ -41,8 +42,5 @@ class StationServerClient {
   std::unique_ptr<platform::UdpSocket> socket_;
   uint16_t port_ = 0;
 };
-
-// The loopback address, host order.
-inline constexpr uint32_t kLoopback = 0x7F000001;
 
 }  // namespace halcyra::sim

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "wait_until.h"
 
 namespace halcyra::testing {
 
@@ -169,15 +170,6 @@ class FakeEnv : public platform::EnvWrapper {
   }
 
  private:
-  static bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() >= end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-  }
-
   std::mutex mutex_;  // guards boxes_
   std::vector<Box> boxes_;
 };

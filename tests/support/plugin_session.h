@@ -19,6 +19,7 @@
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "loopback_station_server.h"
+#include "simulator_sender.h"
 #include "temp_dir.h"
 
 namespace halcyra::testing {
@@ -94,7 +95,6 @@ class PluginSession {
 
  private:
   void WriteIni();
-  bool SendCommand(const std::string& text);  // simulatorLock_ held
   static std::string PositionCommand(const SimulatorState& state);
   void KeepAliveLoop();
 
@@ -106,7 +106,7 @@ class PluginSession {
   LoopbackStationServer server_;
   LoadedPlugin plugin_;
   std::mutex simulatorLock_;  // guards simulator_ and lastState_: one command sequence at a time
-  std::unique_ptr<platform::UdpSocket> simulator_;
+  SimulatorSender simulator_;
   SimulatorState lastState_;
   std::atomic<bool> stopKeepAlive_{false};
   std::unique_ptr<platform::Thread> keepAlive_;

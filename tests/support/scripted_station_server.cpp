@@ -1,5 +1,7 @@
 #include "scripted_station_server.h"
 
+#include "wait_until.h"
+
 #include <chrono>
 #include <thread>
 
@@ -7,7 +9,6 @@ namespace halcyra::testing {
 namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
-constexpr uint16_t kSimulatorPort = 10602;
 constexpr int kReceiveSliceMs = 5;
 constexpr char kNotFound[] = "(no found) ";
 
@@ -70,12 +71,7 @@ int ScriptedStationServer::QueriesFor(const std::string& nickname) const {
 }
 
 bool ScriptedStationServer::WaitFor(const std::function<bool()>& predicate, uint32_t timeoutMs) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() >= deadline) return predicate();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return WaitUntil(predicate, static_cast<int>(timeoutMs));
 }
 
 void ScriptedStationServer::Serve() {
@@ -163,16 +159,6 @@ void ScriptedStationServer::SendDue() {
     ++replies_;
     it = pending_.erase(it);
   }
-}
-
-SimulatorSender::SimulatorSender() {
-  platform::Env& env = platform::Env::Default();
-  env.StartNetworking();
-  socket_ = env.CreateUdpSocket();
-}
-
-bool SimulatorSender::Send(const std::string& datagram) {
-  return socket_ && socket_->SendTo(datagram.data(), datagram.size(), kLoopback, kSimulatorPort) > 0;
 }
 
 }  // namespace halcyra::testing
