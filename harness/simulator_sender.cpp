@@ -11,7 +11,7 @@ SimulatorSender::SimulatorSender() {
 }
 
 bool SimulatorSender::Send(const std::string& datagram) {
-  return socket_ && socket_->SendTo(datagram.data(), datagram.size(), wire::kLoopbackAddress, wire::kSimulatorPort) ==
+  return socket_ && socket_->SendTo(datagram.data(), datagram.size(), kLoopbackAddress, wire::kSimulatorPort) ==
                         static_cast<int>(datagram.size());
 }
 

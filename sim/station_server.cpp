@@ -6,8 +6,6 @@
 namespace halcyra::sim {
 namespace {
 
-using wire::kLoopbackAddress;
-
 constexpr int kStartAttempts = 3;
 constexpr int kAnswerWaitMs = 5000;
 constexpr int kProbeWaitMs = 100;

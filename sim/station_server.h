@@ -8,9 +8,9 @@
 #include <string>
 
 #include "platform/env.h"
+#include "platform/ipv4.h"
 #include "platform/process.h"
 #include "station/station_record.h"
-#include "wire/simulator_command_text.h"
 
 namespace halcyra::sim {
 

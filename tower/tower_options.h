@@ -22,7 +22,7 @@ struct TowerOptions {
   std::string cryptoFrequency = "000.000";
   int cryptoKey = 0;
   int volumes[3] = {100, 100, 100};     // percent
-  uint32_t pluginAddress = wire::kLoopbackAddress;  // IPv4, host order
+  uint32_t pluginAddress = kLoopbackAddress;  // IPv4, host order
   uint16_t pluginPort = wire::kSimulatorPort;
   int count = 0;  // rounds to send; 0 = until stopped
   bool help = false;

@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ipv4.h"
+
 namespace halcyra::wire {
 
-inline constexpr uint32_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1, host order
 inline constexpr uint16_t kSimulatorPort = 10602;
 
 // Degrees with six decimals ("%.6f"), as latitude and longitude travel.

@@ -21,7 +21,6 @@ namespace {
 using testing::CountContaining;
 using testing::FakeHost;
 using testing::FakeStationServer;
-using testing::kLoopbackAddress;
 using testing::LineContaining;
 using testing::LoadedPlugin;
 using testing::TempDir;

@@ -15,10 +15,9 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/ipv4.h"
 
 namespace halcyra::testing {
-
-inline constexpr uint32_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1
 
 class FakeStationServer {
  public:

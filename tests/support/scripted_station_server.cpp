@@ -1,6 +1,7 @@
 #include "scripted_station_server.h"
 
 #include "wait_until.h"
+#include "platform/ipv4.h"
 
 #include <chrono>
 #include <thread>
@@ -8,7 +9,6 @@
 namespace halcyra::testing {
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
 constexpr int kReceiveSliceMs = 5;
 constexpr char kNotFound[] = "(no found) ";
 
@@ -23,7 +23,7 @@ std::string NicknameOf(const std::string& datagram) {
 ScriptedStationServer::ScriptedStationServer() : env_(platform::Env::Default()) {
   env_.StartNetworking();
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
-  int bound = socket ? socket->Bind(kLoopback, kPort) : -1;
+  int bound = socket ? socket->Bind(kLoopbackAddress, kPort) : -1;
   if (!socket || bound != 0) {
     error_ = "cannot bind 127.0.0.1:" + std::to_string(kPort) + " (error " + std::to_string(bound) + ")";
     return;
