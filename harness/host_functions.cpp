@@ -12,34 +12,16 @@ constexpr unsigned int kNoHost = 1;
 std::mutex g_activeLock;  // guards g_active
 HostFunctions* g_active = nullptr;
 
-unsigned int FreeMemoryThunk(void* pointer) {
-  HostFunctions* host = HostFunctions::Active();
-  return host ? host->FreeMemory(pointer) : kNoHost;
-}
-unsigned int ListenerThunk(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward, const TS3_VECTOR* up) {
-  HostFunctions* host = HostFunctions::Active();
-  return host ? host->Set3DListener(schid, position, forward, up) : kNoHost;
-}
-unsigned int SettingsThunk(uint64 schid, float distanceFactor, float rolloffScale) {
-  HostFunctions* host = HostFunctions::Active();
-  return host ? host->Set3DSettings(schid, distanceFactor, rolloffScale) : kNoHost;
-}
-unsigned int AttributesThunk(uint64 schid, anyID clientID, const TS3_VECTOR* position) {
-  HostFunctions* host = HostFunctions::Active();
-  return host ? host->Set3DAttributes(schid, clientID, position) : kNoHost;
-}
-unsigned int ClientIdThunk(uint64 schid, anyID* result) {
-  HostFunctions* host = HostFunctions::Active();
-  return host ? host->GetClientID(schid, result) : kNoHost;
-}
-unsigned int VariableThunk(uint64 schid, anyID clientID, size_t flag, char** result) {
-  HostFunctions* host = HostFunctions::Active();
-  return host ? host->GetClientVariableAsString(schid, clientID, flag, result) : kNoHost;
-}
-unsigned int ChannelListThunk(uint64 schid, uint64 channelID, anyID** result) {
-  HostFunctions* host = HostFunctions::Active();
-  return host ? host->GetChannelClientList(schid, channelID, result) : kNoHost;
-}
+// The table's function for one method: calls it on the active host.
+template <auto Method>
+struct Thunk;
+template <typename... Args, unsigned int (HostFunctions::*Method)(Args...)>
+struct Thunk<Method> {
+  static unsigned int Call(Args... args) {
+    HostFunctions* host = HostFunctions::Active();
+    return host ? (host->*Method)(args...) : kNoHost;
+  }
+};
 
 }  // namespace
 
@@ -67,13 +49,13 @@ HostFunctions* HostFunctions::Active() {
 TS3Functions HostFunctions::Table() const {
   TS3Functions table;
   std::memset(&table, 0, sizeof table);
-  table.freeMemory = &FreeMemoryThunk;
-  table.systemset3DListenerAttributes = &ListenerThunk;
-  table.systemset3DSettings = &SettingsThunk;
-  table.channelset3DAttributes = &AttributesThunk;
-  table.getClientID = &ClientIdThunk;
-  table.getClientVariableAsString = &VariableThunk;
-  table.getChannelClientList = &ChannelListThunk;
+  table.freeMemory = &Thunk<&HostFunctions::FreeMemory>::Call;
+  table.systemset3DListenerAttributes = &Thunk<&HostFunctions::Set3DListener>::Call;
+  table.systemset3DSettings = &Thunk<&HostFunctions::Set3DSettings>::Call;
+  table.channelset3DAttributes = &Thunk<&HostFunctions::Set3DAttributes>::Call;
+  table.getClientID = &Thunk<&HostFunctions::GetClientID>::Call;
+  table.getClientVariableAsString = &Thunk<&HostFunctions::GetClientVariableAsString>::Call;
+  table.getChannelClientList = &Thunk<&HostFunctions::GetChannelClientList>::Call;
   return table;
 }
 
