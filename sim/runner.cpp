@@ -12,6 +12,7 @@
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "oracle.h"
+#include "plugin_ini.h"
 #include "platform/process.h"
 #include "plugin_decisions.h"
 #include "render.h"
@@ -69,16 +70,15 @@ bool SamePublishedFields(const StationRecord& a, const StationRecord& b) {
 }
 
 std::string IniText(const Scenario& scenario, const std::string& tileFolder, uint16_t serverPort) {
-  std::string ini;
-  ini += "[LOG]\nLOGLEVEL=" + std::to_string(scenario.logLevel) + "\n";
-  ini += "[HGT]\nPath=" + tileFolder + "\n";
-  ini += "[HCS]\nHOST=127.0.0.1\nUDP=" + std::to_string(serverPort) + "\n";
-  ini += "[EAR]\n";
-  for (int r = 0; r < 3; ++r)
-    ini += "RADIO" + std::to_string(r + 1) + "=" + std::to_string(scenario.ears[r]) + "\n";
-  ini += "[SYSTEM]\nATTN=" + std::to_string(scenario.attenuation) + "\n";
-  ini += "[SELECTOR]\nRADIO1=-1 -1\nRADIO2=-1 -1\nRADIO3=-1 -1\n";
-  return ini;
+  testing::IniSettings ini;
+  ini.logLevel = scenario.logLevel;
+  ini.tileFolder = tileFolder;
+  ini.port = serverPort;
+  ini.ear1 = scenario.ears[0];
+  ini.ear2 = scenario.ears[1];
+  ini.ear3 = scenario.ears[2];
+  ini.attenuation = scenario.attenuation;
+  return testing::IniText(ini);
 }
 
 // The calls of every remote as blocks: each lasts its voice clip, ends half a second before the
@@ -209,7 +209,7 @@ bool ScenarioRun::PrepareFiles(std::string* error) {
     *error = savedGames_.string() + ": cannot be created";
     return false;
   }
-  pluginLog_ = savedGames_ / "Halcyra" / "Halcyra.log";
+  pluginLog_ = testing::LogFile(savedGames_);
   view_ = std::make_unique<RadioView>(tileFolder_);
   return true;
 }
@@ -249,7 +249,7 @@ bool ScenarioRun::StartServer(std::string* error) {
 
 bool ScenarioRun::StartPlugin(StartedPlugin& started, std::string* error) {
   const testing::LoadedPlugin& entry = *plugin_;
-  if (!WriteFile(savedGames_ / "Halcyra" / "Halcyra.ini", IniText(scenario_, tileFolder_, server_->Port()))) {
+  if (!WriteFile(testing::IniFile(savedGames_), IniText(scenario_, tileFolder_, server_->Port()))) {
     *error = "cannot write the plug-in's INI file";
     return false;
   }

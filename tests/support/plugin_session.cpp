@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "log_reader.h"
+#include "plugin_ini.h"
 #include "platform/env.h"
 #include "wait_until.h"
 #include "wire/simulator_command_text.h"
@@ -28,14 +29,17 @@ PluginSession::~PluginSession() {
 }
 
 void PluginSession::WriteIni() {
-  std::filesystem::path tiles = options_.tileFolder.empty() ? dir_ / "HGT" : options_.tileFolder;
-  std::filesystem::create_directories(tiles);
-  WriteFile(dir_ / "Halcyra" / "Halcyra.ini",
-            "[LOG]\nLOGLEVEL=" + Text(options_.logLevel) + "\n[HGT]\nPath=" + tiles.string() +
-                "\n[HCS]\nHOST=127.0.0.1\nUDP=" +
-                Text(options_.stationServerPort != 0 ? options_.stationServerPort : server_.port()) +
-                "\n[EAR]\nRADIO1=" + Text(options_.ear1) + "\nRADIO2=" + Text(options_.ear2) +
-                "\nRADIO3=" + Text(options_.ear3) + "\n[SYSTEM]\nATTN=" + Text(options_.attenuation) + "\n");
+  IniSettings ini;
+  ini.logLevel = options_.logLevel;
+  ini.tileFolder = (options_.tileFolder.empty() ? dir_ / "HGT" : options_.tileFolder).string();
+  ini.port = options_.stationServerPort != 0 ? options_.stationServerPort : server_.port();
+  ini.ear1 = options_.ear1;
+  ini.ear2 = options_.ear2;
+  ini.ear3 = options_.ear3;
+  ini.attenuation = options_.attenuation;
+  ini.selector1 = ini.selector2 = ini.selector3 = "";
+  std::filesystem::create_directories(ini.tileFolder);
+  WriteFile(IniFile(dir_.path()), IniText(ini));
 }
 
 std::string PluginSession::Start() {
@@ -123,7 +127,7 @@ bool PluginSession::WaitUntilVoiceTreated(int timeoutMs) {
 }
 
 std::vector<std::string> PluginSession::LogLines() const {
-  return SplitLines(ReadFile(dir_ / "Halcyra" / "Halcyra.log"));
+  return SplitLines(ReadFile(LogFile(dir_.path())));
 }
 
 bool PluginSession::WaitForLogLine(const std::string& text, size_t from, int timeoutMs) const {
