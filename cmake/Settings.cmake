@@ -36,3 +36,14 @@ elseif(HALCYRA_SANITIZE STREQUAL "fuzzer")
 elseif(NOT HALCYRA_SANITIZE STREQUAL "")
   message(FATAL_ERROR "HALCYRA_SANITIZE must be empty, address, thread or fuzzer")
 endif()
+
+# The lock annotations (src/platform/thread_annotations.h) checked by clang, every finding an error
+# (the tsan preset builds this way).
+option(HALCYRA_THREAD_SAFETY "Check the lock annotations with clang's -Wthread-safety, as errors" OFF)
+if(HALCYRA_THREAD_SAFETY)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "HALCYRA_THREAD_SAFETY needs clang (cmake --preset tsan)")
+  endif()
+  target_compile_options(halcyra_options INTERFACE
+    -Wthread-safety -Wthread-safety-beta -Werror=thread-safety -Werror=thread-safety-beta)
+endif()

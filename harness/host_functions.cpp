@@ -9,8 +9,8 @@ namespace {
 // The answer of a table whose host went away (a call after the program's host was destroyed).
 constexpr unsigned int kNoHost = 1;
 
-std::mutex g_activeLock;  // guards g_active
-HostFunctions* g_active = nullptr;
+platform::Mutex g_activeLock;  // a leaf
+HostFunctions* g_active GUARDED_BY(g_activeLock) = nullptr;
 
 // The table's function for one method: calls it on the active host.
 template <auto Method>
@@ -26,23 +26,23 @@ struct Thunk<Method> {
 }  // namespace
 
 HostFunctions::HostFunctions() {
-  std::lock_guard<std::mutex> lock(g_activeLock);
+  platform::MutexLock lock(g_activeLock);
   g_active = this;
 }
 
 HostFunctions::~HostFunctions() {
   Deactivate();
-  std::lock_guard<std::mutex> lock(allocationsLock_);
+  platform::MutexLock lock(allocationsLock_);
   for (void* pointer : allocations_) std::free(pointer);
 }
 
 void HostFunctions::Deactivate() {
-  std::lock_guard<std::mutex> lock(g_activeLock);
+  platform::MutexLock lock(g_activeLock);
   if (g_active == this) g_active = nullptr;
 }
 
 HostFunctions* HostFunctions::Active() {
-  std::lock_guard<std::mutex> lock(g_activeLock);
+  platform::MutexLock lock(g_activeLock);
   return g_active;
 }
 
@@ -60,12 +60,12 @@ TS3Functions HostFunctions::Table() const {
 }
 
 int HostFunctions::OutstandingAllocations() const {
-  std::lock_guard<std::mutex> lock(allocationsLock_);
+  platform::MutexLock lock(allocationsLock_);
   return static_cast<int>(allocations_.size());
 }
 
 unsigned int HostFunctions::FreeMemory(void* pointer) {
-  std::lock_guard<std::mutex> lock(allocationsLock_);
+  platform::MutexLock lock(allocationsLock_);
   if (allocations_.erase(pointer) == 0) return 1;  // not handed out by this host
   std::free(pointer);
   return 0;
@@ -80,7 +80,7 @@ unsigned int HostFunctions::Set3DSettings(uint64, float, float) { return 0; }
 void* HostFunctions::Allocate(size_t bytes) {
   void* memory = std::malloc(bytes);
   if (memory == nullptr) return nullptr;
-  std::lock_guard<std::mutex> lock(allocationsLock_);
+  platform::MutexLock lock(allocationsLock_);
   allocations_.insert(memory);
   return memory;
 }

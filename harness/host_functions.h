@@ -9,12 +9,12 @@
 // that it may hold while it calls HostCopy (so that lock comes before allocationsLock_).
 #pragma once
 
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "foundation/host_abi.h"
+#include "platform/mutex.h"
 
 namespace halcyra::testing {
 
@@ -29,11 +29,11 @@ class HostFunctions {
   TS3Functions Table() const;
   static HostFunctions* Active();
 
-  int OutstandingAllocations() const;  // host memory handed out and not given back
+  int OutstandingAllocations() const EXCLUDES(allocationsLock_);  // handed out and not given back
 
   // --- the host functions (called through the table) ---
   // Gives back memory this host handed out; refuses (1) any other pointer.
-  virtual unsigned int FreeMemory(void* pointer);
+  virtual unsigned int FreeMemory(void* pointer) EXCLUDES(allocationsLock_);
   // The listener's place and the 3D settings: taken (0) and not kept unless a subclass keeps them.
   virtual unsigned int Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
                                      const TS3_VECTOR* up);
@@ -48,14 +48,15 @@ class HostFunctions {
   // table reaches an object that is being destroyed.
   void Deactivate();
   // Copies into host memory that the plug-in gives back through freeMemory; null when none is left.
-  char* HostCopy(const std::string& text);
-  anyID* HostCopy(const std::vector<anyID>& clientIDs);  // with the terminating 0
+  char* HostCopy(const std::string& text) EXCLUDES(allocationsLock_);
+  anyID* HostCopy(const std::vector<anyID>& clientIDs) EXCLUDES(allocationsLock_);  // with the final 0
 
  private:
-  void* Allocate(size_t bytes);
+  void* Allocate(size_t bytes) EXCLUDES(allocationsLock_);
 
-  mutable std::mutex allocationsLock_;  // guards allocations_
-  std::set<void*> allocations_;
+  // A leaf: taken last, after the plug-in's locks and a subclass's own.
+  mutable platform::Mutex allocationsLock_;
+  std::set<void*> allocations_ GUARDED_BY(allocationsLock_);
 };
 
 }  // namespace halcyra::testing

@@ -2,8 +2,9 @@
 # The whole test run: installs what is missing, builds the Linux library and the Windows DLL, and
 # runs the Linux suite natively and the Windows suite under wine64; builds the installer packages
 # and checks them; runs the Linux suite again under AddressSanitizer + UndefinedBehaviorSanitizer
-# and under ThreadSanitizer, and every fuzz target for a short time. Fails if any test fails or any
-# sanitizer reports.
+# and under ThreadSanitizer (built with clang, whose thread-safety analysis checks the lock
+# annotations as errors), and every fuzz target for a short time. Fails if any test fails, any
+# sanitizer reports or a lock annotation does not hold.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/udp-lock.sh
@@ -29,7 +30,7 @@ cmake --preset asan
 cmake --build --preset asan -j2
 flock "$HALCYRA_UDP_LOCK" ctest --preset asan
 
-echo "=== Linux x86-64 with ThreadSanitizer: build and test ==="
+echo "=== Linux x86-64 with ThreadSanitizer, lock annotations checked (clang): build and test ==="
 cmake --preset tsan
 cmake --build --preset tsan -j2
 # ThreadSanitizer cannot map its shadow memory on kernels with high address randomisation

@@ -96,7 +96,7 @@ ServerLoop::ServerLoop(platform::Env& env, platform::UdpSocket& socket, StationS
 void ServerLoop::Run(const std::function<bool()>& stopRequested) {
   uint64_t start = env_.TickMs();
   {
-    std::lock_guard<std::mutex> lock(stateLock_);
+    platform::MutexLock lock(stateLock_);
     startMs_ = start;
     summaryStart_ = server_.counters();
     summaryStartLoop_ = counters_;
@@ -123,7 +123,7 @@ void ServerLoop::Run(const std::function<bool()>& stopRequested) {
 
 ServerStatus ServerLoop::Status() {
   uint64_t now = env_.TickMs();
-  std::lock_guard<std::mutex> lock(stateLock_);
+  platform::MutexLock lock(stateLock_);
   ServerStatus status;
   status.stations = server_.Stations(now);
   status.counters = server_.counters();
@@ -147,9 +147,12 @@ bool ServerLoop::SourceAdmitted(uint32_t fromAddress, uint16_t fromPort, uint64_
   }
   if (!limiter_.Allow(fromAddress, nowMs)) {
     ++counters_.rateLimited;
+    // Read here: the lambda is checked as a function of its own, which does not hold stateLock_.
+    uint64_t rate = limiter_.rate();
+    uint64_t burst = limiter_.burst();
     dropLog_.Write(nowMs, [&] {
       return Printf("dropped a datagram from %s: over the rate limit of %llu requests/s (burst %llu)",
-                    Endpoint(fromAddress, fromPort).c_str(), Count(limiter_.rate()), Count(limiter_.burst()));
+                    Endpoint(fromAddress, fromPort).c_str(), Count(rate), Count(burst));
     });
     return false;
   }
@@ -158,7 +161,7 @@ bool ServerLoop::SourceAdmitted(uint32_t fromAddress, uint16_t fromPort, uint64_
 
 void ServerLoop::HandleDatagram(const char* data, size_t size, uint32_t fromAddress, uint16_t fromPort,
                                 uint64_t nowMs) {
-  std::lock_guard<std::mutex> lock(stateLock_);
+  platform::MutexLock lock(stateLock_);
   ++counters_.received;
   if (!SourceAdmitted(fromAddress, fromPort, nowMs)) return;
   std::string_view datagram(data, size);
@@ -185,26 +188,27 @@ void ServerLoop::HandleDatagram(const char* data, size_t size, uint32_t fromAddr
 
 void ServerLoop::LogRefusal(const RequestResult& result, std::string_view datagram, uint32_t fromAddress,
                             uint16_t fromPort, uint64_t nowMs) {
+  const StationServerLimits& limits = server_.limits();  // fixed while the server runs
   rejectLog_.Write(nowMs, [&]() -> std::string {
     std::string from = Endpoint(fromAddress, fromPort);
     std::string shown = Printable(datagram, kPrintedDatagramBytes);
     switch (result.outcome) {
       case RequestOutcome::kRefused:
         return Printf("refused a new record from %s: the store is full (%llu records): \"%s\"", from.c_str(),
-                      Count(server_.limits().maxRecords), shown.c_str());
+                      Count(limits.maxRecords), shown.c_str());
       case RequestOutcome::kHeld:
         return Printf("refused a record from %s: the nickname is held by %s, who published %.1f s ago "
                       "(another address may take it after %.0f s of silence): \"%s\"",
                       from.c_str(), FormatDottedIPv4(result.holder).c_str(),
                       static_cast<double>(result.holderSilentMs) / 1000.0,
-                      static_cast<double>(server_.limits().takeoverMs) / 1000.0, shown.c_str());
+                      static_cast<double>(limits.takeoverMs) / 1000.0, shown.c_str());
       case RequestOutcome::kSourceLimit:
         return Printf("refused a new nickname from %s: the address already holds %llu nicknames "
                       "(--max-records-per-source): \"%s\"",
-                      from.c_str(), Count(server_.limits().maxRecordsPerSource), shown.c_str());
+                      from.c_str(), Count(limits.maxRecordsPerSource), shown.c_str());
       case RequestOutcome::kOversize:
         return Printf("refused a %zu-byte record from %s: longer than a plug-in's longest (%zu bytes): \"%s\"",
-                      datagram.size(), from.c_str(), server_.limits().maxPublishBytes, shown.c_str());
+                      datagram.size(), from.c_str(), limits.maxPublishBytes, shown.c_str());
       case RequestOutcome::kTooLong:
         return Printf("rejected a %zu-byte datagram from %s: longer than %zu bytes", datagram.size(),
                       from.c_str(), wire::kMaxDatagramBytes);
@@ -219,7 +223,7 @@ void ServerLoop::HandleReceiveFailure(int received, uint64_t nowMs) {
   if (received == platform::kReceiveTimedOut) return;
   if (received == platform::kReceiveTooLong) {
     {
-      std::lock_guard<std::mutex> lock(stateLock_);
+      platform::MutexLock lock(stateLock_);
       ++counters_.received;
       server_.CountTooLong();
     }
@@ -238,7 +242,7 @@ void ServerLoop::HandleReceiveFailure(int received, uint64_t nowMs) {
 
 void ServerLoop::RunPeriodicWork(uint64_t nowMs) {
   if (nowMs >= nextSweepMs_) {
-    std::lock_guard<std::mutex> lock(stateLock_);
+    platform::MutexLock lock(stateLock_);
     server_.Sweep(nowMs);
     limiter_.Prune(nowMs);
     nextSweepMs_ = nowMs + timing_.sweepIntervalMs;
@@ -253,7 +257,7 @@ void ServerLoop::RunPeriodicWork(uint64_t nowMs) {
 }
 
 void ServerLoop::WriteSummary(uint64_t nowMs) {
-  std::lock_guard<std::mutex> lock(stateLock_);
+  platform::MutexLock lock(stateLock_);
   const StationServerCounters& now = server_.counters();
   const StationServerCounters& then = summaryStart_;
   uint64_t elapsedMs = nowMs > summaryStartMs_ ? nowMs - summaryStartMs_ : 1;

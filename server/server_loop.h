@@ -5,11 +5,11 @@
 #include <concepts>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/mutex.h"
 #include "server_options.h"
 #include "source_limits.h"
 #include "station_server.h"
@@ -93,39 +93,42 @@ class ServerLoop {
   ServerLoop(platform::Env& env, platform::UdpSocket& socket, StationServer& server, ServerLoopTiming timing,
              LineSink out, SourceDefences defences = {});
 
-  void Run(const std::function<bool()>& stopRequested);
+  void Run(const std::function<bool()>& stopRequested) EXCLUDES(stateLock_);
   // A copy of the records and counters; safe from any thread while Run runs.
-  ServerStatus Status();
+  ServerStatus Status() EXCLUDES(stateLock_);
 
  private:
-  void HandleDatagram(const char* data, size_t size, uint32_t fromAddress, uint16_t fromPort, uint64_t nowMs);
-  bool SourceAdmitted(uint32_t fromAddress, uint16_t fromPort, uint64_t nowMs);
+  void HandleDatagram(const char* data, size_t size, uint32_t fromAddress, uint16_t fromPort, uint64_t nowMs)
+      EXCLUDES(stateLock_);
+  bool SourceAdmitted(uint32_t fromAddress, uint16_t fromPort, uint64_t nowMs) REQUIRES(stateLock_);
   void LogRefusal(const RequestResult& result, std::string_view datagram, uint32_t fromAddress,
-                  uint16_t fromPort, uint64_t nowMs);
-  void HandleReceiveFailure(int received, uint64_t nowMs);
-  void RunPeriodicWork(uint64_t nowMs);
-  void WriteSummary(uint64_t nowMs);
+                  uint16_t fromPort, uint64_t nowMs) REQUIRES(stateLock_);
+  void HandleReceiveFailure(int received, uint64_t nowMs) EXCLUDES(stateLock_);
+  void RunPeriodicWork(uint64_t nowMs) EXCLUDES(stateLock_);
+  void WriteSummary(uint64_t nowMs) EXCLUDES(stateLock_);
 
   platform::Env& env_;
   platform::UdpSocket& socket_;
-  // stateLock_ guards server_, limiter_ and counters_: the loop holds it while it handles a
-  // datagram or sweeps, Status() while it copies.
-  std::mutex stateLock_;
-  StationServer& server_;
+  // stateLock_ guards the store, the rate limiter and the counters: the loop holds it while it
+  // handles a datagram, sweeps or sums up, Status() (the status page's threads) while it copies.
+  // It is the server's only lock; out_ is called with it held. The members without a guard are
+  // the loop thread's alone.
+  platform::Mutex stateLock_;
+  StationServer& server_ GUARDED_BY(stateLock_);
   NetworkList allow_;
-  SourceRateLimiter limiter_;
-  LoopCounters counters_;
+  SourceRateLimiter limiter_ GUARDED_BY(stateLock_);
+  LoopCounters counters_ GUARDED_BY(stateLock_);
   ServerLoopTiming timing_;
   LineSink out_;
   RateLimitedLog rejectLog_;
   RateLimitedLog dropLog_;
   RateLimitedLog socketLog_;
-  uint64_t startMs_ = 0;
+  uint64_t startMs_ GUARDED_BY(stateLock_) = 0;
   uint64_t nextSweepMs_ = 0;
   uint64_t nextSummaryMs_ = 0;
   uint64_t summaryStartMs_ = 0;
-  StationServerCounters summaryStart_;
-  LoopCounters summaryStartLoop_;
+  StationServerCounters summaryStart_ GUARDED_BY(stateLock_);
+  LoopCounters summaryStartLoop_ GUARDED_BY(stateLock_);
 };
 
 // The program: binds, writes the start-up line to out, serves until stopRequested(), writes the

@@ -16,25 +16,25 @@ SimHost::SimHost(const std::string& ownNickname) {
 SimHost::~SimHost() { Deactivate(); }
 
 void SimHost::AddClient(anyID clientID, const std::string& nickname) {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   channel_.push_back(clientID);
   nicknames_[clientID] = nickname;
 }
 
 std::vector<Placement> SimHost::Placements() const {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   return placements_;
 }
 
 TS3_VECTOR SimHost::PositionOf(anyID clientID) const {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   auto found = positions_.find(clientID);
   return found == positions_.end() ? TS3_VECTOR{0, 0, 0} : found->second;
 }
 
 unsigned int SimHost::Set3DAttributes(uint64, anyID clientID, const TS3_VECTOR* position) {
   if (position == nullptr) return kFailed;
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   placements_.push_back({clock_.load(), clientID, *position});
   positions_[clientID] = *position;
   return kOk;
@@ -47,7 +47,7 @@ unsigned int SimHost::GetClientID(uint64, anyID* result) {
 }
 
 unsigned int SimHost::GetClientVariableAsString(uint64, anyID clientID, size_t flag, char** result) {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   auto found = nicknames_.find(clientID);
   if (result == nullptr || flag != CLIENT_NICKNAME || found == nicknames_.end()) return kFailed;
   *result = HostCopy(found->second);
@@ -55,7 +55,7 @@ unsigned int SimHost::GetClientVariableAsString(uint64, anyID clientID, size_t f
 }
 
 unsigned int SimHost::GetChannelClientList(uint64, uint64 channelID, anyID** result) {
-  std::lock_guard<std::mutex> lock(lock_);
+  platform::MutexLock lock(lock_);
   if (result == nullptr || channelID != kChannel) return kFailed;
   *result = HostCopy(channel_);
   return *result != nullptr ? kOk : kFailed;

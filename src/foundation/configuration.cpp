@@ -188,7 +188,7 @@ std::string Configuration::GetRemoteIP(const std::string& host, const std::atomi
   log_.Write("GetRemoteIP", message, 0);
   bool showBox;
   {
-    std::lock_guard<std::mutex> lock(boxLock_);
+    platform::MutexLock lock(boxLock_);
     showBox = lastFailedHost_ != host;
     lastFailedHost_ = host;
   }
@@ -197,7 +197,7 @@ std::string Configuration::GetRemoteIP(const std::string& host, const std::atomi
 }
 
 void Configuration::ForgetFailedHost() {
-  std::lock_guard<std::mutex> lock(boxLock_);
+  platform::MutexLock lock(boxLock_);
   lastFailedHost_.reset();
 }
 

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -22,6 +21,7 @@
 #include "foundation/simulator_status.h"
 #include "foundation/tile_folder_sink.h"
 #include "platform/env.h"
+#include "platform/mutex.h"
 
 namespace halcyra {
 
@@ -42,7 +42,8 @@ class Configuration {
   // The dotted IPv4 text of a host: a dotted address as it is, else a name look-up; on failure
   // "127.0.0.1" with a log line and an error box (shown once per failing host text, again after
   // the host has been resolved or given as an address in between).
-  std::string GetRemoteIP(const std::string& host, const std::atomic<bool>* stop = nullptr);
+  std::string GetRemoteIP(const std::string& host, const std::atomic<bool>* stop = nullptr)
+      EXCLUDES(boxLock_);
 
  private:
   std::wstring ReadString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue);
@@ -51,7 +52,7 @@ class Configuration {
   bool ReadInstallFolder(platform::RegistryRoot root, const char* failureMessage, std::wstring* folder);
   void ReadSelectors();
   void ShowBox(const std::wstring& caption, const std::wstring& text, platform::MessageIcon icon);
-  void ForgetFailedHost();
+  void ForgetFailedHost() EXCLUDES(boxLock_);
   void ReadSimulatorListenAddress();
 
   platform::Env& env_;
@@ -62,8 +63,9 @@ class Configuration {
   TileFolderSink* tiles_ = nullptr;
   NameLookup nameLookup_;
 
-  std::mutex boxLock_;            // guards lastFailedHost_
-  std::optional<std::string> lastFailedHost_;  // the host text whose error box was shown last
+  platform::Mutex boxLock_;  // a leaf: held only to compare and set lastFailedHost_
+  // The host text whose error box was shown last.
+  std::optional<std::string> lastFailedHost_ GUARDED_BY(boxLock_);
 };
 
 }  // namespace halcyra

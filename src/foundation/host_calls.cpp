@@ -1,7 +1,6 @@
 #include "foundation/host_calls.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 
 namespace halcyra {
@@ -17,39 +16,39 @@ constexpr auto kIdleThreadEndWait = std::chrono::milliseconds(500);
 struct HostCallRelay::State {
   struct Job {
     Call call;
-    CancelToken* cancel;  // the caller's; touched only under lock, while the job is queued
-    bool done = false;
+    CancelToken* cancel;  // the caller's; touched only under the State's lock, while the job is queued
+    bool done = false;    // under the State's lock
   };
 
   explicit State(const TS3Functions& table) : host(table) {}
 
-  void Serve() {
-    std::unique_lock<std::mutex> guard(lock);
+  void Serve() EXCLUDES(lock) {
+    platform::MutexLock guard(lock);
     for (;;) {
-      changed.wait(guard, [this] { return stopped || !queue.empty(); });
+      while (!stopped && queue.empty()) changed.Wait(guard);
       if (stopped) break;
       std::shared_ptr<Job> job = queue.front();
       queue.pop_front();
       if (!job->cancel->TryBegin()) continue;
       callInProgress = true;
-      guard.unlock();
+      guard.Unlock();
       job->call(host);
-      guard.lock();
+      guard.Lock();
       callInProgress = false;
       job->done = true;
-      changed.notify_all();
+      changed.NotifyAll();
     }
     threadRunning = false;
-    changed.notify_all();
+    changed.NotifyAll();
   }
 
   const TS3Functions host;  // the copy every relayed call is made with
-  std::mutex lock;          // guards everything below
-  std::condition_variable changed;
-  std::deque<std::shared_ptr<Job>> queue;
-  bool stopped = false;
-  bool threadRunning = false;
-  bool callInProgress = false;
+  platform::Mutex lock;     // comes before a CancelToken's lock (see host_calls.h)
+  platform::ConditionVariable changed;
+  std::deque<std::shared_ptr<Job>> queue GUARDED_BY(lock);
+  bool stopped GUARDED_BY(lock) = false;
+  bool threadRunning GUARDED_BY(lock) = false;
+  bool callInProgress GUARDED_BY(lock) = false;
 };
 
 HostCallRelay::HostCallRelay(platform::Env& env, const TS3Functions& host)
@@ -57,9 +56,11 @@ HostCallRelay::HostCallRelay(platform::Env& env, const TS3Functions& host)
 
 HostCallRelay::~HostCallRelay() {
   Stop();
-  std::unique_lock<std::mutex> guard(state_->lock);
-  state_->changed.wait_for(guard, kIdleThreadEndWait,
-                           [this] { return !state_->threadRunning || state_->callInProgress; });
+  platform::MutexLock guard(state_->lock);
+  auto deadline = std::chrono::steady_clock::now() + kIdleThreadEndWait;
+  while (state_->threadRunning && !state_->callInProgress) {
+    if (!state_->changed.WaitUntil(guard, deadline)) break;
+  }
 }
 
 const TS3Functions& HostCallRelay::Host() const { return state_->host; }
@@ -68,7 +69,7 @@ bool HostCallRelay::Run(Call call, CancelToken& cancel) {
   auto job = std::make_shared<State::Job>();
   job->call = std::move(call);
   job->cancel = &cancel;
-  std::unique_lock<std::mutex> guard(state_->lock);
+  platform::MutexLock guard(state_->lock);
   if (state_->stopped) return false;
   if (!state_->threadRunning) {
     std::shared_ptr<State> state = state_;
@@ -76,7 +77,7 @@ bool HostCallRelay::Run(Call call, CancelToken& cancel) {
     state_->threadRunning = true;
   }
   state_->queue.push_back(job);
-  state_->changed.notify_all();
+  state_->changed.NotifyAll();
   while (!job->done) {
     if (cancel.Cancelled() || state_->stopped) {
       for (auto queued = state_->queue.begin(); queued != state_->queue.end(); ++queued) {
@@ -87,18 +88,18 @@ bool HostCallRelay::Run(Call call, CancelToken& cancel) {
       }
       return false;
     }
-    state_->changed.wait_for(guard, kCancelPoll);
+    state_->changed.WaitFor(guard, kCancelPoll);
   }
   return true;
 }
 
 void HostCallRelay::Stop() {
   {
-    std::lock_guard<std::mutex> guard(state_->lock);
+    platform::MutexLock guard(state_->lock);
     state_->stopped = true;
     state_->queue.clear();
   }
-  state_->changed.notify_all();
+  state_->changed.NotifyAll();
 }
 
 }  // namespace halcyra

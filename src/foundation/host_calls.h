@@ -6,15 +6,19 @@
 // wait for them only while they are not told to give up. The relay's thread is never joined: it
 // owns a copy of the host function table and its queue, touches nothing else, and keeps the
 // library loaded until it ends (platform::Env::StartDetachedThread).
+//
+// Lock order: the relay's lock (HostCallRelay::State::lock) comes before a CancelToken's: the relay
+// thread asks the token whether a call may begin while it holds its own. A token's lock is a leaf.
+// No host call is made while either is held.
 #pragma once
 
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "foundation/host_abi.h"
 #include "platform/env.h"
+#include "platform/mutex.h"
 
 namespace halcyra {
 
@@ -23,19 +27,19 @@ namespace halcyra {
 // after a cancel (work begun before it may still be running).
 class CancelToken {
  public:
-  void Cancel() {
-    std::lock_guard<std::mutex> lock(lock_);
+  void Cancel() EXCLUDES(lock_) {
+    platform::MutexLock lock(lock_);
     cancelled_.store(true);
   }
   bool Cancelled() const { return cancelled_.load(); }
   // True when the work may begin now; false once cancelled.
-  bool TryBegin() {
-    std::lock_guard<std::mutex> lock(lock_);
+  bool TryBegin() EXCLUDES(lock_) {
+    platform::MutexLock lock(lock_);
     return !cancelled_.load();
   }
 
  private:
-  std::mutex lock_;  // orders Cancel against TryBegin
+  platform::Mutex lock_;  // orders Cancel against TryBegin; guards no data (cancelled_ is atomic)
   std::atomic<bool> cancelled_{false};
 };
 

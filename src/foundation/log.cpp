@@ -43,13 +43,13 @@ Clog::~Clog() {
     WriteQueuedBatch(true);
     int dropped = 0;
     {
-      std::lock_guard<std::mutex> lock(queueLock_);
+      platform::MutexLock lock(queueLock_);
       std::swap(dropped, dropped_);
     }
     if (dropped > 0) WriteDirect(kDroppedTag, DroppedText(dropped), 0);
     WriteDirect("~Clog", "Close log file.", 0);
   }
-  std::lock_guard<std::mutex> lock(queueLock_);
+  platform::MutexLock lock(queueLock_);
   queue_.clear();
   queuedBytes_ = 0;
 }
@@ -59,7 +59,7 @@ int Clog::Init(const std::wstring& fileName, int level) {
   queued_ = false;
   level_ = 0;
   {
-    std::lock_guard<std::mutex> lock(queueLock_);
+    platform::MutexLock lock(queueLock_);
     queue_.clear();
     queuedBytes_ = 0;
     dropped_ = 0;
@@ -68,7 +68,10 @@ int Clog::Init(const std::wstring& fileName, int level) {
   if (file == nullptr) return -1;
   std::fclose(file);
   level_ = level;
-  fileName_ = fileName;
+  {
+    platform::MutexLock lock(fileLock_);
+    fileName_ = fileName;
+  }
   setUp_ = true;
 
   queued_ = true;
@@ -96,7 +99,7 @@ int Clog::Write(std::string_view tag, std::string_view text, int level) {
   if (!queued_.load()) return WriteDirect(tag, text, level);
   Entry entry{Prefix(level), std::string(Bounded(tag)), std::string(Bounded(text))};
   size_t bytes = entry.Bytes();
-  std::lock_guard<std::mutex> lock(queueLock_);
+  platform::MutexLock lock(queueLock_);
   if (queuedBytes_ + bytes > kQueueCapacityBytes) {
     ++dropped_;
     return -1;
@@ -123,7 +126,7 @@ int Clog::Write(const std::wstring& tag, const std::wstring& text, int level) {
 
 int Clog::WriteDirect(std::string_view tag, std::string_view text, int level) {
   if (!setUp_.load()) return -1;
-  std::lock_guard<std::mutex> fileLock(fileLock_);
+  platform::MutexLock fileLock(fileLock_);
   std::FILE* file = env_.OpenFile(fileName_, "a");
   if (file == nullptr) return -1;
   std::string line = Prefix(level);
@@ -134,12 +137,12 @@ int Clog::WriteDirect(std::string_view tag, std::string_view text, int level) {
 }
 
 int Clog::QueueCount() const {
-  std::lock_guard<std::mutex> lock(queueLock_);
+  platform::MutexLock lock(queueLock_);
   return static_cast<int>(queue_.size());
 }
 
 size_t Clog::QueuedBytes() const {
-  std::lock_guard<std::mutex> lock(queueLock_);
+  platform::MutexLock lock(queueLock_);
   return queuedBytes_;
 }
 
@@ -158,7 +161,7 @@ void Clog::WriterLoop() {
 // file cannot be opened the whole queue waits for the next wake-up. The writer stops between two
 // lines when asked to.
 void Clog::WriteQueuedBatch(bool evenWhenStopping) {
-  std::lock_guard<std::mutex> fileLock(fileLock_);
+  platform::MutexLock fileLock(fileLock_);
   size_t batch = static_cast<size_t>(QueueCount());
   if (batch == 0) return;
   std::FILE* file = env_.OpenFile(fileName_, "a");
@@ -167,7 +170,7 @@ void Clog::WriteQueuedBatch(bool evenWhenStopping) {
   while (written < batch && (evenWhenStopping || !stopWriter_.load())) {
     std::string line;
     {
-      std::lock_guard<std::mutex> lock(queueLock_);
+      platform::MutexLock lock(queueLock_);
       const Entry& entry = queue_[written];
       char count[16];
       std::snprintf(count, sizeof count, "(%03d) ", static_cast<int>(queue_.size() - written));
@@ -178,7 +181,7 @@ void Clog::WriteQueuedBatch(bool evenWhenStopping) {
     ++written;
   }
   std::fclose(file);
-  std::lock_guard<std::mutex> lock(queueLock_);
+  platform::MutexLock lock(queueLock_);
   for (size_t i = 0; i < written; ++i) queuedBytes_ -= queue_[i].Bytes();
   queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(written));
 }

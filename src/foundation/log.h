@@ -12,17 +12,21 @@
 //
 // Text is 8-bit: tags and texts are bytes (UTF-8 for names from the host); wide texts (paths,
 // INI values) are converted to UTF-8. Lines end with CR LF on Windows, LF elsewhere.
+//
+// Lock order: any lock of the plug-in may be held while it logs, so the log's locks come last of
+// all; while it holds them the log calls nothing but the Env's clock and files. Of its own two,
+// fileLock_ comes before queueLock_ (a batch reads the queue while it has the file open).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "platform/env.h"
+#include "platform/mutex.h"
 
 namespace halcyra {
 
@@ -43,15 +47,15 @@ class Clog {
   // Creates (truncates) the file, starts Thread_Log and writes the set-up line. Returns 0, or -1
   // when the file cannot be created: the log then stays suspended and writes nothing. Every later
   // line goes to the file opened here, whatever the length of its path.
-  int Init(const std::wstring& fileName, int level);
+  int Init(const std::wstring& fileName, int level) EXCLUDES(queueLock_, fileLock_);
 
   // Writes or queues one message. Returns 0, or -1 when dropped (level above LOGLEVEL, log
   // suspended, no file in direct mode, or the queue full).
-  int Write(std::string_view tag, std::string_view text, int level);
-  int Write(const std::wstring& tag, const std::wstring& text, int level);
+  int Write(std::string_view tag, std::string_view text, int level) EXCLUDES(queueLock_, fileLock_);
+  int Write(const std::wstring& tag, const std::wstring& text, int level) EXCLUDES(queueLock_, fileLock_);
 
   // Writes one line at once, bypassing the queue and the suspended flag. 0, or -1 on failure.
-  int WriteDirect(std::string_view tag, std::string_view text, int level);
+  int WriteDirect(std::string_view tag, std::string_view text, int level) EXCLUDES(fileLock_);
 
   bool Suspended() const { return suspended_.load(std::memory_order_relaxed); }
   int Level() const { return level_.load(std::memory_order_relaxed); }
@@ -60,8 +64,8 @@ class Clog {
   // True when a message of this level would be kept.
   bool Accepts(int level) const { return !Suspended() && level <= Level(); }
   bool IsSetUp() const { return setUp_.load(std::memory_order_acquire); }
-  int QueueCount() const;
-  size_t QueuedBytes() const;
+  int QueueCount() const EXCLUDES(queueLock_);
+  size_t QueuedBytes() const EXCLUDES(queueLock_);
 
  private:
   struct Entry {
@@ -72,24 +76,24 @@ class Clog {
   };
 
   std::string Prefix(int level);
-  void WriterLoop();
-  void WriteQueuedBatch(bool evenWhenStopping);
-  void QueueDroppedLineLocked();  // queueLock_ held
+  void WriterLoop() EXCLUDES(queueLock_, fileLock_);
+  void WriteQueuedBatch(bool evenWhenStopping) EXCLUDES(queueLock_, fileLock_);
+  void QueueDroppedLineLocked() REQUIRES(queueLock_);
   void StopWriter();
 
   platform::Env& env_;
   std::atomic<bool> suspended_{false};
   std::atomic<bool> queued_{false};  // false = direct mode
   std::atomic<int> level_{0};
-  std::atomic<bool> setUp_{false};   // the file exists and the set-up line was written
-  std::wstring fileName_;            // written by Init before Thread_Log starts, then read-only
+  std::atomic<bool> setUp_{false};  // the file exists and the set-up line was written
 
-  mutable std::mutex queueLock_;     // guards queue_, queuedBytes_ and dropped_
-  std::deque<Entry> queue_;
-  size_t queuedBytes_ = 0;           // Entry::Bytes() of every queued entry
-  int dropped_ = 0;                  // messages dropped since the last dropped-lines line
+  mutable platform::Mutex queueLock_ ACQUIRED_AFTER(fileLock_);
+  std::deque<Entry> queue_ GUARDED_BY(queueLock_);
+  size_t queuedBytes_ GUARDED_BY(queueLock_) = 0;  // Entry::Bytes() of every queued entry
+  int dropped_ GUARDED_BY(queueLock_) = 0;         // messages dropped since the last dropped-lines line
 
-  std::mutex fileLock_;              // held while Thread_Log or WriteDirect has the file open
+  platform::Mutex fileLock_;                     // held while Thread_Log or WriteDirect has the file open
+  std::wstring fileName_ GUARDED_BY(fileLock_);  // set by Init
 
   std::atomic<bool> stopWriter_{false};
   std::unique_ptr<platform::Thread> writer_;

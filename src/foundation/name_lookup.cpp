@@ -13,7 +13,7 @@ NameLookup::Outcome NameLookup::Resolve(const std::string& name, uint32_t* addre
                                         const std::atomic<bool>* stop) {
   std::shared_ptr<Pending> lookup;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    platform::MutexLock guard(lock_);
     if (pending_ && pending_->name == name) lookup = pending_;
   }
   if (!lookup) {
@@ -26,7 +26,7 @@ NameLookup::Outcome NameLookup::Resolve(const std::string& name, uint32_t* addre
       lookup->state.store(resolved ? 1 : 2);
     });
     if (!started) return Outcome::kFailed;
-    std::lock_guard<std::mutex> guard(lock_);
+    platform::MutexLock guard(lock_);
     pending_ = lookup;
   }
 
@@ -37,7 +37,7 @@ NameLookup::Outcome NameLookup::Resolve(const std::string& name, uint32_t* addre
   int state = lookup->state.load();
   if (state == 0) return Outcome::kNoAnswer;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    platform::MutexLock guard(lock_);
     if (pending_ == lookup) pending_.reset();
   }
   if (state == 2) return Outcome::kFailed;

@@ -5,16 +5,16 @@
 // its caller waits at most kWaitMs, or less when its stop flag is raised: neither the plug-in's
 // start nor the refresh cycle's stop is held by a stalled name service. A look-up that outlasts its
 // wait goes on alone; the next request for the same name takes its result, or waits for it again,
-// instead of starting another.
+// instead of starting another. lock_ is a leaf: held only to compare or swap pending_.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/env.h"
+#include "platform/mutex.h"
 
 namespace halcyra {
 
@@ -31,14 +31,14 @@ class NameLookup {
   explicit NameLookup(platform::Env& env) : env_(env) {}
 
   // stop may be null.
-  Outcome Resolve(const std::string& name, uint32_t* address, const std::atomic<bool>* stop);
+  Outcome Resolve(const std::string& name, uint32_t* address, const std::atomic<bool>* stop) EXCLUDES(lock_);
 
  private:
   struct Pending;  // one look-up, shared with its thread
 
   platform::Env& env_;
-  std::mutex lock_;                   // guards pending_
-  std::shared_ptr<Pending> pending_;  // the last look-up not yet taken by a caller
+  platform::Mutex lock_;
+  std::shared_ptr<Pending> pending_ GUARDED_BY(lock_);  // the last look-up not yet taken by a caller
 };
 
 }  // namespace halcyra

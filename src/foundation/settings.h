@@ -8,8 +8,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
+
+#include "platform/mutex.h"
 
 namespace halcyra {
 
@@ -37,18 +38,18 @@ class Settings {
   std::atomic<int> ear3{0};
   std::atomic<int> attenuation{1};  // [SYSTEM] ATTN: 0 off, any other value on
 
-  ServerEndpoint Server() const {
-    std::lock_guard<std::mutex> lock(serverLock_);
+  ServerEndpoint Server() const EXCLUDES(serverLock_) {
+    platform::MutexLock lock(serverLock_);
     return server_;
   }
-  void SetServer(ServerEndpoint server) {
-    std::lock_guard<std::mutex> lock(serverLock_);
+  void SetServer(ServerEndpoint server) EXCLUDES(serverLock_) {
+    platform::MutexLock lock(serverLock_);
     server_ = std::move(server);
   }
 
  private:
-  mutable std::mutex serverLock_;  // guards server_
-  ServerEndpoint server_;
+  mutable platform::Mutex serverLock_;  // a leaf: held only to copy the pair
+  ServerEndpoint server_ GUARDED_BY(serverLock_);
 };
 
 }  // namespace halcyra

@@ -37,7 +37,7 @@ std::string CJoystick::ActiveMarksFor(int radioIndex) {
 }
 
 void CJoystick::ResetState() {
-  std::lock_guard<std::mutex> lock(selectorLock_);
+  platform::MutexLock lock(selectorLock_);
   bindings_.fill(Binding{});
   lastButtons_.fill(kUnreadable);
   selectorDefined_ = false;
@@ -49,7 +49,7 @@ void CJoystick::Init() {
     if (!env_.ReadJoystickButtons(id, &words[id])) words[id] = kUnreadable;
   }
   {
-    std::lock_guard<std::mutex> lock(selectorLock_);
+    platform::MutexLock lock(selectorLock_);
     bindings_.fill(Binding{});
     lastButtons_ = words;
   }
@@ -58,7 +58,7 @@ void CJoystick::Init() {
 }
 
 void CJoystick::SetCallbacks(SelectRadio selectRadio, Publish publish) {
-  std::lock_guard<std::mutex> lock(selectorLock_);
+  platform::MutexLock lock(selectorLock_);
   selectRadio_ = std::move(selectRadio);
   publish_ = std::move(publish);
 }
@@ -71,7 +71,7 @@ void CJoystick::SetRadioSelector(int radioIndex, int device, int button) {
   }
   bool changed = false;
   {
-    std::lock_guard<std::mutex> lock(selectorLock_);
+    platform::MutexLock lock(selectorLock_);
     Binding& binding = bindings_[radioIndex];
     changed = binding.device != device || binding.button != button;
     binding = {device, button};
@@ -96,7 +96,7 @@ void CJoystick::SetRadioSelector(int radioIndex, int device, int button) {
 void CJoystick::ShowRadioSelectors() {
   std::array<Binding, kRadios> bindings;
   {
-    std::lock_guard<std::mutex> lock(selectorLock_);
+    platform::MutexLock lock(selectorLock_);
     bindings = bindings_;
   }
   for (int radio = 0; radio < kRadios; ++radio) {
@@ -111,7 +111,7 @@ int CJoystick::CheckNewPress(int joystick, uint32_t buttons, int* radioIndex) {
   int button = 0;
   int found = -1;
   {
-    std::lock_guard<std::mutex> lock(selectorLock_);
+    platform::MutexLock lock(selectorLock_);
     uint32_t last = lastButtons_[joystick];
     if (buttons == last) return -1;
     lastButtons_[joystick] = buttons;
@@ -147,7 +147,7 @@ int CJoystick::IsRadioSelected(int* radioIndex) {
 }
 
 int CJoystick::StartScanning() {
-  std::lock_guard<std::mutex> lock(threadLock_);
+  platform::MutexLock lock(threadLock_);
   if (scanner_) return 0;
   stop_ = false;
   started_ = false;
@@ -179,7 +179,7 @@ void CJoystick::ReportSelection(int radioIndex) {
   SelectRadio selectRadio;
   Publish publish;
   {
-    std::lock_guard<std::mutex> lock(selectorLock_);
+    platform::MutexLock lock(selectorLock_);
     selectRadio = selectRadio_;
     publish = publish_;
   }
@@ -194,7 +194,7 @@ void CJoystick::ReportSelection(int radioIndex) {
 void CJoystick::StopScanner() {
   std::unique_ptr<platform::Thread> scanner;
   {
-    std::lock_guard<std::mutex> lock(threadLock_);
+    platform::MutexLock lock(threadLock_);
     scanner = std::move(scanner_);
     stop_ = true;
   }

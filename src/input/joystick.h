@@ -10,6 +10,10 @@
 // map while the scanner reads it; selectorLock_ guards the map, the last-seen button words and
 // the callbacks. No joystick is read and no callback is called while it is held. The scanner
 // stops cooperatively: Terminate raises stop_, which the thread checks after each sleep.
+//
+// Lock order: selectorLock_ is a leaf. threadLock_ is held while the scanner thread is started and
+// while a failed start is logged, so it comes before the platform's thread locks and the log's;
+// the two locks of CJoystick are never held together.
 #pragma once
 
 #include <array>
@@ -17,12 +21,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "foundation/log.h"
 #include "foundation/radio_selector_sink.h"
 #include "platform/env.h"
+#include "platform/mutex.h"
 
 namespace halcyra {
 
@@ -48,25 +52,25 @@ class CJoystick : public RadioSelectorSink {
 
   // Unbinds every radio, records the current button word of every joystick (all bits set for one
   // that cannot be read) and forgets any earlier SetRadioSelector.
-  void Init();
+  void Init() EXCLUDES(selectorLock_);
   // Callbacks used by the scanner after a selection; either may be empty.
-  void SetCallbacks(SelectRadio selectRadio, Publish publish);
+  void SetCallbacks(SelectRadio selectRadio, Publish publish) EXCLUDES(selectorLock_);
 
   // radioIndex 0..2; device a joystick id, button 1..32. Any call enables scanning; a bad
   // radioIndex is logged and changes nothing.
-  void SetRadioSelector(int radioIndex, int device, int button) override;
+  void SetRadioSelector(int radioIndex, int device, int button) override EXCLUDES(selectorLock_);
   // Logs the three bindings (level 0).
-  void ShowRadioSelectors() override;
+  void ShowRadioSelectors() override EXCLUDES(selectorLock_);
 
   // One pass over the joysticks: 1 when a bound button was newly pressed (radioIndex 0..2), else 0
   // (radioIndex -1). A newly pressed unbound button ends the pass.
-  int IsRadioSelected(int* radioIndex);
+  int IsRadioSelected(int* radioIndex) EXCLUDES(selectorLock_);
 
   // Starts Thread_ScanJoystick. 0 when it runs (or already ran), -1 when it could not be started.
-  int StartScanning();
+  int StartScanning() EXCLUDES(threadLock_);
   // Logs "CJoystick::Terminate", stops the scanner and unbinds everything. A second call, or one
   // without Init, does nothing.
-  void Terminate();
+  void Terminate() EXCLUDES(selectorLock_, threadLock_);
 
   bool ScannerStarted() const { return started_.load(); }
   // True from Terminate (or the destructor) until the next StartScanning.
@@ -80,22 +84,22 @@ class CJoystick : public RadioSelectorSink {
     int button = -1;  // 1-based
   };
 
-  void ScanLoop();
-  void ReportSelection(int radioIndex);
+  void ScanLoop() EXCLUDES(selectorLock_);
+  void ReportSelection(int radioIndex) EXCLUDES(selectorLock_);
   // Compares one joystick's word with the one last seen. 1 = a newly pressed button was found and
   // is bound (radioIndex set), 0 = one was found but is unbound, -1 = no new press.
-  int CheckNewPress(int joystick, uint32_t buttons, int* radioIndex);
-  void StopScanner();
-  void ResetState();
+  int CheckNewPress(int joystick, uint32_t buttons, int* radioIndex) EXCLUDES(selectorLock_);
+  void StopScanner() EXCLUDES(threadLock_);
+  void ResetState() EXCLUDES(selectorLock_);
 
   platform::Env& env_;
   Clog& log_;
 
-  std::mutex selectorLock_;  // guards bindings_, lastButtons_, selectRadio_ and publish_
-  std::array<Binding, kRadios> bindings_;
-  std::array<uint32_t, kJoysticks> lastButtons_{};
-  SelectRadio selectRadio_;
-  Publish publish_;
+  platform::Mutex selectorLock_;
+  std::array<Binding, kRadios> bindings_ GUARDED_BY(selectorLock_);
+  std::array<uint32_t, kJoysticks> lastButtons_ GUARDED_BY(selectorLock_) = {};
+  SelectRadio selectRadio_ GUARDED_BY(selectorLock_);
+  Publish publish_ GUARDED_BY(selectorLock_);
 
   std::atomic<bool> initialized_{false};
   std::atomic<bool> selectorDefined_{false};  // set by the first SetRadioSelector
@@ -103,8 +107,8 @@ class CJoystick : public RadioSelectorSink {
   std::atomic<bool> stop_{false};
   std::atomic<uint32_t> threadHandle_{0};
 
-  std::mutex threadLock_;  // guards scanner_ (StartScanning against Terminate)
-  std::unique_ptr<platform::Thread> scanner_;
+  platform::Mutex threadLock_;  // orders StartScanning against Terminate
+  std::unique_ptr<platform::Thread> scanner_ GUARDED_BY(threadLock_);
 };
 
 }  // namespace halcyra

@@ -1,12 +1,12 @@
 #include "network/server_exchange.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
 
 #include "foundation/format.h"
 #include "platform/ipv4.h"
+#include "platform/mutex.h"
 #include "wire/station_messages.h"
 
 namespace halcyra {
@@ -37,37 +37,37 @@ struct StationServerExchange::QueryState {
   std::atomic<int> result{kQueryRunning};
   std::atomic<bool> socketClosed{false};  // the request thread is done with port 10601
   CancelToken cancel;     // the caller has given the query up
-  std::mutex signalLock;  // pairs with resultSignal; guards no data of its own
-  std::condition_variable resultSignal;
+  platform::Mutex signalLock;  // pairs with resultSignal; guards no data of its own; a leaf
+  platform::ConditionVariable resultSignal;
 
   void MarkStarted(uint64_t tickMs) {
     startedTickMs.store(tickMs);
     started.store(1);
   }
-  void Finish(int value) {
+  void Finish(int value) EXCLUDES(signalLock) {
     {
-      std::lock_guard<std::mutex> lock(signalLock);
+      platform::MutexLock lock(signalLock);
       result.store(value);
     }
-    resultSignal.notify_all();
+    resultSignal.NotifyAll();
   }
-  void MarkSocketClosed() {
+  void MarkSocketClosed() EXCLUDES(signalLock) {
     {
-      std::lock_guard<std::mutex> lock(signalLock);
+      platform::MutexLock lock(signalLock);
       socketClosed.store(true);
     }
-    resultSignal.notify_all();
+    resultSignal.NotifyAll();
   }
   // Waits up to ms of real time for the result; true when it is there.
-  bool AwaitResult(int ms) {
-    std::unique_lock<std::mutex> lock(signalLock);
-    return resultSignal.wait_for(lock, std::chrono::milliseconds(ms),
-                                 [this] { return result.load() != kQueryRunning; });
+  bool AwaitResult(int ms) EXCLUDES(signalLock) {
+    platform::MutexLock lock(signalLock);
+    return resultSignal.WaitFor(lock, std::chrono::milliseconds(ms),
+                                [this] { return result.load() != kQueryRunning; });
   }
   // Waits up to ms of real time until the request thread has closed its socket (or never made one).
-  void AwaitSocketClosed(int ms) {
-    std::unique_lock<std::mutex> lock(signalLock);
-    resultSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return socketClosed.load(); });
+  void AwaitSocketClosed(int ms) EXCLUDES(signalLock) {
+    platform::MutexLock lock(signalLock);
+    resultSignal.WaitFor(lock, std::chrono::milliseconds(ms), [this] { return socketClosed.load(); });
   }
 };
 
@@ -76,62 +76,68 @@ struct StationServerExchange::QueryState {
 // busy machine may start late). It stops cooperatively: Stop() cancels the query in hand and ends
 // it within one receive slice. A query submitted while the thread still finishes a given-up one
 // waits for it; its caller's time limit covers that.
+//
+// Lock order: a caller holds the slot's lock for a whole query and meanwhile takes the slot's
+// workLock_, the query's signalLock and CancelToken, the log's locks and the platform's thread
+// locks (starting and joining the request thread). The request thread never takes the slot's lock,
+// so a caller may wait for it. workLock_ is a leaf.
 class StationServerExchange::RequestSlot {
  public:
-  std::mutex lock;  // held by the caller for a whole query: one query per slot at a time
+  platform::Mutex lock ACQUIRED_BEFORE(workLock_);  // one query per slot at a time
 
-  ~RequestSlot() { Stop(); }
+  ~RequestSlot() { Stop(); }  // unique access: the slot's lock is not needed
 
   // Starts the thread on first use; false when it could not be started.
-  bool EnsureThread(platform::Env& env, std::function<void(QueryState&)> run) {
+  bool EnsureThread(platform::Env& env, std::function<void(QueryState&)> run) REQUIRES(lock) {
     if (thread_) return true;
     run_ = std::move(run);
     thread_ = env.StartThread([this] { Work(); });
     return thread_ != nullptr;
   }
-  uint32_t ThreadId() const { return thread_ ? thread_->Id() : 0; }
+  uint32_t ThreadId() const REQUIRES(lock) { return thread_ ? thread_->Id() : 0; }
 
-  void Submit(std::shared_ptr<QueryState> state) {
+  void Submit(std::shared_ptr<QueryState> state) EXCLUDES(workLock_) {
     {
-      std::lock_guard<std::mutex> guard(workLock_);
+      platform::MutexLock guard(workLock_);
       pending_ = state;
       current_ = std::move(state);
     }
-    workChanged_.notify_all();
+    workChanged_.NotifyAll();
   }
 
   // Gives up the query submitted last, if any.
-  void CancelCurrent() {
+  // Needs not the slot's lock: it is how a query in progress (which holds it) is given up.
+  void CancelCurrent() EXCLUDES(workLock_) {
     std::shared_ptr<QueryState> current;
     {
-      std::lock_guard<std::mutex> guard(workLock_);
+      platform::MutexLock guard(workLock_);
       current = current_;
     }
     if (current) current->cancel.Cancel();
   }
 
   // Cancels the query in hand and ends the thread.
-  void Stop() {
+  void Stop() REQUIRES(lock) EXCLUDES(workLock_) {
     CancelCurrent();
     {
-      std::lock_guard<std::mutex> guard(workLock_);
+      platform::MutexLock guard(workLock_);
       stop_ = true;
     }
-    workChanged_.notify_all();
+    workChanged_.NotifyAll();
     if (thread_) thread_->Join();
     thread_.reset();
-    std::lock_guard<std::mutex> guard(workLock_);
+    platform::MutexLock guard(workLock_);
     stop_ = false;
     pending_.reset();
   }
 
  private:
-  void Work() {
+  void Work() EXCLUDES(workLock_) {
     for (;;) {
       std::shared_ptr<QueryState> state;
       {
-        std::unique_lock<std::mutex> guard(workLock_);
-        workChanged_.wait(guard, [this] { return stop_ || pending_ != nullptr; });
+        platform::MutexLock guard(workLock_);
+        while (!stop_ && pending_ == nullptr) workChanged_.Wait(guard);
         if (stop_) return;
         state = std::move(pending_);
       }
@@ -140,12 +146,12 @@ class StationServerExchange::RequestSlot {
   }
 
   std::function<void(QueryState&)> run_;  // set before the thread starts
-  std::mutex workLock_;                   // guards pending_, current_ and stop_
-  std::condition_variable workChanged_;
-  std::shared_ptr<QueryState> pending_;  // submitted, not yet taken by the thread
-  std::shared_ptr<QueryState> current_;  // the last query submitted
-  bool stop_ = false;
-  std::unique_ptr<platform::Thread> thread_;
+  platform::Mutex workLock_;
+  platform::ConditionVariable workChanged_;
+  std::shared_ptr<QueryState> pending_ GUARDED_BY(workLock_);  // submitted, not yet taken by the thread
+  std::shared_ptr<QueryState> current_ GUARDED_BY(workLock_);  // the last query submitted
+  bool stop_ GUARDED_BY(workLock_) = false;
+  std::unique_ptr<platform::Thread> thread_ GUARDED_BY(lock);
 };
 
 StationServerExchange::StationServerExchange(platform::Env& env, Clog& log, Settings& settings,
@@ -214,7 +220,7 @@ void StationServerExchange::StopQueries() {
   stopping_ = true;
   for (RequestSlot* slot : {slotA_.get(), slotB_.get()}) slot->CancelCurrent();
   for (RequestSlot* slot : {slotA_.get(), slotB_.get()}) {
-    std::lock_guard<std::mutex> lock(slot->lock);
+    platform::MutexLock lock(slot->lock);
     slot->Stop();
   }
 }
@@ -222,7 +228,7 @@ void StationServerExchange::StopQueries() {
 int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages,
                                  const std::atomic<bool>* stop) {
   auto stopped = [this, stop] { return stopping_.load() || (stop != nullptr && stop->load()); };
-  std::lock_guard<std::mutex> lock(slot.lock);
+  platform::MutexLock lock(slot.lock);
   if (stopped()) return kQueryRunning;
   if (!slot.EnsureThread(env_, [this](QueryState& state) { RunRequest(state); })) {
     log_.Write(messages.tag, "Cannot start Thread_UDPRequest", 0);

@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "foundation/host_abi.h"
 #include "foundation/host_calls.h"

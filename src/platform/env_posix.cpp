@@ -13,18 +13,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
-#include <mutex>
 #include <new>
 #include <sstream>
 
 #include "platform/env.h"
 #include "platform/ini_reader.h"
+#include "platform/mutex.h"
 
 namespace halcyra::platform {
 namespace {
@@ -34,45 +33,49 @@ class PosixThread : public Thread {
   explicit PosixThread(std::function<void()> body) : body_(std::move(body)) {}
   ~PosixThread() override { Join(); }
 
-  bool Start() {
+  bool Start() EXCLUDES(mutex_) {
     if (pthread_create(&thread_, nullptr, &PosixThread::Run, this) != 0) return false;
     started_ = true;
     // Wait until the thread has published its id, so Id() is valid at once.
-    std::unique_lock<std::mutex> lock(mutex_);
-    idReady_.wait(lock, [this] { return id_ != 0; });
+    MutexLock lock(mutex_);
+    while (id_ == 0) idReady_.Wait(lock);
     return true;
   }
 
-  void Join() override {
-    std::lock_guard<std::mutex> joinLock(joinMutex_);
+  void Join() override EXCLUDES(joinMutex_) {
+    MutexLock joinLock(joinMutex_);
     if (started_ && !joined_) {
       pthread_join(thread_, nullptr);
       joined_ = true;
     }
   }
-  uint32_t Id() const override { return id_; }
+  uint32_t Id() const override EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    return id_;
+  }
   uint64_t HandleValue() const override { return static_cast<uint64_t>(thread_); }
 
  private:
   static void* Run(void* self) {
     auto* thread = static_cast<PosixThread*>(self);
     {
-      std::lock_guard<std::mutex> lock(thread->mutex_);
+      MutexLock lock(thread->mutex_);
       thread->id_ = static_cast<uint32_t>(syscall(SYS_gettid));
     }
-    thread->idReady_.notify_all();
+    thread->idReady_.NotifyAll();
     thread->body_();
     return nullptr;
   }
 
+  // Two leaves, never held together: Join() holds joinMutex_ while it waits for the thread.
   std::function<void()> body_;
-  pthread_t thread_{};
-  bool started_ = false;
-  bool joined_ = false;
-  std::mutex joinMutex_;  // guards joined_
-  std::mutex mutex_;      // guards id_ during start
-  std::condition_variable idReady_;
-  uint32_t id_ = 0;
+  pthread_t thread_{};    // set by Start, before the thread is handed out
+  bool started_ = false;  // set by Start, before the thread is handed out
+  Mutex joinMutex_;
+  bool joined_ GUARDED_BY(joinMutex_) = false;
+  mutable Mutex mutex_;
+  ConditionVariable idReady_;
+  uint32_t id_ GUARDED_BY(mutex_) = 0;
 };
 
 // A thread started by StartDetachedThread keeps this library loaded while it runs. Its first act is
@@ -101,10 +104,11 @@ struct DetachedThreadsAtUnload {
 } g_detachedThreadsAtUnload;
 
 struct DetachedStart {
-  std::function<void()> body;
-  std::mutex lock;  // guards pinned
-  std::condition_variable pinnedSignal;
-  bool pinned = false;
+  explicit DetachedStart(std::function<void()> work) : body(std::move(work)) {}
+  Mutex lock;  // a leaf
+  ConditionVariable pinnedSignal;
+  std::function<void()> body GUARDED_BY(lock);
+  bool pinned GUARDED_BY(lock) = false;
 };
 
 void* RunDetached(void* argument) {
@@ -112,10 +116,10 @@ void* RunDetached(void* argument) {
   std::function<void()> body;
   {
     auto* start = static_cast<DetachedStart*>(argument);  // the starter's: gone once it is released
-    std::lock_guard<std::mutex> lock(start->lock);
+    MutexLock lock(start->lock);
     body = std::move(start->body);
     start->pinned = true;
-    start->pinnedSignal.notify_all();
+    start->pinnedSignal.NotifyAll();
   }
   try {
     body();
@@ -232,9 +236,9 @@ class LinuxJoysticks {
     }
   }
 
-  bool Read(int id, uint32_t* buttons) {
+  bool Read(int id, uint32_t* buttons) EXCLUDES(mutex_) {
     if (id < 0 || id >= kDevices) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     Device& device = devices_[id];
     if (device.fd < 0) {
       std::string path = "/dev/input/js" + std::to_string(id);
@@ -272,8 +276,8 @@ class LinuxJoysticks {
     device.buttons = event.value ? (device.buttons | bit) : (device.buttons & ~bit);
   }
 
-  std::mutex mutex_;
-  Device devices_[kDevices];
+  Mutex mutex_;  // a leaf
+  Device devices_[kDevices] GUARDED_BY(mutex_);
 };
 
 class PosixEnv : public Env {
@@ -313,8 +317,7 @@ class PosixEnv : public Env {
   }
 
   bool StartDetachedThread(std::function<void()> body) override {
-    DetachedStart start;
-    start.body = std::move(body);
+    DetachedStart start(std::move(body));
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) return false;
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
@@ -326,8 +329,8 @@ class PosixEnv : public Env {
       g_detachedThreads.fetch_sub(1);
       return false;
     }
-    std::unique_lock<std::mutex> lock(start.lock);
-    start.pinnedSignal.wait(lock, [&start] { return start.pinned; });
+    MutexLock lock(start.lock);
+    while (!start.pinned) start.pinnedSignal.Wait(lock);
     return true;
   }
 

@@ -6,10 +6,10 @@
 #include <mmsystem.h>
 
 #include <cstdio>
-#include <mutex>
 #include <new>
 
 #include "platform/env.h"
+#include "platform/mutex.h"
 
 namespace halcyra::platform {
 namespace {
@@ -25,16 +25,17 @@ class Win32Thread : public Thread {
   explicit Win32Thread(std::function<void()> body) : body_(std::move(body)) {}
   ~Win32Thread() override { Join(); }
 
-  bool Start() {
+  bool Start() EXCLUDES(joinMutex_) {
     DWORD id = 0;
+    MutexLock lock(joinMutex_);
     handle_ = CreateThread(nullptr, 0, &Win32Thread::Run, this, 0, &id);
     id_ = id;
     handleValue_ = reinterpret_cast<uint64_t>(handle_);
     return handle_ != nullptr;
   }
 
-  void Join() override {
-    std::lock_guard<std::mutex> lock(joinMutex_);
+  void Join() override EXCLUDES(joinMutex_) {
+    MutexLock lock(joinMutex_);
     if (handle_ != nullptr) {
       WaitForSingleObject(handle_, INFINITE);
       CloseHandle(handle_);
@@ -51,10 +52,10 @@ class Win32Thread : public Thread {
   }
 
   std::function<void()> body_;
-  HANDLE handle_ = nullptr;
-  uint64_t handleValue_ = 0;
-  uint32_t id_ = 0;
-  std::mutex joinMutex_;  // guards handle_ during Join
+  Mutex joinMutex_;  // a leaf; Join() holds it while it waits for the thread
+  HANDLE handle_ GUARDED_BY(joinMutex_) = nullptr;
+  uint64_t handleValue_ = 0;  // set by Start, before the thread is handed out
+  uint32_t id_ = 0;           // set by Start, before the thread is handed out
 };
 
 // A thread started by StartDetachedThread keeps this library loaded while it runs: the starter takes

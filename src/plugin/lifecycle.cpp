@@ -5,7 +5,7 @@ namespace halcyra {
 void PluginLifecycle::SetFunctionPointers(const TS3Functions& functions) { host_ = functions; }
 
 std::shared_ptr<PluginRuntime> PluginLifecycle::Running() {
-  std::lock_guard<std::mutex> guard(lock_);
+  platform::MutexLock guard(lock_);
   return runtime_;
 }
 
@@ -13,7 +13,7 @@ int PluginLifecycle::Init() {
   Shutdown();
   auto runtime = std::make_shared<PluginRuntime>(env_, host_);
   if (runtime->Start() != 0) return 1;
-  std::lock_guard<std::mutex> guard(lock_);
+  platform::MutexLock guard(lock_);
   runtime_ = std::move(runtime);
   return 0;
 }
@@ -22,7 +22,7 @@ int PluginLifecycle::Init() {
 void PluginLifecycle::Shutdown() {
   std::shared_ptr<PluginRuntime> runtime;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    platform::MutexLock guard(lock_);
     runtime = std::move(runtime_);
   }
   if (runtime) runtime->Stop();

@@ -6,6 +6,18 @@
 // for the events in progress at most kEventWaitMs. An event that stays longer (inside a host
 // function that blocks) keeps the runtime's objects alive through its shared owner: they are then
 // released when it leaves, by the destructor.
+//
+// The runtime's objects lock in this order (each lock's declaration says what it guards and what it
+// comes before; clang checks the annotations in the tsan build):
+//   a request slot's lock (StationServerExchange) -> the slot's work lock, the query's signal lock,
+//     a CancelToken's lock, the log's locks, the platform's thread locks;
+//   the host call relay's lock -> a CancelToken's lock, the platform's thread start lock;
+//   the client list lock (CTS3ClientsBase) -> the host's own locks, the log's locks;
+//   the tile lock (CHGTFiles) -> the log's locks;
+//   the joystick thread lock (CJoystick) -> the platform's thread locks, the log's locks;
+//   the log's file lock -> the log's queue lock (Clog).
+// The station model lock, the settings' server lock, the configuration's message box lock, the name
+// look-up lock, the joystick selector lock and the lifecycle's runtime lock are leaves.
 #pragma once
 
 #include <memory>

@@ -131,7 +131,7 @@ CHGTFiles::CHGTFiles(platform::Env& env, Clog& log) : env_(env), log_(log) {}
 CHGTFiles::~CHGTFiles() { ReleaseTiles(); }
 
 void CHGTFiles::SetTileFolder(const std::string& folderUtf8) {
-  std::lock_guard<std::mutex> lock(tileLock_);
+  platform::MutexLock lock(tileLock_);
   ReleaseTiles();
   hgtPath_ = folderUtf8;
   reportedBadFiles_.clear();
@@ -141,7 +141,7 @@ int CHGTFiles::MapCount() const { return mapCount_.load(); }
 
 void CHGTFiles::Terminate() {
   LogNarrow(log_, "CHGTFiles::Terminate", "", 2);
-  std::lock_guard<std::mutex> lock(tileLock_);
+  platform::MutexLock lock(tileLock_);
   ReleaseTiles();
   hgtPath_.clear();
   reportedBadFiles_.clear();
@@ -206,7 +206,7 @@ uint16_t CHGTFiles::GetElevationFromLL(const LLAltPoint& point) {
 
 // A miss is looked up again under the lock: another thread may have loaded the tile meanwhile.
 CHGTFiles::HGTMap* CHGTFiles::FindOrAddMap(int latitude, int longitude) {
-  std::lock_guard<std::mutex> lock(tileLock_);
+  platform::MutexLock lock(tileLock_);
   HGTMap* map = FindLoaded(latitude, longitude);
   return map != nullptr ? map : AddMap(latitude, longitude);
 }

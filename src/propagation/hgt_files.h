@@ -8,19 +8,20 @@
 //
 // Guarding: tileLock_ is held from the list walk through the load to the append, so a tile is
 // loaded once and mapCount stays exact; tiles already loaded are found without the lock (the list
-// only grows until Terminate, which runs after every user thread has stopped).
+// only grows until Terminate, which runs after every user thread has stopped). A load is logged
+// with tileLock_ held, so tileLock_ comes before the log's locks (Clog).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 #include <set>
 #include <string>
 
 #include "foundation/log.h"
 #include "foundation/tile_folder_sink.h"
 #include "platform/env.h"
+#include "platform/mutex.h"
 
 namespace halcyra {
 
@@ -40,23 +41,23 @@ class CHGTFiles : public TileFolderSink {
   ~CHGTFiles() override;
 
   // Sets the folder (UTF-8, may be empty) and forgets every loaded tile. Called at start only.
-  void SetTileFolder(const std::string& folderUtf8) override;
+  void SetTileFolder(const std::string& folderUtf8) override EXCLUDES(tileLock_);
 
   // Terrain elevation in metres (0..8900) at the point; 0 when no tile can be had there.
-  uint16_t GetElevationFromLL(const LLAltPoint& point);
+  uint16_t GetElevationFromLL(const LLAltPoint& point) EXCLUDES(tileLock_);
   // 1 when terrain rises above the straight line from `from` to `to` (hidden), 0 when clear.
   // sharpness is the step in degrees between samples. May nudge from.longitude by 1e-7.
-  int CheckSightLineFromLLToLL(LLAltPoint& from, const LLAltPoint& to, double sharpness);
+  int CheckSightLineFromLLToLL(LLAltPoint& from, const LLAltPoint& to, double sharpness) EXCLUDES(tileLock_);
 
   int MapCount() const;
   // Logs "CHGTFiles::Terminate" (level 2) and releases every tile and the folder.
-  void Terminate();
+  void Terminate() EXCLUDES(tileLock_);
 
  private:
   struct HGTMap;
   struct SightLine;
   bool CanWalk(const SightLine& line, double sharpness);  // logs why not
-  int WalkSightLine(const SightLine& path, double sharpness);
+  int WalkSightLine(const SightLine& path, double sharpness) EXCLUDES(tileLock_);
   // The tile used last, tried first (a sight-line test mostly stays inside one tile), and the last
   // square whose tile could not be had: a walk does not try that file again for its next samples.
   struct TileCursor {
@@ -67,27 +68,28 @@ class CHGTFiles : public TileFolderSink {
     double missingSouth = 0;
     double missingWest = 0;
   };
-  uint16_t ElevationAt(double latitude, double longitude, TileCursor& cursor);
-  HGTMap* TileFor(int latitude, int longitude);  // loaded, or loaded now; null when not loadable
+  uint16_t ElevationAt(double latitude, double longitude, TileCursor& cursor) EXCLUDES(tileLock_);
+  // Loaded, or loaded now; null when not loadable.
+  HGTMap* TileFor(int latitude, int longitude) EXCLUDES(tileLock_);
   HGTMap* FindLoaded(int latitude, int longitude) const;
   // Tiles are named by the whole degrees of their southern and western edges.
-  HGTMap* FindOrAddMap(int latitude, int longitude);  // takes tileLock_
-  HGTMap* AddMap(int latitude, int longitude);        // tileLock_ held
-  int LoadMatrix(HGTMap& map);                        // tileLock_ held
-  std::string TileFileName(const HGTMap& map, bool* fits) const;
+  HGTMap* FindOrAddMap(int latitude, int longitude) EXCLUDES(tileLock_);
+  HGTMap* AddMap(int latitude, int longitude) REQUIRES(tileLock_);
+  int LoadMatrix(HGTMap& map) REQUIRES(tileLock_);
+  std::string TileFileName(const HGTMap& map, bool* fits) const REQUIRES(tileLock_);
   const char* ReadSamples(std::FILE* file, HGTMap& map, bool* srtm1);
   const char* ReadSrtm1Samples(std::FILE* file, HGTMap& map);
   void LogTileLine(const char* format, const HGTMap& map, const std::string& fileName);
-  void ReportBadFile(const std::string& fileName, const char* problem);  // tileLock_ held
-  void ReleaseTiles();
+  void ReportBadFile(const std::string& fileName, const char* problem) REQUIRES(tileLock_);
+  void ReleaseTiles() REQUIRES(tileLock_);  // or by the destructor
 
   platform::Env& env_;
   Clog& log_;
-  std::mutex tileLock_;                 // serialises look-up misses, loads and appends
-  std::string hgtPath_;                 // written at start only
+  platform::Mutex tileLock_;                   // serialises look-up misses, loads and appends
+  std::string hgtPath_ GUARDED_BY(tileLock_);  // set at start
   std::atomic<HGTMap*> head_{nullptr};  // loaded tiles, in load order; appended under tileLock_
   std::atomic<int> mapCount_{0};
-  std::set<std::string> reportedBadFiles_;  // defective files already logged; guarded by tileLock_
+  std::set<std::string> reportedBadFiles_ GUARDED_BY(tileLock_);  // defective files already logged
 };
 
 }  // namespace halcyra

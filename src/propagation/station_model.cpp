@@ -50,13 +50,13 @@ CHalcyra::CHalcyra(Clog& log, CHGTFiles& tiles) : log_(log), tiles_(tiles) { Ini
 void CHalcyra::Initialize() {
   StationRecord local = DefaultStation();
 
-  std::lock_guard<std::mutex> lock(modelLock_);
+  platform::MutexLock lock(modelLock_);
   local_ = local;
   remotes_.clear();
 }
 
 int CHalcyra::AddOrUpdateStation(const StationRecord& record, const std::function<bool()>& stillWanted) {
-  std::lock_guard<std::mutex> lock(modelLock_);
+  platform::MutexLock lock(modelLock_);
   if (stillWanted && !stillWanted()) return -1;
   std::string_view nickname = TextOf(record.nickname);
   for (StationRecord& listed : remotes_) {
@@ -77,7 +77,7 @@ int CHalcyra::AddOrUpdateStation(const StationRecord& record, const std::functio
 }
 
 void CHalcyra::ClearStationList() {
-  std::lock_guard<std::mutex> lock(modelLock_);
+  platform::MutexLock lock(modelLock_);
   remotes_.clear();
 }
 
@@ -87,17 +87,17 @@ void CHalcyra::Terminate() {
 }
 
 int CHalcyra::Count() const {
-  std::lock_guard<std::mutex> lock(modelLock_);
+  platform::MutexLock lock(modelLock_);
   return static_cast<int>(remotes_.size());
 }
 
 StationRecord CHalcyra::LocalStation() const {
-  std::lock_guard<std::mutex> lock(modelLock_);
+  platform::MutexLock lock(modelLock_);
   return local_;
 }
 
 StationRecord CHalcyra::UpdateLocalStation(const std::function<void(StationRecord&)>& edit) {
-  std::lock_guard<std::mutex> lock(modelLock_);
+  platform::MutexLock lock(modelLock_);
   if (edit) edit(local_);
   return local_;
 }
@@ -105,7 +105,7 @@ StationRecord CHalcyra::UpdateLocalStation(const std::function<void(StationRecor
 std::optional<StationRecord> CHalcyra::FindStation(const char* nickname) const {
   if (nickname == nullptr) return std::nullopt;
   std::string_view wanted(nickname, strnlen(nickname, kNicknameCapacity - 1));
-  std::lock_guard<std::mutex> lock(modelLock_);
+  platform::MutexLock lock(modelLock_);
   for (const StationRecord& listed : remotes_) {
     if (SameNickname(listed, wanted)) return listed;
   }
@@ -113,13 +113,13 @@ std::optional<StationRecord> CHalcyra::FindStation(const char* nickname) const {
 }
 
 std::vector<StationRecord> CHalcyra::Stations() const {
-  std::lock_guard<std::mutex> lock(modelLock_);
+  platform::MutexLock lock(modelLock_);
   return remotes_;
 }
 
 void CHalcyra::StoreDistance(const char* nickname, float distance) {
   std::string_view wanted(nickname, strnlen(nickname, kNicknameCapacity - 1));
-  std::lock_guard<std::mutex> lock(modelLock_);
+  platform::MutexLock lock(modelLock_);
   for (StationRecord& listed : remotes_) {
     if (SameNickname(listed, wanted)) {
       listed.distance = distance;

@@ -4,16 +4,17 @@
 // Guarding: one lock (modelLock_) covers the local station and the remote list. Writers hold it for
 // a whole search/copy/link; readers take consistent copies (snapshots) under it, so no reader ever
 // sees a half-copied record. The judgements work on snapshots and take no lock of their own,
-// except to store a remote record's `distance` back into the list.
+// except to store a remote record's `distance` back into the list. modelLock_ is a leaf: nothing
+// is called while it is held but the caller's edit and stillWanted, which take no lock.
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "foundation/log.h"
+#include "platform/mutex.h"
 #include "station/station_record.h"
 
 namespace halcyra {
@@ -25,23 +26,24 @@ class CHalcyra {
   CHalcyra(Clog& log, CHGTFiles& tiles);
 
   // Gives the local station its defaults and empties the remote list.
-  void Initialize();
+  void Initialize() EXCLUDES(modelLock_);
 
   // Stores a parsed record: updates the record of the same nickname in place (keeping its order,
   // volumes and distance) or appends a new one. Returns the count afterwards. When stillWanted is
   // given it is asked under the model lock and the record is stored only if it returns true
   // (a station query abandoned by its caller stores nothing); -1 when not stored.
-  int AddOrUpdateStation(const StationRecord& record, const std::function<bool()>& stillWanted = nullptr);
-  void ClearStationList();
+  int AddOrUpdateStation(const StationRecord& record, const std::function<bool()>& stillWanted = nullptr)
+      EXCLUDES(modelLock_);
+  void ClearStationList() EXCLUDES(modelLock_);
   // Logs "CHalcyra::Terminate" (level 2) and releases the remote list.
-  void Terminate();
+  void Terminate() EXCLUDES(modelLock_);
 
-  int Count() const;
-  StationRecord LocalStation() const;
+  int Count() const EXCLUDES(modelLock_);
+  StationRecord LocalStation() const EXCLUDES(modelLock_);
   // Runs edit on the local station under the model lock and returns the edited copy.
-  StationRecord UpdateLocalStation(const std::function<void(StationRecord&)>& edit);
-  std::optional<StationRecord> FindStation(const char* nickname) const;
-  std::vector<StationRecord> Stations() const;  // in list order
+  StationRecord UpdateLocalStation(const std::function<void(StationRecord&)>& edit) EXCLUDES(modelLock_);
+  std::optional<StationRecord> FindStation(const char* nickname) const EXCLUDES(modelLock_);
+  std::vector<StationRecord> Stations() const EXCLUDES(modelLock_);  // in list order
 
   // --- radio model (host event threads) ---
   // 1 when a local radio carries the frequency the remote transmits on; remoteRadio and localRadio
@@ -51,20 +53,22 @@ class CHalcyra {
   int IsEncrypted(const StationRecord& remote);
   // Great-circle distance in NM (also stored in remote.distance and in the listed record) and the
   // altitude difference in feet.
-  float CalculateDistance(const StationRecord& local, StationRecord& remote, float* altitudeDifference);
+  float CalculateDistance(const StationRecord& local, StationRecord& remote, float* altitudeDifference)
+      EXCLUDES(modelLock_);
   // Gain from 0 (perfect) to gainLimit (not receivable) for the remote transmitting on remoteRadio.
-  float CalculateDBLost(StationRecord& remote, int remoteRadio, float gainLimit);
+  float CalculateDBLost(StationRecord& remote, int remoteRadio, float gainLimit) EXCLUDES(modelLock_);
   // 1 when terrain cuts the sight line from the local to the remote station.
   int IsHiddenByRelief(const StationRecord& local, const StationRecord& remote);
 
  private:
-  void StoreDistance(const char* nickname, float distance);
+  void StoreDistance(const char* nickname, float distance) EXCLUDES(modelLock_);
 
   Clog& log_;
   CHGTFiles& tiles_;
-  mutable std::mutex modelLock_;        // guards local_ and remotes_
-  StationRecord local_;
-  std::vector<StationRecord> remotes_;  // in order of first appearance, unique nicknames
+  mutable platform::Mutex modelLock_;
+  StationRecord local_ GUARDED_BY(modelLock_);
+  // In order of first appearance, unique nicknames.
+  std::vector<StationRecord> remotes_ GUARDED_BY(modelLock_);
 };
 
 }  // namespace halcyra

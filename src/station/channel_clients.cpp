@@ -140,7 +140,7 @@ void CTS3ClientsBase::OnClientMove(uint64 serverConnectionHandlerID, anyID clien
   std::optional<std::string> ownNickname;
   int countAfterBuild = 0;
   {
-    std::lock_guard<std::mutex> lock(listLock_);
+    platform::MutexLock lock(listLock_);
     DeleteLocked();
     if (log_.Accepts(5)) {
       LogNarrow(log_, kMoveTag,
@@ -159,7 +159,7 @@ int CTS3ClientsBase::BuildDataBase(uint64 serverConnectionHandlerID, const TS3Fu
   std::optional<std::string> ownNickname;
   int result = 0;
   {
-    std::lock_guard<std::mutex> lock(listLock_);
+    platform::MutexLock lock(listLock_);
     result = BuildLocked(serverConnectionHandlerID, host, ownNickname);
   }
   ReportOwnNickname(ownNickname);
@@ -216,7 +216,7 @@ void CTS3ClientsBase::ReportOwnNickname(const std::optional<std::string>& ownNic
 }
 
 int CTS3ClientsBase::AddCDB_item(const char* nickname, anyID clientID) {
-  std::lock_guard<std::mutex> lock(listLock_);
+  platform::MutexLock lock(listLock_);
   return AddLocked(nickname, clientID);
 }
 
@@ -240,7 +240,7 @@ void CTS3ClientsBase::LogNewClient(const ClientNode& node) {
 }
 
 void CTS3ClientsBase::deleteCDB() {
-  std::lock_guard<std::mutex> lock(listLock_);
+  platform::MutexLock lock(listLock_);
   DeleteLocked();
 }
 
@@ -275,7 +275,7 @@ void CTS3ClientsBase::Reset3DSoundForAllClients(HostCallRelay& hostCalls, Cancel
   }
   std::vector<anyID> clientIDs;
   {
-    std::lock_guard<std::mutex> lock(listLock_);
+    platform::MutexLock lock(listLock_);
     clientIDs.reserve(nodes_.size());
     for (const ClientNode& node : nodes_) clientIDs.push_back(node.clientID);
   }
@@ -310,7 +310,7 @@ void CTS3ClientsBase::Terminate() {
 
 std::optional<ClientNode> CTS3ClientsBase::FindFirst(
     const std::function<bool(const ClientNode&)>& matches) const {
-  std::lock_guard<std::mutex> lock(listLock_);
+  platform::MutexLock lock(listLock_);
   for (const ClientNode& node : nodes_) {
     if (matches(node)) return node;
   }
@@ -331,7 +331,7 @@ std::optional<ClientNode> CTS3ClientsBase::FindByNickname(const char* nickname) 
 }
 
 int CTS3ClientsBase::Count() const {
-  std::lock_guard<std::mutex> lock(listLock_);
+  platform::MutexLock lock(listLock_);
   return static_cast<int>(nodes_.size());
 }
 

@@ -5,12 +5,14 @@
 // throughout, and every look-up holds it for its walk and returns a copy of the node. The handler,
 // own client and own channel ids are single atomics. The own-nickname callback is called after
 // listLock_ is released, so it may take locks of its own.
+//
+// Lock order: listLock_ is held while the host's client functions are called and while the log is
+// written, so it comes before the host's own locks and the log's (Clog).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "foundation/host_abi.h"
 #include "foundation/host_calls.h"
 #include "foundation/log.h"
+#include "platform/mutex.h"
 #include "station/station_record.h"
 
 namespace halcyra {
@@ -36,25 +39,25 @@ class CTS3ClientsBase {
   // --- host events ---
   void OnConnectStatusChange(uint64 serverConnectionHandlerID, int newStatus, const TS3Functions& host);
   void OnClientMove(uint64 serverConnectionHandlerID, anyID clientID, uint64 newChannelID,
-                    const TS3Functions& host);
+                    const TS3Functions& host) EXCLUDES(listLock_);
 
   // Appends one node per other client of the own channel; the own client's nickname goes to the
   // local station. Returns the count, or -1 when the host refused the list or it was empty.
-  int BuildDataBase(uint64 serverConnectionHandlerID, const TS3Functions& host);
-  int AddCDB_item(const char* nickname, anyID clientID);
-  void deleteCDB();
+  int BuildDataBase(uint64 serverConnectionHandlerID, const TS3Functions& host) EXCLUDES(listLock_);
+  int AddCDB_item(const char* nickname, anyID clientID) EXCLUDES(listLock_);
+  void deleteCDB() EXCLUDES(listLock_);
   void Setup3DListener(uint64 serverConnectionHandlerID, const TS3Functions& host);
   // Put every listed client, or one, back at the listener's position. They run on the plug-in's own
   // threads, so the host is called through the relay; they give up when cancel is cancelled.
-  void Reset3DSoundForAllClients(HostCallRelay& hostCalls, CancelToken& cancel);
+  void Reset3DSoundForAllClients(HostCallRelay& hostCalls, CancelToken& cancel) EXCLUDES(listLock_);
   void Reset3DSoundForClient(HostCallRelay& hostCalls, const ClientNode& node, CancelToken& cancel);
-  void Terminate();
+  void Terminate() EXCLUDES(listLock_);
 
   // Look-ups (first match from the first real node); copies.
-  std::optional<ClientNode> FindByClientID(anyID clientID) const;
-  std::optional<ClientNode> FindById(int id) const;
-  std::optional<ClientNode> FindByNickname(const char* nickname) const;
-  int Count() const;
+  std::optional<ClientNode> FindByClientID(anyID clientID) const EXCLUDES(listLock_);
+  std::optional<ClientNode> FindById(int id) const EXCLUDES(listLock_);
+  std::optional<ClientNode> FindByNickname(const char* nickname) const EXCLUDES(listLock_);
+  int Count() const EXCLUDES(listLock_);
 
   uint64 CurrentServerConnectionHandlerID() const { return currentHandler_.load(); }
   void SetCurrentServerConnectionHandlerID(uint64 handler) { currentHandler_.store(handler); }
@@ -62,23 +65,23 @@ class CTS3ClientsBase {
   uint64 OwnChannelID() const { return ownChannelID_.load(); }
 
  private:
-  // The caller holds listLock_.
-  void DeleteLocked();
+  void DeleteLocked() REQUIRES(listLock_);
   int BuildLocked(uint64 serverConnectionHandlerID, const TS3Functions& host,
-                  std::optional<std::string>& ownNickname);
+                  std::optional<std::string>& ownNickname) REQUIRES(listLock_);
   bool ReadClientLocked(uint64 serverConnectionHandlerID, const TS3Functions& host, anyID clientID,
-                        std::optional<std::string>& ownNickname);
-  int AddLocked(const char* nickname, anyID clientID);
+                        std::optional<std::string>& ownNickname) REQUIRES(listLock_);
+  int AddLocked(const char* nickname, anyID clientID) REQUIRES(listLock_);
 
   void OnConnectionEstablished(uint64 serverConnectionHandlerID, const TS3Functions& host);
   void ReportOwnNickname(const std::optional<std::string>& ownNickname);
   void LogNewClient(const ClientNode& node);
-  std::optional<ClientNode> FindFirst(const std::function<bool(const ClientNode&)>& matches) const;
+  std::optional<ClientNode> FindFirst(const std::function<bool(const ClientNode&)>& matches) const
+      EXCLUDES(listLock_);
 
   Clog& log_;
   std::function<void(const char*)> ownNickname_;
-  mutable std::mutex listLock_;  // guards nodes_
-  std::vector<ClientNode> nodes_;
+  mutable platform::Mutex listLock_;
+  std::vector<ClientNode> nodes_ GUARDED_BY(listLock_);
   std::atomic<uint64> currentHandler_{0};
   std::atomic<anyID> ownClientID_{0};
   std::atomic<uint64> ownChannelID_{~uint64{0}};

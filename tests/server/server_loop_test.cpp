@@ -5,14 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "fake_env.h"
+#include "platform/mutex.h"
 #include "wire/station_messages.h"
 #include "platform/ipv4.h"
 
@@ -36,19 +35,19 @@ std::unique_ptr<platform::UdpSocket> NewSocket(platform::Env& env) {
 // Collects output lines from the server thread.
 class Lines {
  public:
-  void Add(const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void Add(const std::string& line) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     lines_.push_back(line);
-    added_.notify_all();
+    added_.NotifyAll();
   }
   LineSink Sink() {
     return [this](const std::string& line) { Add(line); };
   }
   // Waits up to 5 s for a line containing text; returns it, or "" when none came.
-  std::string WaitFor(const std::string& text) {
-    std::unique_lock<std::mutex> lock(mutex_);
+  std::string WaitFor(const std::string& text) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     std::string found;
-    added_.wait_for(lock, std::chrono::seconds(5), [&] {
+    added_.WaitFor(lock, std::chrono::seconds(5), [&]() REQUIRES(mutex_) {
       for (const std::string& line : lines_) {
         if (line.find(text) != std::string::npos) {
           found = line;
@@ -59,17 +58,17 @@ class Lines {
     });
     return found;
   }
-  size_t CountContaining(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  size_t CountContaining(const std::string& text) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     size_t count = 0;
     for (const std::string& line : lines_) count += line.find(text) != std::string::npos;
     return count;
   }
 
  private:
-  std::mutex mutex_;  // guards lines_
-  std::condition_variable added_;
-  std::vector<std::string> lines_;
+  platform::Mutex mutex_;  // a leaf
+  platform::ConditionVariable added_;
+  std::vector<std::string> lines_ GUARDED_BY(mutex_);
 };
 
 // A pilot's socket on a loopback address (127.0.0.1 unless told; all of 127/8 is loopback).

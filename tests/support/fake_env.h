@@ -5,16 +5,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/mutex.h"
 #include "wait_until.h"
 
 namespace halcyra::testing {
@@ -22,33 +21,33 @@ namespace halcyra::testing {
 // Holds the calls that pass it while it is closed, until it is opened again.
 class Gate {
  public:
-  void Close() {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void Close() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     closed_ = true;
   }
-  void Open() {
+  void Open() EXCLUDES(mutex_) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      platform::MutexLock lock(mutex_);
       closed_ = false;
     }
-    opened_.notify_all();
+    opened_.NotifyAll();
   }
-  void Pass() {
-    std::unique_lock<std::mutex> lock(mutex_);
+  void Pass() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     ++waiting_;
-    opened_.wait(lock, [this] { return !closed_; });
+    opened_.Wait(lock, [this]() REQUIRES(mutex_) { return !closed_; });
     --waiting_;
   }
-  int Waiting() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+  int Waiting() const EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     return waiting_;
   }
 
  private:
-  mutable std::mutex mutex_;  // guards closed_ and waiting_
-  std::condition_variable opened_;
-  bool closed_ = false;
-  int waiting_ = 0;
+  mutable platform::Mutex mutex_;  // a leaf: nothing is called while it is held
+  platform::ConditionVariable opened_;
+  bool closed_ GUARDED_BY(mutex_) = false;
+  int waiting_ GUARDED_BY(mutex_) = 0;
 };
 
 class FakeEnv : public platform::EnvWrapper {
@@ -105,17 +104,18 @@ class FakeEnv : public platform::EnvWrapper {
     platform::MessageIcon icon;
   };
   Gate boxGate;
-  void ShowMessageBox(const std::wstring& caption, const std::wstring& text, platform::MessageIcon icon) override {
+  void ShowMessageBox(const std::wstring& caption, const std::wstring& text,
+                      platform::MessageIcon icon) override EXCLUDES(mutex_) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      platform::MutexLock lock(mutex_);
       boxes_.push_back({caption, text, icon});
     }
     boxGate.Pass();
   }
   // The boxes shown so far, once every box on its way has been shown.
-  std::vector<Box> Boxes() {
+  std::vector<Box> Boxes() EXCLUDES(mutex_) {
     WaitForDetachedThreads();
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return boxes_;
   }
 
@@ -170,8 +170,8 @@ class FakeEnv : public platform::EnvWrapper {
   }
 
  private:
-  std::mutex mutex_;  // guards boxes_
-  std::vector<Box> boxes_;
+  platform::Mutex mutex_;  // a leaf; released before a box waits at boxGate
+  std::vector<Box> boxes_ GUARDED_BY(mutex_);
 };
 
 }  // namespace halcyra::testing

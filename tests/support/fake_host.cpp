@@ -21,105 +21,106 @@ std::string Vector(const TS3_VECTOR* vector) {
 FakeHost::~FakeHost() {
   Deactivate();
   // A call held by BlockPlacements may still be inside: let it go and leave first.
-  std::unique_lock<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   blockPlacements_ = Block::kNone;
-  unblocked_.notify_all();
-  unblocked_.wait_for(lock, std::chrono::seconds(5), [this] { return placementsInProgress_ == 0; });
+  unblocked_.NotifyAll();
+  unblocked_.WaitFor(lock, std::chrono::seconds(5),
+                     [this]() REQUIRES(mutex_) { return placementsInProgress_ == 0; });
 }
 
 void FakeHost::SetConnection(uint64 serverConnectionHandlerID) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   connection_ = serverConnectionHandlerID;
 }
 
 void FakeHost::SetOwnClient(anyID id, const std::string& nickname) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   ownClientID_ = id;
   nicknames_[id] = nickname;
 }
 
 void FakeHost::SetChannel(uint64 channelID, const std::vector<anyID>& clientIDs) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   channelID_ = channelID;
   channel_ = clientIDs;
 }
 
 void FakeHost::SetNickname(anyID id, const std::string& nickname) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   nicknames_[id] = nickname;
 }
 
 void FakeHost::RefuseChannelList(bool refuse) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   refuseChannelList_ = refuse;
 }
 
 void FakeHost::MakeNicknameUnreadable(anyID id) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   unreadable_.insert(id);
 }
 
 void FakeHost::BlockPlacements(Block block) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     blockPlacements_ = block;
   }
-  unblocked_.notify_all();
+  unblocked_.NotifyAll();
 }
 
 int FakeHost::PlacementsInProgress() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return placementsInProgress_;
 }
 
 std::vector<std::string> FakeHost::SetupCalls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return setupCalls_;
 }
 
 std::vector<FakeHost::Placement> FakeHost::Placements() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return placements_;
 }
 
 void FakeHost::ClearPlacements() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   placements_.clear();
 }
 
 int FakeHost::SettingsCalls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return settingsCalls_;
 }
 
 int FakeHost::ListenerCalls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return listenerCalls_;
 }
 
 float FakeHost::LastDistanceFactor() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return distanceFactor_;
 }
 
 float FakeHost::LastRolloffScale() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return rolloffScale_;
 }
 
 int FakeHost::ClientIdCalls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return clientIdCalls_;
 }
 
 int FakeHost::TotalCalls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return totalCalls_;
 }
 
 unsigned int FakeHost::FreeMemory(void* pointer) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     ++totalCalls_;
   }
   return HostFunctions::FreeMemory(pointer);
@@ -127,7 +128,7 @@ unsigned int FakeHost::FreeMemory(void* pointer) {
 
 unsigned int FakeHost::Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
                                      const TS3_VECTOR* up) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   ++totalCalls_;
   ++listenerCalls_;
   setupCalls_.push_back("systemset3DListenerAttributes " + std::to_string(schid) + " " + Vector(position) + " " +
@@ -136,7 +137,7 @@ unsigned int FakeHost::Set3DListener(uint64 schid, const TS3_VECTOR* position, c
 }
 
 unsigned int FakeHost::Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   ++totalCalls_;
   ++settingsCalls_;
   distanceFactor_ = distanceFactor;
@@ -149,21 +150,21 @@ unsigned int FakeHost::Set3DSettings(uint64 schid, float distanceFactor, float r
 }
 
 unsigned int FakeHost::Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   ++totalCalls_;
   placements_.push_back({schid, clientID, *position});
   ++placementsInProgress_;
   bool reset = position->x == 0 && position->y == 0 && position->z == 0;
-  unblocked_.wait(lock, [this, reset] {
+  unblocked_.Wait(lock, [this, reset]() REQUIRES(mutex_) {
     return blockPlacements_ == Block::kNone || (blockPlacements_ == Block::kResets && !reset);
   });
   --placementsInProgress_;
-  unblocked_.notify_all();
+  unblocked_.NotifyAll();
   return KnownConnection(schid) ? 0 : kInvalidConnection;
 }
 
 unsigned int FakeHost::GetClientID(uint64 schid, anyID* result) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   ++totalCalls_;
   ++clientIdCalls_;
   if (!KnownConnection(schid)) return kInvalidConnection;
@@ -172,7 +173,7 @@ unsigned int FakeHost::GetClientID(uint64 schid, anyID* result) {
 }
 
 unsigned int FakeHost::GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   ++totalCalls_;
   if (!KnownConnection(schid)) return kInvalidConnection;
   auto found = nicknames_.find(clientID);
@@ -182,7 +183,7 @@ unsigned int FakeHost::GetClientVariableAsString(uint64 schid, anyID clientID, s
 }
 
 unsigned int FakeHost::GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   ++totalCalls_;
   if (!KnownConnection(schid)) return kInvalidConnection;
   if (refuseChannelList_ || channelID != channelID_) return 1;

@@ -6,16 +6,15 @@
 // channel it refuses with an error, as it does for an unknown client.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "foundation/host_abi.h"
 #include "host_functions.h"
+#include "platform/mutex.h"
 
 namespace halcyra::testing {
 
@@ -25,20 +24,20 @@ class FakeHost : public HostFunctions {
   ~FakeHost() override;  // stops being the active host
 
   // --- what the host answers (set before the calls) ---
-  void SetConnection(uint64 serverConnectionHandlerID);
-  void SetOwnClient(anyID id, const std::string& nickname);
+  void SetConnection(uint64 serverConnectionHandlerID) EXCLUDES(mutex_);
+  void SetOwnClient(anyID id, const std::string& nickname) EXCLUDES(mutex_);
   // The channel the own client is in and its clients, in order.
-  void SetChannel(uint64 channelID, const std::vector<anyID>& clientIDs);
-  void SetNickname(anyID id, const std::string& nickname);
+  void SetChannel(uint64 channelID, const std::vector<anyID>& clientIDs) EXCLUDES(mutex_);
+  void SetNickname(anyID id, const std::string& nickname) EXCLUDES(mutex_);
   // Fault switches.
-  void RefuseChannelList(bool refuse);
-  void MakeNicknameUnreadable(anyID id);
+  void RefuseChannelList(bool refuse) EXCLUDES(mutex_);
+  void MakeNicknameUnreadable(anyID id) EXCLUDES(mutex_);
   // Which calls of channelset3DAttributes record themselves and then do not return until the block
   // is lifted, as in a host busy with its own shutdown: none, those that put a client back at the
   // listener's position (0, 0, 0), or all.
   enum class Block { kNone, kResets, kAll };
-  void BlockPlacements(Block block);
-  int PlacementsInProgress() const;
+  void BlockPlacements(Block block) EXCLUDES(mutex_);
+  int PlacementsInProgress() const EXCLUDES(mutex_);
 
   // --- what the plug-in did ---
   struct Placement {
@@ -46,51 +45,55 @@ class FakeHost : public HostFunctions {
     anyID clientID;
     TS3_VECTOR position;
   };
-  std::vector<Placement> Placements() const;
-  void ClearPlacements();
-  int SettingsCalls() const;   // systemset3DSettings
-  int ListenerCalls() const;   // systemset3DListenerAttributes
-  float LastDistanceFactor() const;
-  float LastRolloffScale() const;
-  int ClientIdCalls() const;
-  int TotalCalls() const;  // every call of any used slot
+  std::vector<Placement> Placements() const EXCLUDES(mutex_);
+  void ClearPlacements() EXCLUDES(mutex_);
+  int SettingsCalls() const EXCLUDES(mutex_);  // systemset3DSettings
+  int ListenerCalls() const EXCLUDES(mutex_);  // systemset3DListenerAttributes
+  float LastDistanceFactor() const EXCLUDES(mutex_);
+  float LastRolloffScale() const EXCLUDES(mutex_);
+  int ClientIdCalls() const EXCLUDES(mutex_);
+  int TotalCalls() const EXCLUDES(mutex_);  // every call of any used slot
   // The calls of systemset3DSettings and systemset3DListenerAttributes in order, with their
   // arguments: "systemset3DSettings <schid> <distance factor> <rolloff scale>" and
   // "systemset3DListenerAttributes <schid> <x,y,z of position> <of forward> <of up>".
-  std::vector<std::string> SetupCalls() const;
+  std::vector<std::string> SetupCalls() const EXCLUDES(mutex_);
 
   // Used by the table's functions.
-  unsigned int FreeMemory(void* pointer) override;
+  unsigned int FreeMemory(void* pointer) override EXCLUDES(mutex_);
   unsigned int Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
-                             const TS3_VECTOR* up) override;
-  unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) override;
-  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) override;
-  unsigned int GetClientID(uint64 schid, anyID* result) override;
-  unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) override;
-  unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) override;
+                             const TS3_VECTOR* up) override EXCLUDES(mutex_);
+  unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) override EXCLUDES(mutex_);
+  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) override EXCLUDES(mutex_);
+  unsigned int GetClientID(uint64 schid, anyID* result) override EXCLUDES(mutex_);
+  unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) override
+      EXCLUDES(mutex_);
+  unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) override EXCLUDES(mutex_);
 
  private:
-  bool KnownConnection(uint64 schid) const { return schid == connection_; }  // mutex_ held
+  bool KnownConnection(uint64 schid) const REQUIRES(mutex_) { return schid == connection_; }
 
-  mutable std::mutex mutex_;  // guards everything below
-  std::condition_variable unblocked_;
-  uint64 connection_ = 1;
-  anyID ownClientID_ = 1;
-  uint64 channelID_ = 0;
-  std::vector<anyID> channel_;
-  Block blockPlacements_ = Block::kNone;
-  int placementsInProgress_ = 0;
-  std::vector<std::string> setupCalls_;
-  std::map<anyID, std::string> nicknames_;
-  bool refuseChannelList_ = false;
-  std::set<anyID> unreadable_;
-  std::vector<Placement> placements_;
-  int settingsCalls_ = 0;
-  int listenerCalls_ = 0;
-  float distanceFactor_ = 0;
-  float rolloffScale_ = 0;
-  int clientIdCalls_ = 0;
-  int totalCalls_ = 0;
+  // A leaf among the plug-in's locks: the plug-in calls the host while it holds its client list
+  // lock, so this lock comes after the plug-in's, and before HostFunctions' allocations lock
+  // (HostCopy). It is held while a blocked placement waits (the condition variable releases it).
+  mutable platform::Mutex mutex_;
+  platform::ConditionVariable unblocked_;
+  uint64 connection_ GUARDED_BY(mutex_) = 1;
+  anyID ownClientID_ GUARDED_BY(mutex_) = 1;
+  uint64 channelID_ GUARDED_BY(mutex_) = 0;
+  std::vector<anyID> channel_ GUARDED_BY(mutex_);
+  Block blockPlacements_ GUARDED_BY(mutex_) = Block::kNone;
+  int placementsInProgress_ GUARDED_BY(mutex_) = 0;
+  std::vector<std::string> setupCalls_ GUARDED_BY(mutex_);
+  std::map<anyID, std::string> nicknames_ GUARDED_BY(mutex_);
+  bool refuseChannelList_ GUARDED_BY(mutex_) = false;
+  std::set<anyID> unreadable_ GUARDED_BY(mutex_);
+  std::vector<Placement> placements_ GUARDED_BY(mutex_);
+  int settingsCalls_ GUARDED_BY(mutex_) = 0;
+  int listenerCalls_ GUARDED_BY(mutex_) = 0;
+  float distanceFactor_ GUARDED_BY(mutex_) = 0;
+  float rolloffScale_ GUARDED_BY(mutex_) = 0;
+  int clientIdCalls_ GUARDED_BY(mutex_) = 0;
+  int totalCalls_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace halcyra::testing

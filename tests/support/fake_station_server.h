@@ -5,10 +5,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,6 +14,7 @@
 
 #include "platform/env.h"
 #include "platform/ipv4.h"
+#include "platform/mutex.h"
 
 namespace halcyra::testing {
 
@@ -41,8 +40,8 @@ class FakeStationServer {
   uint16_t port() const { return port_; }
 
   // --- fault switches (set before the requests) ---
-  void SetAnswer(AnswerFunction answer) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void SetAnswer(AnswerFunction answer) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     answer_ = std::move(answer);
   }
   void AnswerWith(const std::string& reply) {
@@ -54,34 +53,34 @@ class FakeStationServer {
   void SetReplyDelayMs(int delayMs) { replyDelayMs_ = delayMs; }
 
   // --- what it received ---
-  std::vector<std::string> Requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> Requests() const EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     return requests_;
   }
-  size_t RequestCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+  size_t RequestCount() const EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     return requests_.size();
   }
   // The local port each request was sent from, in the order of Requests().
-  std::vector<uint16_t> RequestPorts() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<uint16_t> RequestPorts() const EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     return requestPorts_;
   }
   int RepliesSent() const { return repliesSent_.load(); }
   // Waits up to timeoutMs for at least count requests; true when they came.
-  bool WaitForRequests(size_t count, int timeoutMs) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return received_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [&] { return requests_.size() >= count; });
+  bool WaitForRequests(size_t count, int timeoutMs) const EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    return received_.WaitFor(lock, std::chrono::milliseconds(timeoutMs),
+                             [&]() REQUIRES(mutex_) { return requests_.size() >= count; });
   }
-  void ClearRequests() {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void ClearRequests() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     requests_.clear();
     requestPorts_.clear();
   }
 
  private:
-  void Serve() {
+  void Serve() EXCLUDES(mutex_) {
     char buffer[2048];
     while (!stop_.load()) {
       uint32_t fromAddress = 0;
@@ -91,12 +90,12 @@ class FakeStationServer {
       std::string request(buffer, static_cast<size_t>(received));
       AnswerFunction answer;
       {
-        std::lock_guard<std::mutex> lock(mutex_);
+        platform::MutexLock lock(mutex_);
         requests_.push_back(request);
         requestPorts_.push_back(fromPort);
         answer = answer_;
       }
-      received_.notify_all();
+      received_.NotifyAll();
       std::optional<std::string> reply = answer ? answer(request) : std::nullopt;
       if (!reply) continue;
       if (!SleepUnlessStopping(replyDelayMs_.load())) return;
@@ -118,11 +117,11 @@ class FakeStationServer {
   std::atomic<bool> stop_{false};
   std::atomic<int> replyDelayMs_{0};
   std::atomic<int> repliesSent_{0};
-  mutable std::mutex mutex_;  // guards answer_, requests_ and requestPorts_
-  mutable std::condition_variable received_;
-  AnswerFunction answer_;
-  std::vector<std::string> requests_;
-  std::vector<uint16_t> requestPorts_;
+  mutable platform::Mutex mutex_;  // a leaf: the answer function is called after it is released
+  mutable platform::ConditionVariable received_;
+  AnswerFunction answer_ GUARDED_BY(mutex_);
+  std::vector<std::string> requests_ GUARDED_BY(mutex_);
+  std::vector<uint16_t> requestPorts_ GUARDED_BY(mutex_);
   std::thread thread_;
 };
 

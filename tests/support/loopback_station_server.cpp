@@ -32,30 +32,30 @@ LoopbackStationServer::~LoopbackStationServer() {
 }
 
 void LoopbackStationServer::Store(const std::string& recordText) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   server_.Handle("SET:" + recordText, kLoopbackAddress, MonotonicMs());
 }
 
 size_t LoopbackStationServer::RequestCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return requests_.size();
 }
 
 std::vector<std::string> LoopbackStationServer::Requests() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return requests_;
 }
 
 int LoopbackStationServer::CountRequests(const std::string& text) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   int count = 0;
   for (const std::string& request : requests_) count += request == text ? 1 : 0;
   return count;
 }
 
 bool LoopbackStationServer::WaitForRequest(const std::string& text, size_t from, int timeoutMs) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return handled_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+  platform::MutexLock lock(mutex_);
+  return handled_.WaitFor(lock, std::chrono::milliseconds(timeoutMs), [&]() REQUIRES(mutex_) {
     for (size_t i = from; i < requests_.size(); ++i) {
       if (requests_[i] == text) return true;
     }
@@ -74,12 +74,12 @@ void LoopbackStationServer::Serve() {
     std::string request(buffer, static_cast<size_t>(received));
     std::string reply;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      platform::MutexLock lock(mutex_);
       reply = std::string(server_.Handle(request, fromAddress, MonotonicMs()).reply);
       requests_.push_back(request);
     }
     if (!reply.empty()) socket_->SendTo(reply.data(), reply.size(), fromAddress, fromPort);
-    handled_.notify_all();
+    handled_.NotifyAll();
   }
 }
 

@@ -7,15 +7,14 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/mutex.h"
 #include "station_server.h"
 
 namespace halcyra::testing {
@@ -32,26 +31,26 @@ class LoopbackStationServer {
   uint16_t port() const { return port_; }
 
   // Stores a pilot's record as his own publish would: text is what follows "SET:".
-  void Store(const std::string& recordText);
+  void Store(const std::string& recordText) EXCLUDES(mutex_);
 
   // Requests handled so far (the datagram texts, in arrival order).
-  size_t RequestCount() const;
-  std::vector<std::string> Requests() const;
-  int CountRequests(const std::string& text) const;
+  size_t RequestCount() const EXCLUDES(mutex_);
+  std::vector<std::string> Requests() const EXCLUDES(mutex_);
+  int CountRequests(const std::string& text) const EXCLUDES(mutex_);
   // Waits until a request equal to text has been handled at index >= from. False after timeoutMs.
-  bool WaitForRequest(const std::string& text, size_t from, int timeoutMs) const;
+  bool WaitForRequest(const std::string& text, size_t from, int timeoutMs) const EXCLUDES(mutex_);
 
  private:
-  void Serve();
+  void Serve() EXCLUDES(mutex_);
 
   std::unique_ptr<platform::UdpSocket> socket_;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
 
-  mutable std::mutex mutex_;  // guards server_ and requests_
-  mutable std::condition_variable handled_;
-  server::StationServer server_;
-  std::vector<std::string> requests_;
+  mutable platform::Mutex mutex_;  // a leaf: replies are sent after it is released
+  mutable platform::ConditionVariable handled_;
+  server::StationServer server_ GUARDED_BY(mutex_);
+  std::vector<std::string> requests_ GUARDED_BY(mutex_);
 
   std::unique_ptr<platform::Thread> thread_;  // last member: started once everything above exists
 };

@@ -45,7 +45,10 @@ void PluginSession::WriteIni() {
 std::string PluginSession::Start() {
   if (!plugin_.ok()) return "plug-in not loaded: " + plugin_.error();
   if (!server_.ok()) return "station server could not start";
-  if (!simulator_.ok()) return "no socket for the simulator commands";
+  {
+    platform::MutexLock lock(simulatorLock_);
+    if (!simulator_.ok()) return "no socket for the simulator commands";
+  }
 
   savedGames_ = std::make_unique<ScopedSavedGames>(dir_.path().string());
   WriteIni();
@@ -80,7 +83,7 @@ bool PluginSession::Simulate(const SimulatorState& s) {
     size_t from = server_.RequestCount();
     bool sent = false;
     {
-      std::lock_guard<std::mutex> lock(simulatorLock_);
+      platform::MutexLock lock(simulatorLock_);
       lastState_ = s;
       sent = simulator_.Send(wire::SetVolumCommand(s.volume1, s.volume2, s.volume3)) &&
              simulator_.Send(PositionCommand(s)) && simulator_.Send(wire::SetActivCommand(s.activeMarks)) &&
@@ -99,7 +102,7 @@ void PluginSession::KeepSimulatorAlive() {
 
 void PluginSession::KeepAliveLoop() {
   while (platform::SleepUnlessStopped(platform::Env::Default(), kKeepAlivePeriodMs, stopKeepAlive_)) {
-    std::lock_guard<std::mutex> lock(simulatorLock_);
+    platform::MutexLock lock(simulatorLock_);
     simulator_.Send(PositionCommand(lastState_));
   }
 }

@@ -10,7 +10,6 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "loopback_station_server.h"
+#include "platform/mutex.h"
 #include "simulator_sender.h"
 #include "temp_dir.h"
 
@@ -70,7 +70,7 @@ class PluginSession {
 
   // Sends SET_VOLUM, SET_LLALT, SET_ACTIV and SET_RADIO and waits until the plug-in has published
   // the resulting station (so all four are applied). Retries while the listener is not up yet.
-  bool Simulate(const SimulatorState& state);
+  bool Simulate(const SimulatorState& state) EXCLUDES(simulatorLock_);
   // From now on resends the last SET_LLALT every second, as a running simulator does, so the
   // plug-in's watchdog never runs out however long a test or benchmark takes.
   void KeepSimulatorAlive();
@@ -96,7 +96,7 @@ class PluginSession {
  private:
   void WriteIni();
   static std::string PositionCommand(const SimulatorState& state);
-  void KeepAliveLoop();
+  void KeepAliveLoop() EXCLUDES(simulatorLock_);
 
   SessionOptions options_;
   std::string talkerRecord_;
@@ -105,9 +105,11 @@ class PluginSession {
   FakeHost host_;
   LoopbackStationServer server_;
   LoadedPlugin plugin_;
-  std::mutex simulatorLock_;  // guards simulator_ and lastState_: one command sequence at a time
-  SimulatorSender simulator_;
-  SimulatorState lastState_;
+  // One command sequence at a time. Held while it sends and never while it waits for the plug-in
+  // or the station server; a leaf.
+  platform::Mutex simulatorLock_;
+  SimulatorSender simulator_ GUARDED_BY(simulatorLock_);
+  SimulatorState lastState_ GUARDED_BY(simulatorLock_);
   std::atomic<bool> stopKeepAlive_{false};
   std::unique_ptr<platform::Thread> keepAlive_;
   bool started_ = false;

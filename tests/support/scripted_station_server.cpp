@@ -38,34 +38,34 @@ ScriptedStationServer::~ScriptedStationServer() {
 }
 
 void ScriptedStationServer::SetRecord(const std::string& nickname, const std::string& record) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   records_[nickname] = record;
 }
 
 void ScriptedStationServer::SetAnswer(ServerAnswer answer) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   answer_ = answer;
   chooser_ = nullptr;
 }
 
 void ScriptedStationServer::SetAnswerChooser(std::function<ServerAnswer(const std::string&)> chooser) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   chooser_ = std::move(chooser);
 }
 
 std::optional<std::string> ScriptedStationServer::LastPublish(const std::string& nickname) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   auto found = lastPublish_.find(nickname);
   return found == lastPublish_.end() ? std::nullopt : std::optional<std::string>(found->second);
 }
 
 std::set<std::string> ScriptedStationServer::DistinctPublishes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return distinctPublishes_;
 }
 
 int ScriptedStationServer::QueriesFor(const std::string& nickname) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   auto found = queriesFor_.find(nickname);
   return found == queriesFor_.end() ? 0 : found->second;
 }
@@ -88,7 +88,7 @@ void ScriptedStationServer::Serve() {
 void ScriptedStationServer::Handle(const std::string& datagram, uint32_t address, uint16_t port) {
   std::string nickname = NicknameOf(datagram);
   if (datagram.rfind("SET:", 0) == 0) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     lastPublish_[nickname] = datagram.substr(4);
     distinctPublishes_.insert(datagram.substr(4));
     ++publishCount_;
@@ -99,14 +99,14 @@ void ScriptedStationServer::Handle(const std::string& datagram, uint32_t address
   std::function<ServerAnswer(const std::string&)> chooser;
   ServerAnswer answer;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     ++queriesFor_[nickname];
     chooser = chooser_;
     answer = answer_;
   }
   if (chooser) answer = chooser(nickname);
   if (answer == ServerAnswer::kSilent) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   std::string reply = ReplyFor(answer, nickname);
   if (answer == ServerAnswer::kLate) {
     pending_.push_back({env_.TickMs() + lateMs_.load(), reply, address, port});
@@ -116,7 +116,6 @@ void ScriptedStationServer::Handle(const std::string& datagram, uint32_t address
   ++replies_;
 }
 
-// mutex_ held.
 std::string ScriptedStationServer::ReplyFor(ServerAnswer answer, const std::string& nickname) {
   auto found = records_.find(nickname);
   std::string record = found == records_.end() ? std::string(kNotFound) : found->second;
@@ -148,7 +147,7 @@ std::string ScriptedStationServer::ReplyFor(ServerAnswer answer, const std::stri
 }
 
 void ScriptedStationServer::SendDue() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   uint64_t now = env_.TickMs();
   for (auto it = pending_.begin(); it != pending_.end();) {
     if (it->dueMs > now) {

@@ -11,13 +11,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/mutex.h"
 
 namespace halcyra::testing {
 
@@ -42,19 +42,20 @@ class ScriptedStationServer {
   const std::string& error() const { return error_; }
 
   // The record answered for a nickname, as the server sends it ("nick@fields ...").
-  void SetRecord(const std::string& nickname, const std::string& record);
+  void SetRecord(const std::string& nickname, const std::string& record) EXCLUDES(mutex_);
   // How queries are answered; by default every query gets kRecord.
-  void SetAnswer(ServerAnswer answer);
+  void SetAnswer(ServerAnswer answer) EXCLUDES(mutex_);
   // Chooses the answer per query instead (called on the serving thread).
-  void SetAnswerChooser(std::function<ServerAnswer(const std::string& nickname)> chooser);
+  void SetAnswerChooser(std::function<ServerAnswer(const std::string& nickname)> chooser) EXCLUDES(mutex_);
   void SetLateMs(uint32_t ms) { lateMs_ = ms; }
 
   // The text after "SET:" of the last publish of a nickname.
-  std::optional<std::string> LastPublish(const std::string& nickname) const;
-  std::set<std::string> DistinctPublishes() const;  // every publish text that arrived, once each
+  std::optional<std::string> LastPublish(const std::string& nickname) const EXCLUDES(mutex_);
+  // Every publish text that arrived, once each.
+  std::set<std::string> DistinctPublishes() const EXCLUDES(mutex_);
 
   int Queries() const { return queries_.load(); }
-  int QueriesFor(const std::string& nickname) const;
+  int QueriesFor(const std::string& nickname) const EXCLUDES(mutex_);
   int PublishCount() const { return publishCount_.load(); }
   int RepliesSent() const { return replies_.load(); }
 
@@ -69,10 +70,10 @@ class ScriptedStationServer {
     uint16_t port;
   };
 
-  void Serve();
-  void Handle(const std::string& datagram, uint32_t address, uint16_t port);
-  std::string ReplyFor(ServerAnswer answer, const std::string& nickname);
-  void SendDue();
+  void Serve() EXCLUDES(mutex_);
+  void Handle(const std::string& datagram, uint32_t address, uint16_t port) EXCLUDES(mutex_);
+  std::string ReplyFor(ServerAnswer answer, const std::string& nickname) REQUIRES(mutex_);
+  void SendDue() EXCLUDES(mutex_);
 
   platform::Env& env_;
   std::unique_ptr<platform::UdpSocket> socket_;
@@ -83,15 +84,16 @@ class ScriptedStationServer {
   std::atomic<int> publishCount_{0};
   std::atomic<int> replies_{0};
 
-  mutable std::mutex mutex_;  // guards everything below
-  std::map<std::string, std::string> records_;
-  ServerAnswer answer_ = ServerAnswer::kRecord;
-  std::function<ServerAnswer(const std::string&)> chooser_;
-  std::map<std::string, std::string> lastPublish_;
-  std::set<std::string> distinctPublishes_;
-  std::map<std::string, int> queriesFor_;
-  std::vector<Pending> pending_;
-  uint32_t garbageSeed_ = 12345;
+  // A leaf: the answer chooser is called without it; replies are sent with it held.
+  mutable platform::Mutex mutex_;
+  std::map<std::string, std::string> records_ GUARDED_BY(mutex_);
+  ServerAnswer answer_ GUARDED_BY(mutex_) = ServerAnswer::kRecord;
+  std::function<ServerAnswer(const std::string&)> chooser_ GUARDED_BY(mutex_);
+  std::map<std::string, std::string> lastPublish_ GUARDED_BY(mutex_);
+  std::set<std::string> distinctPublishes_ GUARDED_BY(mutex_);
+  std::map<std::string, int> queriesFor_ GUARDED_BY(mutex_);
+  std::vector<Pending> pending_ GUARDED_BY(mutex_);
+  uint32_t garbageSeed_ GUARDED_BY(mutex_) = 12345;
 
   std::unique_ptr<platform::Thread> thread_;  // last: starts after everything above exists
 };

@@ -3,16 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "fake_env.h"
 #include "foundation/configuration.h"
+#include "platform/mutex.h"
 #include "station/station_record.h"
 #include "temp_dir.h"
 
@@ -30,27 +29,27 @@ constexpr uint32_t Button(int number) { return 1u << (number - 1); }
 // the scanner's 200 ms sleeps; after CloseGate() the next such sleep waits for OpenGate().
 class JoystickEnv : public FakeEnv {
  public:
-  void Plug(int id, uint32_t word) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void Plug(int id, uint32_t word) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     words_[id] = word;
   }
-  void Unplug(int id) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void Unplug(int id) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     words_.erase(id);
   }
-  int Reads(int id) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  int Reads(int id) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     return reads_[id];
   }
-  int TotalReads() {
-    std::lock_guard<std::mutex> lock(mutex_);
+  int TotalReads() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     int total = 0;
     for (auto& [id, count] : reads_) total += count;
     return total;
   }
 
-  bool ReadJoystickButtons(int id, uint32_t* buttons) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+  bool ReadJoystickButtons(int id, uint32_t* buttons) override EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     ++reads_[id];
     auto found = words_.find(id);
     if (found == words_.end()) return false;
@@ -59,38 +58,39 @@ class JoystickEnv : public FakeEnv {
   }
 
   std::atomic<int> scannerSleeps{0};
-  void SleepMs(uint32_t ms) override {
+  void SleepMs(uint32_t ms) override EXCLUDES(mutex_) {
     if (ms == CJoystick::kScanPeriodMs) {
-      std::unique_lock<std::mutex> lock(mutex_);
+      platform::MutexLock lock(mutex_);
       ++scannerSleeps;
       inGate_ = gateClosed_;
-      gateChanged_.notify_all();
-      gateChanged_.wait(lock, [this] { return !gateClosed_; });
+      gateChanged_.NotifyAll();
+      gateChanged_.Wait(lock, [this]() REQUIRES(mutex_) { return !gateClosed_; });
       inGate_ = false;
     }
     FakeEnv::SleepMs(ms);
   }
-  void CloseGate() {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void CloseGate() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     gateClosed_ = true;
   }
-  bool WaitUntilScannerIsInGate() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return gateChanged_.wait_for(lock, std::chrono::seconds(10), [this] { return inGate_; });
+  bool WaitUntilScannerIsInGate() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    return gateChanged_.WaitFor(lock, std::chrono::seconds(10),
+                                [this]() REQUIRES(mutex_) { return inGate_; });
   }
-  void OpenGate() {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void OpenGate() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     gateClosed_ = false;
-    gateChanged_.notify_all();
+    gateChanged_.NotifyAll();
   }
 
  private:
-  std::mutex mutex_;  // guards everything below
-  std::map<int, uint32_t> words_;
-  std::map<int, int> reads_;
-  bool gateClosed_ = false;
-  bool inGate_ = false;
-  std::condition_variable gateChanged_;
+  platform::Mutex mutex_;  // a leaf (the scanner reads and sleeps without a lock of its own)
+  std::map<int, uint32_t> words_ GUARDED_BY(mutex_);
+  std::map<int, int> reads_ GUARDED_BY(mutex_);
+  bool gateClosed_ GUARDED_BY(mutex_) = false;
+  bool inGate_ GUARDED_BY(mutex_) = false;
+  platform::ConditionVariable gateChanged_;
 };
 
 // Waits (really, up to 10 s) until done() holds; a guard against hanging, not a timing check.
@@ -106,22 +106,22 @@ bool Eventually(Condition done) {
 // Stands in for the station model and the station server: keeps activeMarks and counts publishes.
 class FakeStation {
  public:
-  std::string Select(int radioIndex) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  std::string Select(int radioIndex) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     selections_.push_back(radioIndex);
     CopyText(local_.activeMarks, CJoystick::ActiveMarksFor(radioIndex).c_str());
     return local_.activeMarks;
   }
-  void Publish(const char* marks) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void Publish(const char* marks) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     published_.push_back(marks);
   }
-  std::vector<std::string> Published() {
-    std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> Published() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     return published_;
   }
-  std::vector<int> Selections() {
-    std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<int> Selections() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     return selections_;
   }
   void Attach(CJoystick& joystick) {
@@ -130,10 +130,10 @@ class FakeStation {
   }
 
  private:
-  std::mutex mutex_;  // guards everything below
-  StationRecord local_;
-  std::vector<int> selections_;
-  std::vector<std::string> published_;
+  platform::Mutex mutex_;  // a leaf; the joystick calls the callbacks without its own locks
+  StationRecord local_ GUARDED_BY(mutex_);
+  std::vector<int> selections_ GUARDED_BY(mutex_);
+  std::vector<std::string> published_ GUARDED_BY(mutex_);
 };
 
 // The log file with lines ending in LF on every platform.

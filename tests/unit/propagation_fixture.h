@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -12,6 +11,7 @@
 
 #include "fake_env.h"
 #include "hgt_tile.h"
+#include "platform/mutex.h"
 #include "propagation/hgt_files.h"
 #include "propagation/station_model.h"
 #include "temp_dir.h"
@@ -20,22 +20,23 @@ namespace halcyra::testing {
 
 class FileRecordingEnv : public FakeEnv {
  public:
-  std::FILE* OpenFile(const std::wstring& path, const char* mode) override {
+  std::FILE* OpenFile(const std::wstring& path, const char* mode) override EXCLUDES(openedLock_) {
     if (std::string(mode) == "rb") {
-      std::lock_guard<std::mutex> lock(openedLock_);
+      platform::MutexLock lock(openedLock_);
       opened_.push_back(platform::WideToUtf8(path));
     }
     return FakeEnv::OpenFile(path, mode);
   }
   // Paths of every tile open attempt ("rb"), in order.
-  std::vector<std::string> Opened() {
-    std::lock_guard<std::mutex> lock(openedLock_);
+  std::vector<std::string> Opened() EXCLUDES(openedLock_) {
+    platform::MutexLock lock(openedLock_);
     return opened_;
   }
 
  private:
-  std::mutex openedLock_;  // guards opened_
-  std::vector<std::string> opened_;
+  // Taken while the tile store holds its tile lock, so it comes after it; a leaf.
+  platform::Mutex openedLock_;
+  std::vector<std::string> opened_ GUARDED_BY(openedLock_);
 };
 
 class PropagationTest : public ::testing::Test {
