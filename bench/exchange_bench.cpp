@@ -19,6 +19,7 @@
 #include "foundation/settings.h"
 #include "network/server_exchange.h"
 #include "platform/env.h"
+#include "platform/ipv4.h"
 #include "propagation/hgt_files.h"
 #include "propagation/station_model.h"
 #include "server_loop.h"
@@ -28,7 +29,6 @@
 namespace halcyra {
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
 constexpr char kPilot[] = "Viper";
 
 // The station server's loop on a loopback port; stops when destroyed.
@@ -37,7 +37,7 @@ class InProcessServer {
   InProcessServer() : env_(platform::Env::Default()), server_({}) {
     env_.StartNetworking();
     socket_ = env_.CreateUdpSocket();
-    if (!socket_ || socket_->Bind(kLoopback, 0) != 0) {
+    if (!socket_ || socket_->Bind(kLoopbackAddress, 0) != 0) {
       std::fprintf(stderr, "cannot open a loopback UDP socket\n");
       std::abort();
     }
@@ -114,14 +114,14 @@ void BM_PlainGetRoundTrip(benchmark::State& state) {
   platform::Env& env = platform::Env::Default();
   InProcessServer server;
   std::unique_ptr<platform::UdpSocket> socket = env.CreateUdpSocket();
-  if (!socket || socket->Bind(kLoopback, 0) != 0) {
+  if (!socket || socket->Bind(kLoopbackAddress, 0) != 0) {
     state.SkipWithError("cannot open a loopback UDP socket");
     return;
   }
   const std::string publish =
       std::string("SET:") + kPilot + "@0.000000 0.000000 0 000.000 000.000 000.000 ___ 000.000 0 0 ";
   const std::string query = std::string("GET:") + kPilot + "@ ";
-  socket->SendTo(publish.data(), publish.size(), kLoopback, server.port());
+  socket->SendTo(publish.data(), publish.size(), kLoopbackAddress, server.port());
   env.SleepMs(20);
 
   std::vector<double> roundTripsMs;
@@ -129,7 +129,7 @@ void BM_PlainGetRoundTrip(benchmark::State& state) {
   char reply[kDatagramCapacity];
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
-    socket->SendTo(query.data(), query.size(), kLoopback, server.port());
+    socket->SendTo(query.data(), query.size(), kLoopbackAddress, server.port());
     int received = socket->ReceiveFrom(reply, sizeof reply, 1000, nullptr, nullptr);
     auto end = std::chrono::steady_clock::now();
     if (received <= 0) {

@@ -28,6 +28,8 @@
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "platform/env.h"
+#include "platform/ipv4.h"
+#include "simulator_sender.h"
 #include "temp_dir.h"
 
 namespace halcyra {
@@ -35,8 +37,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kLoopback = 0x7F000001;
-constexpr uint16_t kSimulatorPort = 10602;
 constexpr uint64 kConnection = 1;
 constexpr uint64 kChannel = 7;
 constexpr anyID kOwnClient = 1;
@@ -64,8 +64,8 @@ void BM_PluginMemoryUnderSimulatorFlood(benchmark::State& state) {
   for (auto _ : state) {
     testing::TempDir dir;
     auto sink = env.CreateUdpSocket();
-    auto sender = env.CreateUdpSocket();
-    if (!sink || sink->Bind(kLoopback, 0) != 0 || !sender) {
+    testing::SimulatorSender sender;
+    if (!sink || sink->Bind(kLoopbackAddress, 0) != 0 || !sender.ok()) {
       state.SkipWithError("no sockets");
       return;
     }
@@ -96,7 +96,7 @@ void BM_PluginMemoryUnderSimulatorFlood(benchmark::State& state) {
     while (Clock::now() < end) {
       for (int i = 0; i < 256; ++i, ++sent) {
         const std::string& datagram = datagrams[static_cast<size_t>(sent) % datagrams.size()];
-        sender->SendTo(datagram.data(), datagram.size(), kLoopback, kSimulatorPort);
+        sender.Send(datagram);
       }
       peak = std::max(peak, ResidentMB());
     }

@@ -23,6 +23,7 @@
 
 #include "fake_env.h"
 #include "platform/env.h"
+#include "platform/ipv4.h"
 #include "server_loop.h"
 #include "station_server.h"
 #include "wire/station_messages.h"
@@ -30,7 +31,6 @@
 namespace halcyra::server {
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
 constexpr int kPilots = 1000;
 constexpr int kAnswersPerIteration = 2000;
 constexpr int kLostReplyWaitMs = 500;
@@ -45,7 +45,7 @@ std::unique_ptr<platform::UdpSocket> LoopbackSocket() {
   platform::Env& env = platform::Env::Default();
   env.StartNetworking();
   std::unique_ptr<platform::UdpSocket> socket = env.CreateUdpSocket();
-  if (!socket || socket->Bind(kLoopback, 0) != 0) {
+  if (!socket || socket->Bind(kLoopbackAddress, 0) != 0) {
     std::fprintf(stderr, "cannot open a loopback UDP socket\n");
     std::abort();
   }
@@ -80,7 +80,7 @@ int64_t Drive(platform::UdpSocket& client, uint16_t port, const std::vector<std:
   size_t next = 0;
   auto sendOne = [&] {
     const std::string& request = requests[next++ % requests.size()];
-    client.SendTo(request.data(), request.size(), kLoopback, port);
+    client.SendTo(request.data(), request.size(), kLoopbackAddress, port);
   };
   int outstanding = 0;
   int64_t lost = 0;
@@ -139,7 +139,7 @@ StationServerLimits LimitsOff() {
 }
 
 std::unique_ptr<Service> ServeStore(StationServer& server, SourceDefences defences) {
-  for (int i = 0; i < kPilots; ++i) server.Handle("SET:" + PilotRecord(i), kLoopback + i % 16, 0);
+  for (int i = 0; i < kPilots; ++i) server.Handle("SET:" + PilotRecord(i), kLoopbackAddress + i % 16, 0);
   return std::make_unique<Service>(
       [&server, defences](platform::UdpSocket& socket, const std::function<bool()>& stop) {
         ServerLoopTiming timing;
@@ -376,7 +376,7 @@ void BM_HandleGet(benchmark::State& state) {
   for (int i = 0; i < 10000; ++i) requests.push_back(wire::FormatQuery(PilotName(i * 7919 % 10000)));
   size_t next = 0;
   for (auto _ : state) {
-    RequestResult result = server.Handle(requests[next++ % requests.size()], kLoopback, 1);
+    RequestResult result = server.Handle(requests[next++ % requests.size()], kLoopbackAddress, 1);
     benchmark::DoNotOptimize(result.reply.data());
   }
   state.SetItemsProcessed(state.iterations());

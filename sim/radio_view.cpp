@@ -2,7 +2,7 @@
 
 #include "network/simulator_commands.h"
 #include "propagation/range_gain.h"
-#include "simulator_feed.h"
+#include "wire/simulator_command_text.h"
 #include "wire/station_messages.h"
 
 namespace halcyra::sim {
@@ -29,13 +29,13 @@ StationRecord RadioView::RecordAt(const Station& station, double t) {
   RadioPanel panel = PanelAt(station, t);
   StationRecord record = DefaultStation();
   CopyText(record.nickname, station.nickname.c_str());
-  CopyText(record.latitudeText, LatitudeText(position.latitude).c_str());
-  CopyText(record.longitudeText, LongitudeText(position.longitude).c_str());
-  CopyText(record.altitudeText, AltitudeText(position.altitude).c_str());
+  CopyText(record.latitudeText, wire::DegreesText(position.latitude).c_str());
+  CopyText(record.longitudeText, wire::DegreesText(position.longitude).c_str());
+  CopyText(record.altitudeText, wire::FeetText(position.altitude).c_str());
   CopyText(record.frequency1, panel.frequencies[0].c_str());
   CopyText(record.frequency2, panel.frequencies[1].c_str());
   CopyText(record.frequency3, panel.frequencies[2].c_str());
-  CopyText(record.activeMarks, ActiveMarks(panel.active).c_str());
+  CopyText(record.activeMarks, wire::ActiveMarks(panel.active).c_str());
   CopyText(record.cryptoFrequency, panel.cryptoFrequency.c_str());
   record.cryptoKey = panel.cryptoKey;
   record.radioClass = station.radioClass;

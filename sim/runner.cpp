@@ -7,17 +7,20 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 
+#include "host_folders.h"
+#include "loaded_plugin.h"
 #include "oracle.h"
+#include "plugin_ini.h"
 #include "platform/process.h"
 #include "plugin_decisions.h"
-#include "plugin_library.h"
 #include "render.h"
 #include "report.h"
 #include "simulator_feed.h"
+#include "simulator_sender.h"
 #include "station_server.h"
+#include "temp_dir.h"
 #include "terrain.h"
 #include "voice.h"
 #include "wav.h"
@@ -27,6 +30,8 @@ namespace halcyra::sim {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::WriteFile;
 
 constexpr int kGapBlocks = kBlocksPerSecond / 2;  // a call ends at least half a second before the next
 constexpr uint64_t kWatchdogFeedMs = 1000;        // SET_LLALT at least this often in real time
@@ -38,60 +43,10 @@ constexpr uint64_t kRefreshTicksWaitMs = 4500;  // two refresh ticks, when the l
 constexpr int kFetchLogLevel = 5;               // the level at which the plug-in logs fetched records
 constexpr int kProfileSamples = 200;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-bool WriteText(const fs::path& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << text;
-  file.close();
-  return static_cast<bool>(file);
-}
-
-// A fresh folder under the system's temporary folder, removed with its contents at the end.
-class WorkFolder {
- public:
-  WorkFolder() {
-    std::random_device random;
-    std::error_code ignored;
-    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      fs::path candidate = fs::temp_directory_path(ignored) / ("halcyra-sim-" + std::to_string(random()));
-      if (fs::create_directory(candidate, ignored)) path_ = candidate;
-    }
-  }
-  ~WorkFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// Points the plug-in at our Saved Games folder for the run and puts the previous value back.
-class ScopedSavedGames {
- public:
-  explicit ScopedSavedGames(const std::string& folder) {
-    std::string value;
-    if (platform::GetEnvironmentVariableUtf8(kName, &value)) previous_ = value;
-    platform::SetEnvironmentVariableUtf8(kName, folder.c_str());
-  }
-  ~ScopedSavedGames() {
-    platform::SetEnvironmentVariableUtf8(kName, previous_ ? previous_->c_str() : nullptr);
-  }
-
- private:
-  static constexpr const char* kName = "HALCYRA_SAVED_GAMES";
-  std::optional<std::string> previous_;
-};
-
 // Calls the plug-in's stop sequence when the run ends, however it ends.
 class StartedPlugin {
  public:
-  explicit StartedPlugin(const PluginEntryPoints& entry) : entry_(entry) {}
+  explicit StartedPlugin(const testing::LoadedPlugin& entry) : entry_(entry) {}
   ~StartedPlugin() { Stop(); }
   void Stop() {
     if (started_) entry_.shutdown();
@@ -100,7 +55,7 @@ class StartedPlugin {
   void MarkStarted() { started_ = true; }
 
  private:
-  const PluginEntryPoints& entry_;
+  const testing::LoadedPlugin& entry_;
   bool started_ = false;
 };
 
@@ -115,16 +70,15 @@ bool SamePublishedFields(const StationRecord& a, const StationRecord& b) {
 }
 
 std::string IniText(const Scenario& scenario, const std::string& tileFolder, uint16_t serverPort) {
-  std::string ini;
-  ini += "[LOG]\nLOGLEVEL=" + std::to_string(scenario.logLevel) + "\n";
-  ini += "[HGT]\nPath=" + tileFolder + "\n";
-  ini += "[HCS]\nHOST=127.0.0.1\nUDP=" + std::to_string(serverPort) + "\n";
-  ini += "[EAR]\n";
-  for (int r = 0; r < 3; ++r)
-    ini += "RADIO" + std::to_string(r + 1) + "=" + std::to_string(scenario.ears[r]) + "\n";
-  ini += "[SYSTEM]\nATTN=" + std::to_string(scenario.attenuation) + "\n";
-  ini += "[SELECTOR]\nRADIO1=-1 -1\nRADIO2=-1 -1\nRADIO3=-1 -1\n";
-  return ini;
+  testing::IniSettings ini;
+  ini.logLevel = scenario.logLevel;
+  ini.tileFolder = tileFolder;
+  ini.port = serverPort;
+  ini.ear1 = scenario.ears[0];
+  ini.ear2 = scenario.ears[1];
+  ini.ear3 = scenario.ears[2];
+  ini.attenuation = scenario.attenuation;
+  return testing::IniText(ini);
 }
 
 // The calls of every remote as blocks: each lasts its voice clip, ends half a second before the
@@ -164,6 +118,7 @@ class ScenarioRun {
     if (status_) status_(line);
   }
   bool PrepareFiles(std::string* error);
+  bool LoadPlugin(std::string* error);
   bool StartServer(std::string* error);
   bool StartPlugin(StartedPlugin& started, std::string* error);
   bool SendLocalCommands(double t, bool all);
@@ -185,7 +140,7 @@ class ScenarioRun {
   const Scenario& scenario_;
   StatusSink status_;
   platform::Env& env_;
-  WorkFolder work_;
+  testing::TempDir work_{"halcyra-sim-"};
   fs::path outFolder_;
   fs::path savedGames_;
   fs::path pluginLog_;
@@ -194,11 +149,11 @@ class ScenarioRun {
   std::optional<VoiceSet> voices_;
   std::unique_ptr<StationServerProcess> server_;
   std::unique_ptr<StationServerClient> serverClient_;
-  std::unique_ptr<SimulatorFeed> feed_;
-  std::unique_ptr<PluginLibrary> plugin_;
+  std::unique_ptr<testing::SimulatorSender> feed_;
+  std::unique_ptr<testing::LoadedPlugin> plugin_;
   std::unique_ptr<SimHost> host_;
   std::unique_ptr<RadioView> view_;
-  std::unique_ptr<ScopedSavedGames> savedGamesVariable_;
+  std::unique_ptr<testing::ScopedSavedGames> savedGamesVariable_;
 
   int64_t totalBlocks_ = 0;
   std::streamoff logRead_ = 0;  // bytes of the plug-in's log already counted
@@ -254,8 +209,26 @@ bool ScenarioRun::PrepareFiles(std::string* error) {
     *error = savedGames_.string() + ": cannot be created";
     return false;
   }
-  pluginLog_ = savedGames_ / "Halcyra" / "Halcyra.log";
+  pluginLog_ = testing::LogFile(savedGames_);
   view_ = std::make_unique<RadioView>(tileFolder_);
+  return true;
+}
+
+// Loads the plug-in library as a host does; it must host the API this runner was built for.
+bool ScenarioRun::LoadPlugin(std::string* error) {
+  std::string path =
+      options_.pluginPath.empty() ? programFolder_ + "/" + platform::PluginFileName() : options_.pluginPath;
+  plugin_ = std::make_unique<testing::LoadedPlugin>(path);
+  if (!plugin_->ok()) {
+    *error = plugin_->error();
+    return false;
+  }
+  int api = plugin_->apiVersion();
+  if (api != kHostApiVersion) {
+    *error = path + " is built for host API " + std::to_string(api) + ", this runner hosts API " +
+             std::to_string(kHostApiVersion) + " (use the plug-in of the same build)";
+    return false;
+  }
   return true;
 }
 
@@ -266,8 +239,8 @@ bool ScenarioRun::StartServer(std::string* error) {
                                         (outFolder_ / (scenario_.name + ".server.log")).string(), error);
   if (!server_) return false;
   serverClient_ = StationServerClient::Open(env_, server_->Port());
-  feed_ = SimulatorFeed::Open(env_);
-  if (!serverClient_ || !feed_) {
+  feed_ = std::make_unique<testing::SimulatorSender>();
+  if (!serverClient_ || !feed_->ok()) {
     *error = "cannot open UDP sockets on 127.0.0.1";
     return false;
   }
@@ -275,12 +248,12 @@ bool ScenarioRun::StartServer(std::string* error) {
 }
 
 bool ScenarioRun::StartPlugin(StartedPlugin& started, std::string* error) {
-  const PluginEntryPoints& entry = plugin_->entry();
-  if (!WriteText(savedGames_ / "Halcyra" / "Halcyra.ini", IniText(scenario_, tileFolder_, server_->Port()))) {
+  const testing::LoadedPlugin& entry = *plugin_;
+  if (!WriteFile(testing::IniFile(savedGames_), IniText(scenario_, tileFolder_, server_->Port()))) {
     *error = "cannot write the plug-in's INI file";
     return false;
   }
-  savedGamesVariable_ = std::make_unique<ScopedSavedGames>(savedGames_.string());
+  savedGamesVariable_ = std::make_unique<testing::ScopedSavedGames>(savedGames_.string());
   host_ = std::make_unique<SimHost>(scenario_.local.nickname);
   for (size_t r = 0; r < scenario_.remotes.size(); ++r) {
     anyID id = static_cast<anyID>(kOwnClientID + 1 + r);
@@ -359,7 +332,7 @@ bool ScenarioRun::WaitUntilRemotesKnown(std::string* error) {
     FeedWatchdog();
     env_.SleepMs(50);
     if (!logTells) continue;
-    std::string log = ReadText(pluginLog_);
+    std::string log = ReadFile(pluginLog_);
     bool all = true;
     for (const Remote& remote : scenario_.remotes) {
       all &=
@@ -410,7 +383,7 @@ void ScenarioRun::FeedVoice(int remote, int64_t block, int64_t blockInCall) {
   for (short sample : samples)
     record.inputPeak = std::max(record.inputPeak, std::abs(static_cast<int>(sample)));
   anyID id = result_.clientIDs[static_cast<size_t>(remote)];
-  plugin_->entry().onEditPlaybackVoiceDataEvent(kServerConnection, id, samples, kBlockSamples, 1);
+  plugin_->onEditPlaybackVoiceDataEvent(kServerConnection, id, samples, kBlockSamples, 1);
 
   record.remote = remote;
   record.block = block;
@@ -431,7 +404,7 @@ void ScenarioRun::FeedVoice(int remote, int64_t block, int64_t blockInCall) {
 }
 
 void ScenarioRun::PlayBlock(int64_t block) {
-  const PluginEntryPoints& entry = plugin_->entry();
+  const testing::LoadedPlugin& entry = *plugin_;
   host_->SetClock(static_cast<double>(block) / kBlocksPerSecond);
   for (size_t r = 0; r < callsOf_.size(); ++r) {
     if (nextCall_[r] >= callsOf_[r].size()) continue;
@@ -567,7 +540,7 @@ bool ScenarioRun::WriteOutputs(std::string* error) {
   if (!WriteStereoWav(result_.wavPath, result_.stereo, kOutputRate, error)) return false;
   for (const auto& [path, text] : {std::pair{result_.tablePath, FormatTable(scenario_, result_)},
                                    std::pair{result_.blocksPath, FormatBlocks(scenario_, result_)}}) {
-    if (!WriteText(path, text)) {
+    if (!WriteFile(path, text)) {
       *error = path + ": cannot be written";
       return false;
     }
@@ -578,10 +551,7 @@ bool ScenarioRun::WriteOutputs(std::string* error) {
 std::optional<RunResult> ScenarioRun::Run(std::string* error) {
   auto wallStart = std::chrono::steady_clock::now();
   if (!PrepareFiles(error)) return std::nullopt;
-  plugin_ = PluginLibrary::Load(
-      options_.pluginPath.empty() ? programFolder_ + "/" + platform::PluginFileName() : options_.pluginPath,
-      error);
-  if (!plugin_) return std::nullopt;
+  if (!LoadPlugin(error)) return std::nullopt;
   if (env_.StartNetworking() != 0) {
     *error = "cannot start networking";
     return std::nullopt;
@@ -598,7 +568,7 @@ std::optional<RunResult> ScenarioRun::Run(std::string* error) {
   result_.voiceNote = voices_->note;
 
   {
-    StartedPlugin started(plugin_->entry());
+    StartedPlugin started(*plugin_);
     PublishRemotes(0);
     if (!StartPlugin(started, error)) return std::nullopt;
     SendLocalCommands(0, true);
@@ -627,7 +597,7 @@ std::optional<RunResult> ScenarioRun::Run(std::string* error) {
   server_->Stop();
   result_.fast = options_.fast;
   FillHeard();
-  CheckPluginDecisions(scenario_, *view_, ReadPluginDecisions(ReadText(pluginLog_)), result_);
+  CheckPluginDecisions(scenario_, *view_, ReadPluginDecisions(ReadFile(pluginLog_)), result_);
   MakeProfiles();
   MakeMap();
   if (view_->TilesLoaded() == 0) {

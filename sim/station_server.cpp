@@ -1,8 +1,6 @@
 #include "station_server.h"
 
-#include <fstream>
-#include <iterator>
-
+#include "temp_dir.h"
 #include "wire/station_messages.h"
 
 namespace halcyra::sim {
@@ -15,15 +13,10 @@ constexpr int kProbeWaitMs = 100;
 // A port that is free now: bound by the system for a moment and let go.
 uint16_t FreePort(platform::Env& env) {
   std::unique_ptr<platform::UdpSocket> socket = env.CreateUdpSocket();
-  if (!socket || socket->Bind(kLoopback, 0) != 0) return 0;
+  if (!socket || socket->Bind(kLoopbackAddress, 0) != 0) return 0;
   uint16_t port = socket->LocalPort();
   socket->Close();
   return port;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -55,7 +48,7 @@ std::unique_ptr<StationServerProcess> StationServerProcess::Start(platform::Env&
     }
     server->Stop();
     *error = "the station server " + program + " did not answer on 127.0.0.1:" + std::to_string(port) + ": " +
-             ReadText(logFile);
+             testing::ReadFile(logFile);
   }
   return nullptr;
 }
@@ -70,20 +63,20 @@ void StationServerProcess::Stop() {
 std::unique_ptr<StationServerClient> StationServerClient::Open(platform::Env& env, uint16_t port) {
   auto client = std::unique_ptr<StationServerClient>(new StationServerClient);
   client->socket_ = env.CreateUdpSocket();
-  if (!client->socket_ || client->socket_->Bind(kLoopback, 0) != 0) return nullptr;
+  if (!client->socket_ || client->socket_->Bind(kLoopbackAddress, 0) != 0) return nullptr;
   client->port_ = port;
   return client;
 }
 
 bool StationServerClient::Publish(const StationRecord& station) {
   std::string message = wire::FormatPublish(station);
-  return socket_->SendTo(message.data(), message.size(), kLoopback, port_) ==
+  return socket_->SendTo(message.data(), message.size(), kLoopbackAddress, port_) ==
          static_cast<int>(message.size());
 }
 
 std::optional<std::string> StationServerClient::Query(const std::string& nickname, int timeoutMs) {
   std::string query = wire::FormatQuery(nickname);
-  if (socket_->SendTo(query.data(), query.size(), kLoopback, port_) != static_cast<int>(query.size())) {
+  if (socket_->SendTo(query.data(), query.size(), kLoopbackAddress, port_) != static_cast<int>(query.size())) {
     return std::nullopt;
   }
   char reply[wire::kMaxDatagramBytes + 1];

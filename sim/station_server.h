@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/env.h"
+#include "platform/ipv4.h"
 #include "platform/process.h"
 #include "station/station_record.h"
 
@@ -41,8 +42,5 @@ class StationServerClient {
   std::unique_ptr<platform::UdpSocket> socket_;
   uint16_t port_ = 0;
 };
-
-// The loopback address, host order.
-inline constexpr uint32_t kLoopback = 0x7F000001;
 
 }  // namespace halcyra::sim

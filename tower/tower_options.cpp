@@ -9,6 +9,7 @@
 #include <map>
 
 #include "platform/ipv4.h"
+#include "wire/simulator_command_text.h"
 
 namespace halcyra::tower {
 namespace {
@@ -271,21 +272,13 @@ std::string TowerUsage() {
 }
 
 std::vector<std::string> TowerCommands(const TowerOptions& o) {
-  char text[128];
   std::vector<std::string> commands;
-  std::snprintf(text, sizeof text, "SET_VOLUM %d %d %d", o.volumes[0], o.volumes[1], o.volumes[2]);
-  commands.push_back(text);
-  std::snprintf(text, sizeof text, "SET_LLALT %.6f %.6f %ld %d", o.latitude, o.longitude, o.altitudeFeet,
-                o.radioClass);
-  commands.push_back(text);
-  if (o.activeRadio != 0) {
-    std::string marks = "___";
-    marks[static_cast<size_t>(o.activeRadio - 1)] = 'X';
-    commands.push_back("SET_ACTIV " + marks);
-  }
-  std::snprintf(text, sizeof text, "SET_RADIO %s %s %s %s %d", o.frequencies[0].c_str(),
-                o.frequencies[1].c_str(), o.frequencies[2].c_str(), o.cryptoFrequency.c_str(), o.cryptoKey);
-  commands.push_back(text);
+  commands.push_back(wire::SetVolumCommand(o.volumes[0], o.volumes[1], o.volumes[2]));
+  commands.push_back(wire::SetLLAltCommand(wire::DegreesText(o.latitude), wire::DegreesText(o.longitude),
+                                           std::to_string(o.altitudeFeet), o.radioClass));
+  if (o.activeRadio != 0) commands.push_back(wire::SetActivCommand(wire::ActiveMarks(o.activeRadio)));
+  commands.push_back(wire::SetRadioCommand(o.frequencies[0], o.frequencies[1], o.frequencies[2], o.cryptoFrequency,
+                                           o.cryptoKey));
   return commands;
 }
 

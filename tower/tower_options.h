@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "wire/simulator_command_text.h"
+
 namespace halcyra::tower {
 
 struct TowerOptions {
@@ -20,8 +22,8 @@ struct TowerOptions {
   std::string cryptoFrequency = "000.000";
   int cryptoKey = 0;
   int volumes[3] = {100, 100, 100};     // percent
-  uint32_t pluginAddress = 0x7F000001;  // IPv4, host order
-  uint16_t pluginPort = 10602;
+  uint32_t pluginAddress = kLoopbackAddress;  // IPv4, host order
+  uint16_t pluginPort = wire::kSimulatorPort;
   int count = 0;  // rounds to send; 0 = until stopped
   bool help = false;
 };

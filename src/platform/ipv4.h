@@ -6,6 +6,8 @@
 
 namespace halcyra {
 
+inline constexpr uint32_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1
+
 // Accepts exactly four decimal parts of 1 to 3 digits, each 0..255, and nothing else.
 bool ParseDottedIPv4(const std::string& text, uint32_t* address);
 std::string FormatDottedIPv4(uint32_t address);

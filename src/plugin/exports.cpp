@@ -6,24 +6,14 @@
 #include "foundation/version.h"
 #include "platform/env.h"
 #include "platform/export.h"
-#include "plugin/lifecycle.h"
+#include "plugin/runtime_guard.h"
 
 namespace {
 
-using halcyra::PluginRuntime;
-
 // The plug-in as the host sees it; made at the first call, released when the library is unloaded.
-halcyra::PluginLifecycle& Lifecycle() {
-  static halcyra::PluginLifecycle lifecycle(halcyra::platform::Env::Default());
-  return lifecycle;
-}
-
-template <typename Handler>
-void WithRuntime(Handler handler) noexcept {
-  try {
-    Lifecycle().Deliver(handler);
-  } catch (...) {
-  }
+halcyra::RuntimeGuard& Plugin() {
+  static halcyra::RuntimeGuard plugin(halcyra::platform::Env::Default());
+  return plugin;
 }
 
 const std::string& PluginName() {
@@ -61,42 +51,26 @@ HALCYRA_EXPORT const char* ts3plugin_description() { return halcyra::kPluginDesc
 
 // Host main thread, before ts3plugin_init. Keeps a copy of the whole table.
 HALCYRA_EXPORT void ts3plugin_setFunctionPointers(const struct TS3Functions funcs) {
-  try {
-    Lifecycle().SetFunctionPointers(funcs);
-  } catch (...) {
-  }
+  Plugin().SetFunctionPointers(funcs);
 }
 
 // Host main thread. 0 = started, 1 = failed (the host then unloads the library). Events that
 // arrive meanwhile are ignored.
-HALCYRA_EXPORT int ts3plugin_init() {
-  try {
-    return Lifecycle().Init();
-  } catch (...) {
-    return 1;
-  }
-}
+HALCYRA_EXPORT int ts3plugin_init() { return Plugin().Init(); }
 
 // Host main thread. Stops every thread and releases every object; returns within about a second.
-HALCYRA_EXPORT void ts3plugin_shutdown() {
-  try {
-    Lifecycle().Shutdown();
-  } catch (...) {
-  }
-}
+HALCYRA_EXPORT void ts3plugin_shutdown() { Plugin().Shutdown(); }
 
 // Host thread of the connection.
 HALCYRA_EXPORT void ts3plugin_onConnectStatusChangeEvent(uint64 serverConnectionHandlerID, int newStatus,
                                                           unsigned int errorNumber) {
-  WithRuntime([&](PluginRuntime& r) { r.OnConnectStatusChange(serverConnectionHandlerID, newStatus, errorNumber); });
+  Plugin().OnConnectStatusChange(serverConnectionHandlerID, newStatus, errorNumber);
 }
 
 // Host thread of the connection.
 HALCYRA_EXPORT void ts3plugin_onClientMoveEvent(uint64 serverConnectionHandlerID, anyID clientID, uint64 oldChannelID,
                                                  uint64 newChannelID, int visibility, const char* moveMessage) {
-  WithRuntime([&](PluginRuntime& r) {
-    r.OnClientMove(serverConnectionHandlerID, clientID, oldChannelID, newChannelID, visibility, moveMessage);
-  });
+  Plugin().OnClientMove(serverConnectionHandlerID, clientID, oldChannelID, newChannelID, visibility, moveMessage);
 }
 
 // Host thread of the connection.
@@ -104,26 +78,20 @@ HALCYRA_EXPORT void ts3plugin_onClientMoveMovedEvent(uint64 serverConnectionHand
                                                       uint64 oldChannelID, uint64 newChannelID, int visibility,
                                                       anyID moverID, const char* moverName,
                                                       const char* moverUniqueIdentifier, const char* moveMessage) {
-  WithRuntime([&](PluginRuntime& r) {
-    r.OnClientMoveMoved(serverConnectionHandlerID, clientID, oldChannelID, newChannelID, visibility, moverID,
-                        moverName, moverUniqueIdentifier, moveMessage);
-  });
+  Plugin().OnClientMoveMoved(serverConnectionHandlerID, clientID, oldChannelID, newChannelID, visibility, moverID,
+                             moverName, moverUniqueIdentifier, moveMessage);
 }
 
 // Host thread of the connection. Blocks for the station server query (at most about 450 ms).
 HALCYRA_EXPORT void ts3plugin_onTalkStatusChangeEvent(uint64 serverConnectionHandlerID, int status,
                                                        int isReceivedWhisper, anyID clientID) {
-  WithRuntime([&](PluginRuntime& r) {
-    r.OnTalkStatusChange(serverConnectionHandlerID, status, isReceivedWhisper, clientID);
-  });
+  Plugin().OnTalkStatusChange(serverConnectionHandlerID, status, isReceivedWhisper, clientID);
 }
 
 // Host playback thread, once per voice block; edits the samples in place.
 HALCYRA_EXPORT void ts3plugin_onEditPlaybackVoiceDataEvent(uint64 serverConnectionHandlerID, anyID clientID,
                                                             short* samples, int sampleCount, int channels) {
-  WithRuntime([&](PluginRuntime& r) {
-    r.OnEditPlaybackVoiceData(serverConnectionHandlerID, clientID, samples, sampleCount, channels);
-  });
+  Plugin().OnEditPlaybackVoiceData(serverConnectionHandlerID, clientID, samples, sampleCount, channels);
 }
 
 }  // extern "C"

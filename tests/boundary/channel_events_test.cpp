@@ -12,6 +12,7 @@
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "log_reader.h"
+#include "simulator_sender.h"
 #include "temp_dir.h"
 #include "wait_until.h"
 
@@ -21,7 +22,6 @@ namespace {
 using testing::CountContaining;
 using testing::FakeHost;
 using testing::FakeStationServer;
-using testing::kLoopbackAddress;
 using testing::LineContaining;
 using testing::LoadedPlugin;
 using testing::TempDir;
@@ -30,7 +30,6 @@ using testing::WaitUntil;
 constexpr uint64 kHandler = 0x51;
 constexpr uint64 kChannel = 0x100000042;
 constexpr anyID kOwnID = 3;
-constexpr uint16_t kSimulatorPort = 10602;
 
 class ChannelEventsTest : public ::testing::Test {
  protected:
@@ -72,13 +71,10 @@ class ChannelEventsTest : public ::testing::Test {
   }
   // Sends SET_ACTIV to the simulator port until the plug-in publishes; the publish text, or "".
   std::string Publish() {
-    platform::Env::Default().StartNetworking();
-    auto sender = platform::Env::Default().CreateUdpSocket();
-    if (!sender || sender->Bind(kLoopbackAddress, 0) != 0) return "";
-    std::string command = "SET_ACTIV X__";
+    testing::SimulatorSender sender;
     std::string published;
     WaitUntil([&] {
-      sender->SendTo(command.data(), command.size(), kLoopbackAddress, kSimulatorPort);
+      sender.Send("SET_ACTIV X__");
       for (const std::string& request : server_.Requests()) {
         if (request.rfind("SET:", 0) == 0) published = request;
       }

@@ -8,6 +8,7 @@
 
 #include "child_process.h"
 #include "platform/env.h"
+#include "platform/ipv4.h"
 #include "plugin_session.h"
 #include "wait_until.h"
 
@@ -19,14 +20,12 @@ using testing::PluginSession;
 using testing::SessionOptions;
 using testing::WriteFile;
 
-constexpr uint32_t kLoopback = 0x7F000001;
-
 // The station server's answer to a query for nickname, or "" when none came.
 std::string Query(uint16_t port, const std::string& nickname) {
   std::unique_ptr<platform::UdpSocket> socket = platform::Env::Default().CreateUdpSocket();
-  if (!socket || socket->Bind(kLoopback, 0) != 0) return "";
+  if (!socket || socket->Bind(kLoopbackAddress, 0) != 0) return "";
   std::string request = "GET:" + nickname + "@ ";
-  socket->SendTo(request.data(), request.size(), kLoopback, port);
+  socket->SendTo(request.data(), request.size(), kLoopbackAddress, port);
   char reply[1024];
   int length = socket->ReceiveFrom(reply, sizeof reply, 500, nullptr, nullptr);
   return length > 0 ? std::string(reply, static_cast<size_t>(length)) : "";

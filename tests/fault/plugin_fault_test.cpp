@@ -31,6 +31,7 @@
 #include "plugin/lifecycle.h"
 #include "radio_scene.h"
 #include "scripted_station_server.h"
+#include "simulator_sender.h"
 #include "temp_dir.h"
 
 namespace halcyra {

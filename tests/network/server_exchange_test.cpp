@@ -15,7 +15,6 @@ namespace {
 
 using testing::ChildProcess;
 using testing::CountContaining;
-using testing::kLoopbackAddress;
 using testing::LineContaining;
 using testing::NetworkRig;
 

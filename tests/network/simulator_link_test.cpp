@@ -21,7 +21,6 @@ namespace {
 using testing::CountContaining;
 using testing::FakeEnv;
 using testing::HgtTile;
-using testing::kLoopbackAddress;
 using testing::LineContaining;
 using testing::NetworkRig;
 using testing::WaitUntil;

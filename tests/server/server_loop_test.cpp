@@ -13,11 +13,11 @@
 #include "fake_env.h"
 #include "platform/mutex.h"
 #include "wire/station_messages.h"
+#include "platform/ipv4.h"
 
 namespace halcyra::server {
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
 constexpr int kReplyWaitMs = 3000;
 
 // Sockets need the socket library started (WSAStartup on Windows; it counts its calls).
@@ -74,12 +74,12 @@ class Lines {
 // A pilot's socket on a loopback address (127.0.0.1 unless told; all of 127/8 is loopback).
 class Client {
  public:
-  explicit Client(uint32_t address = kLoopback) : socket_(NewSocket(platform::Env::Default())) {
+  explicit Client(uint32_t address = kLoopbackAddress) : socket_(NewSocket(platform::Env::Default())) {
     EXPECT_EQ(0, socket_->Bind(address, 0));
   }
   void Send(uint16_t port, const std::string& datagram) {
     ASSERT_EQ(static_cast<int>(datagram.size()),
-              socket_->SendTo(datagram.data(), datagram.size(), kLoopback, port));
+              socket_->SendTo(datagram.data(), datagram.size(), kLoopbackAddress, port));
   }
   // The reply, or "<timeout>".
   std::string Receive(int waitMs = kReplyWaitMs) {
@@ -103,13 +103,13 @@ class Client {
 // on Linux only (the server's code is the same on both).
 bool SendsFromOtherLoopbackAddresses() {
   std::unique_ptr<platform::UdpSocket> probe = NewSocket(platform::Env::Default());
-  EXPECT_EQ(0, probe->Bind(kLoopback, 0));
+  EXPECT_EQ(0, probe->Bind(kLoopbackAddress, 0));
   std::unique_ptr<platform::UdpSocket> from = NewSocket(platform::Env::Default());
-  EXPECT_EQ(0, from->Bind(kLoopback + 1, 0));
-  from->SendTo("?", 1, kLoopback, probe->LocalPort());
+  EXPECT_EQ(0, from->Bind(kLoopbackAddress + 1, 0));
+  from->SendTo("?", 1, kLoopbackAddress, probe->LocalPort());
   char buffer[8];
   uint32_t address = 0;
-  return probe->ReceiveFrom(buffer, sizeof buffer, kReplyWaitMs, &address, nullptr) == 1 && address == kLoopback + 1;
+  return probe->ReceiveFrom(buffer, sizeof buffer, kReplyWaitMs, &address, nullptr) == 1 && address == kLoopbackAddress + 1;
 }
 
 constexpr const char* kSourceAddressesNotKept = "sockets bound to 127.0.0.2 send from 127.0.0.1 here (wine)";
@@ -120,7 +120,7 @@ class RunningLoop {
   RunningLoop(testing::FakeEnv& env, StationServerLimits limits, ServerLoopTiming timing,
               SourceDefences defences = {})
       : server_(limits), socket_(NewSocket(env)) {
-    EXPECT_EQ(0, socket_->Bind(kLoopback, 0));
+    EXPECT_EQ(0, socket_->Bind(kLoopbackAddress, 0));
     port_ = socket_->LocalPort();
     loop_ = std::make_unique<ServerLoop>(env, *socket_, server_, timing, lines.Sink(), std::move(defences));
     thread_ = env.StartThread([this] { loop_->Run([this] { return stop_.load(); }); });
@@ -250,7 +250,7 @@ TEST(ServerLoop, HeldNicknameIsTakenOverOnlyAfterTheHoldersSilence) {
   testing::FakeEnv env;
   RunningLoop running(env, {}, QuickTiming());  // takeover after 30 s
   const uint16_t port = running.port();
-  Client pilot, wingmanBehindTheSameAddress, stranger(kLoopback + 1);
+  Client pilot, wingmanBehindTheSameAddress, stranger(kLoopbackAddress + 1);
   pilot.Send(port, "SET:Hawk@42.1 41.5 1000 ");
   EXPECT_EQ("Hawk@42.1 41.5 1000 ", pilot.Ask(port, "GET:Hawk@ "));
   stranger.Send(port, "SET:Hawk@0 0 0 ");
@@ -280,7 +280,7 @@ TEST(ServerLoop, AddressOverItsNicknameLimitAndOversizeRecordsAreRefused) {
   limits.maxRecordsPerSource = 2;
   RunningLoop running(env, limits, QuickTiming());
   const uint16_t port = running.port();
-  Client first, second(kLoopback + 1);
+  Client first, second(kLoopbackAddress + 1);
   first.Send(port, "SET:A@1 ");
   first.Send(port, "SET:B@1 ");
   first.Send(port, "SET:C@1 ");
@@ -329,7 +329,7 @@ TEST(ServerLoop, RateLimitCutsAFloodButNeverAPlugInInAChannelOf200) {
   defences.burst = defaults.burst;
   RunningLoop running(env, {}, QuickTiming(), std::move(defences));
   const uint16_t port = running.port();
-  Client plugin, flooder(kLoopback + 2);
+  Client plugin, flooder(kLoopbackAddress + 2);
   constexpr int kCycles = 10, kFlood = 1500;
   int answered = 0;
   for (int cycle = 0; cycle < kCycles; ++cycle) {
@@ -359,7 +359,7 @@ TEST(ServerLoop, OnlyAllowedNetworksAreServed) {
   ASSERT_TRUE(defences.allow.Add("10.0.0.0/8"));
   RunningLoop running(env, {}, QuickTiming(), std::move(defences));
   const uint16_t port = running.port();
-  Client inside, outside(kLoopback + 1);
+  Client inside, outside(kLoopbackAddress + 1);
   outside.Send(port, "SET:Intruder@1 ");
   outside.Send(port, "GET:Intruder@ ");
   // Datagrams from one thread reach the server's socket in the order sent.
@@ -424,7 +424,7 @@ TEST(RunServer, StartsOnTheChosenPortAndStopsCleanly) {
   testing::FakeEnv env;
   Lines out, err;
   ServerOptions options;
-  options.bindAddress = kLoopback;
+  options.bindAddress = kLoopbackAddress;
   options.port = 0;
   std::atomic<bool> stop{false};
   std::atomic<int> exitCode{-1};
@@ -457,10 +457,10 @@ TEST(RunServer, StartsOnTheChosenPortAndStopsCleanly) {
 TEST(RunServer, BusyPortIsAClearErrorAndAFailingExitCode) {
   testing::FakeEnv env;
   auto taken = NewSocket(env);
-  ASSERT_EQ(0, taken->Bind(kLoopback, 0));
+  ASSERT_EQ(0, taken->Bind(kLoopbackAddress, 0));
   Lines out, err;
   ServerOptions options;
-  options.bindAddress = kLoopback;
+  options.bindAddress = kLoopbackAddress;
   options.port = taken->LocalPort();
   int exitCode = RunServer(
       env, options, [] { return true; }, out.Sink(), err.Sink());

@@ -27,9 +27,10 @@
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "platform/env.h"
-#include "plugin/lifecycle.h"
+#include "plugin/runtime_guard.h"
 #include "radio_scene.h"
 #include "scripted_station_server.h"
+#include "simulator_sender.h"
 #include "temp_dir.h"
 
 namespace halcyra {
@@ -372,35 +373,21 @@ class PressingJoysticks : public platform::EnvWrapper {
   std::atomic<int> reads_[2] = {0, 0};
 };
 
-// The plug-in as the exported entry points run it (PluginLifecycle), in this process.
-class InProcessPlugin {
- public:
-  InProcessPlugin(platform::Env& env, const TS3Functions& table) : lifecycle_(env) {
-    lifecycle_.SetFunctionPointers(table);
-  }
-
-  EntryPoints Entry() {
-    return {[this] { return lifecycle_.Init(); },
-            [this] { lifecycle_.Shutdown(); },
-            [this](uint64 schid, int status, unsigned int error) {
-              lifecycle_.Deliver([&](PluginRuntime& r) { r.OnConnectStatusChange(schid, status, error); });
-            },
-            [this](uint64 schid, anyID client, uint64 from, uint64 to, int visibility, const char* message) {
-              lifecycle_.Deliver(
-                  [&](PluginRuntime& r) { r.OnClientMove(schid, client, from, to, visibility, message); });
-            },
-            [this](uint64 schid, int status, int whisper, anyID client) {
-              lifecycle_.Deliver([&](PluginRuntime& r) { r.OnTalkStatusChange(schid, status, whisper, client); });
-            },
-            [this](uint64 schid, anyID client, short* samples, int count, int channels) {
-              lifecycle_.Deliver(
-                  [&](PluginRuntime& r) { r.OnEditPlaybackVoiceData(schid, client, samples, count, channels); });
-            }};
-  }
-
- private:
-  PluginLifecycle lifecycle_;
-};
+// The plug-in as the exported entry points run it (their RuntimeGuard), in this process.
+EntryPoints EntryPointsOf(RuntimeGuard& plugin) {
+  return {[&plugin] { return plugin.Init(); },
+          [&plugin] { plugin.Shutdown(); },
+          [&plugin](uint64 schid, int status, unsigned int error) { plugin.OnConnectStatusChange(schid, status, error); },
+          [&plugin](uint64 schid, anyID client, uint64 from, uint64 to, int visibility, const char* message) {
+            plugin.OnClientMove(schid, client, from, to, visibility, message);
+          },
+          [&plugin](uint64 schid, int status, int whisper, anyID client) {
+            plugin.OnTalkStatusChange(schid, status, whisper, client);
+          },
+          [&plugin](uint64 schid, anyID client, short* samples, int count, int channels) {
+            plugin.OnEditPlaybackVoiceData(schid, client, samples, count, channels);
+          }};
+}
 
 TEST_F(PluginStressTest, RuntimeWithJoystickSelectionsUnderLoad) {
   ScopedSavedGames savedGames(dir_.path().string());
@@ -410,8 +397,9 @@ TEST_F(PluginStressTest, RuntimeWithJoystickSelectionsUnderLoad) {
   WriteFile(IniFile(dir_.path()), IniText(ini_));
   sendActiveMarks_ = false;  // every change of the active radio comes from a joystick
   PressingJoysticks env;
-  InProcessPlugin plugin(env, host_.Table());
-  EntryPoints entry = plugin.Entry();
+  RuntimeGuard plugin(env);
+  plugin.SetFunctionPointers(host_.Table());
+  EntryPoints entry = EntryPointsOf(plugin);
   RunScenario(entry, "runtime with joysticks");
 
   int selections[3] = {0, 0, 0};  // distinct station texts published with each radio active

@@ -14,6 +14,7 @@
 
 #include "platform/env.h"
 #include "platform/mutex.h"
+#include "wait_until.h"
 
 namespace halcyra::testing {
 
@@ -169,15 +170,6 @@ class FakeEnv : public platform::EnvWrapper {
   }
 
  private:
-  static bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() >= end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-  }
-
   platform::Mutex mutex_;  // a leaf; released before a box waits at boxGate
   std::vector<Box> boxes_ GUARDED_BY(mutex_);
 };

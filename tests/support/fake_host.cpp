@@ -2,48 +2,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace halcyra::testing {
 namespace {
 
 // The host's answer to a call for a connection it does not have.
 constexpr unsigned int kInvalidConnection = 0x0200;
-// Its answer when it has no active fake (a call after the test's host went away).
-constexpr unsigned int kNoHost = 1;
-
-platform::Mutex g_activeLock;  // a leaf
-FakeHost* g_active GUARDED_BY(g_activeLock) = nullptr;
-
-unsigned int FreeMemoryThunk(void* pointer) {
-  FakeHost* host = FakeHost::Active();
-  return host ? host->FreeMemory(pointer) : kNoHost;
-}
-unsigned int ListenerThunk(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward, const TS3_VECTOR* up) {
-  FakeHost* host = FakeHost::Active();
-  return host ? host->Set3DListener(schid, position, forward, up) : kNoHost;
-}
-unsigned int SettingsThunk(uint64 schid, float distanceFactor, float rolloffScale) {
-  FakeHost* host = FakeHost::Active();
-  return host ? host->Set3DSettings(schid, distanceFactor, rolloffScale) : kNoHost;
-}
-unsigned int AttributesThunk(uint64 schid, anyID clientID, const TS3_VECTOR* position) {
-  FakeHost* host = FakeHost::Active();
-  return host ? host->Set3DAttributes(schid, clientID, position) : kNoHost;
-}
-unsigned int ClientIdThunk(uint64 schid, anyID* result) {
-  FakeHost* host = FakeHost::Active();
-  return host ? host->GetClientID(schid, result) : kNoHost;
-}
-unsigned int VariableThunk(uint64 schid, anyID clientID, size_t flag, char** result) {
-  FakeHost* host = FakeHost::Active();
-  return host ? host->GetClientVariableAsString(schid, clientID, flag, result) : kNoHost;
-}
-unsigned int ChannelListThunk(uint64 schid, uint64 channelID, anyID** result) {
-  FakeHost* host = FakeHost::Active();
-  return host ? host->GetChannelClientList(schid, channelID, result) : kNoHost;
-}
 
 std::string Vector(const TS3_VECTOR* vector) {
   if (vector == nullptr) return "null";
@@ -54,41 +18,14 @@ std::string Vector(const TS3_VECTOR* vector) {
 
 }  // namespace
 
-FakeHost::FakeHost() {
-  platform::MutexLock lock(g_activeLock);
-  g_active = this;
-}
-
 FakeHost::~FakeHost() {
-  {
-    platform::MutexLock lock(g_activeLock);
-    if (g_active == this) g_active = nullptr;
-  }
+  Deactivate();
   // A call held by BlockPlacements may still be inside: let it go and leave first.
   platform::MutexLock lock(mutex_);
   blockPlacements_ = Block::kNone;
   unblocked_.NotifyAll();
   unblocked_.WaitFor(lock, std::chrono::seconds(5),
                      [this]() REQUIRES(mutex_) { return placementsInProgress_ == 0; });
-  for (void* pointer : allocations_) std::free(pointer);
-}
-
-FakeHost* FakeHost::Active() {
-  platform::MutexLock lock(g_activeLock);
-  return g_active;
-}
-
-TS3Functions FakeHost::Table() const {
-  TS3Functions table;
-  std::memset(&table, 0, sizeof table);
-  table.freeMemory = &FreeMemoryThunk;
-  table.systemset3DListenerAttributes = &ListenerThunk;
-  table.systemset3DSettings = &SettingsThunk;
-  table.channelset3DAttributes = &AttributesThunk;
-  table.getClientID = &ClientIdThunk;
-  table.getClientVariableAsString = &VariableThunk;
-  table.getChannelClientList = &ChannelListThunk;
-  return table;
 }
 
 void FakeHost::SetConnection(uint64 serverConnectionHandlerID) {
@@ -176,22 +113,17 @@ int FakeHost::ClientIdCalls() const {
   return clientIdCalls_;
 }
 
-int FakeHost::OutstandingAllocations() const {
-  platform::MutexLock lock(mutex_);
-  return static_cast<int>(allocations_.size());
-}
-
 int FakeHost::TotalCalls() const {
   platform::MutexLock lock(mutex_);
   return totalCalls_;
 }
 
 unsigned int FakeHost::FreeMemory(void* pointer) {
-  platform::MutexLock lock(mutex_);
-  ++totalCalls_;
-  if (allocations_.erase(pointer) == 0) return 1;  // not ours: refuse
-  std::free(pointer);
-  return 0;
+  {
+    platform::MutexLock lock(mutex_);
+    ++totalCalls_;
+  }
+  return HostFunctions::FreeMemory(pointer);
 }
 
 unsigned int FakeHost::Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
@@ -246,11 +178,8 @@ unsigned int FakeHost::GetClientVariableAsString(uint64 schid, anyID clientID, s
   if (!KnownConnection(schid)) return kInvalidConnection;
   auto found = nicknames_.find(clientID);
   if (flag != CLIENT_NICKNAME || unreadable_.count(clientID) || found == nicknames_.end()) return 1;
-  char* text = static_cast<char*>(std::malloc(found->second.size() + 1));
-  std::memcpy(text, found->second.c_str(), found->second.size() + 1);
-  allocations_.insert(text);
-  *result = text;
-  return 0;
+  *result = HostCopy(found->second);
+  return *result != nullptr ? 0 : 1;
 }
 
 unsigned int FakeHost::GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) {
@@ -258,12 +187,8 @@ unsigned int FakeHost::GetChannelClientList(uint64 schid, uint64 channelID, anyI
   ++totalCalls_;
   if (!KnownConnection(schid)) return kInvalidConnection;
   if (refuseChannelList_ || channelID != channelID_) return 1;
-  auto* list = static_cast<anyID*>(std::malloc((channel_.size() + 1) * sizeof(anyID)));
-  for (size_t i = 0; i < channel_.size(); ++i) list[i] = channel_[i];
-  list[channel_.size()] = 0;
-  allocations_.insert(list);
-  *result = list;
-  return 0;
+  *result = HostCopy(channel_);
+  return *result != nullptr ? 0 : 1;
 }
 
 }  // namespace halcyra::testing

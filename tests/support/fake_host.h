@@ -1,6 +1,5 @@
-// FakeHost: a host function table whose seven used slots are fakes that record every call and can
-// refuse. Every other slot is null, as a host that the plug-in must never call through.
-// One FakeHost is active at a time (the table's functions are plain C functions).
+// FakeHost: the host function table (HostFunctions) with fakes that record every call and can
+// refuse. One FakeHost is active at a time: the one constructed last.
 //
 // Like a real host it answers only for its one connection (SetConnection; 1 unless set) and only
 // the channel that the own client is in (SetChannel): asked for another connection or another
@@ -14,17 +13,15 @@
 #include <vector>
 
 #include "foundation/host_abi.h"
+#include "host_functions.h"
 #include "platform/mutex.h"
 
 namespace halcyra::testing {
 
-class FakeHost {
+class FakeHost : public HostFunctions {
  public:
-  FakeHost();   // becomes the active host
-  ~FakeHost();  // stops being the active host
-
-  // The table to hand to ts3plugin_setFunctionPointers.
-  TS3Functions Table() const;
+  FakeHost() = default;  // becomes the active host
+  ~FakeHost() override;  // stops being the active host
 
   // --- what the host answers (set before the calls) ---
   void SetConnection(uint64 serverConnectionHandlerID) EXCLUDES(mutex_);
@@ -55,31 +52,29 @@ class FakeHost {
   float LastDistanceFactor() const EXCLUDES(mutex_);
   float LastRolloffScale() const EXCLUDES(mutex_);
   int ClientIdCalls() const EXCLUDES(mutex_);
-  int OutstandingAllocations() const EXCLUDES(mutex_);  // host memory handed out and not yet freed
-  int TotalCalls() const EXCLUDES(mutex_);              // every call of any used slot
+  int TotalCalls() const EXCLUDES(mutex_);  // every call of any used slot
   // The calls of systemset3DSettings and systemset3DListenerAttributes in order, with their
   // arguments: "systemset3DSettings <schid> <distance factor> <rolloff scale>" and
   // "systemset3DListenerAttributes <schid> <x,y,z of position> <of forward> <of up>".
   std::vector<std::string> SetupCalls() const EXCLUDES(mutex_);
 
-  static FakeHost* Active();
-
   // Used by the table's functions.
-  unsigned int FreeMemory(void* pointer) EXCLUDES(mutex_);
+  unsigned int FreeMemory(void* pointer) override EXCLUDES(mutex_);
   unsigned int Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
-                             const TS3_VECTOR* up) EXCLUDES(mutex_);
-  unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) EXCLUDES(mutex_);
-  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) EXCLUDES(mutex_);
-  unsigned int GetClientID(uint64 schid, anyID* result) EXCLUDES(mutex_);
-  unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result)
+                             const TS3_VECTOR* up) override EXCLUDES(mutex_);
+  unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) override EXCLUDES(mutex_);
+  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) override EXCLUDES(mutex_);
+  unsigned int GetClientID(uint64 schid, anyID* result) override EXCLUDES(mutex_);
+  unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) override
       EXCLUDES(mutex_);
-  unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) EXCLUDES(mutex_);
+  unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) override EXCLUDES(mutex_);
 
  private:
   bool KnownConnection(uint64 schid) const REQUIRES(mutex_) { return schid == connection_; }
 
-  // A leaf: the plug-in calls the host while it holds its client list lock, so this lock comes after
-  // the plug-in's; it is held while a blocked placement waits (the condition variable releases it).
+  // A leaf among the plug-in's locks: the plug-in calls the host while it holds its client list
+  // lock, so this lock comes after the plug-in's, and before HostFunctions' allocations lock
+  // (HostCopy). It is held while a blocked placement waits (the condition variable releases it).
   mutable platform::Mutex mutex_;
   platform::ConditionVariable unblocked_;
   uint64 connection_ GUARDED_BY(mutex_) = 1;
@@ -99,7 +94,6 @@ class FakeHost {
   float rolloffScale_ GUARDED_BY(mutex_) = 0;
   int clientIdCalls_ GUARDED_BY(mutex_) = 0;
   int totalCalls_ GUARDED_BY(mutex_) = 0;
-  std::set<void*> allocations_ GUARDED_BY(mutex_);
 };
 
 }  // namespace halcyra::testing

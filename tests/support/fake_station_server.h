@@ -13,11 +13,10 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/ipv4.h"
 #include "platform/mutex.h"
 
 namespace halcyra::testing {
-
-inline constexpr uint32_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1
 
 class FakeStationServer {
  public:

@@ -1,11 +1,11 @@
 #include "loopback_station_server.h"
+#include "platform/ipv4.h"
 
 #include <chrono>
 
 namespace halcyra::testing {
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
 constexpr int kReceiveSliceMs = 20;  // how often the serving thread looks at the stop flag
 constexpr size_t kReceiveCapacity = 2048;
 
@@ -21,7 +21,7 @@ LoopbackStationServer::LoopbackStationServer() : server_(server::StationServerLi
   platform::Env& env = platform::Env::Default();
   env.StartNetworking();
   socket_ = env.CreateUdpSocket();
-  if (!socket_ || socket_->Bind(kLoopback, 0) != 0) return;
+  if (!socket_ || socket_->Bind(kLoopbackAddress, 0) != 0) return;
   port_ = socket_->LocalPort();
   thread_ = env.StartThread([this] { Serve(); });
 }
@@ -33,7 +33,7 @@ LoopbackStationServer::~LoopbackStationServer() {
 
 void LoopbackStationServer::Store(const std::string& recordText) {
   platform::MutexLock lock(mutex_);
-  server_.Handle("SET:" + recordText, kLoopback, MonotonicMs());
+  server_.Handle("SET:" + recordText, kLoopbackAddress, MonotonicMs());
 }
 
 size_t LoopbackStationServer::RequestCount() const {

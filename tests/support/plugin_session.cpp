@@ -1,23 +1,19 @@
 #include "plugin_session.h"
 
-#include <chrono>
-#include <sstream>
-#include <thread>
 #include <vector>
 
+#include "log_reader.h"
+#include "plugin_ini.h"
 #include "platform/env.h"
+#include "wait_until.h"
+#include "wire/simulator_command_text.h"
 
 namespace halcyra::testing {
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
-constexpr uint16_t kSimulatorPort = 10602;
 constexpr int kPublishWaitMs = 1000;
 constexpr int kCommandAttempts = 10;
-constexpr int kPollMs = 5;
 constexpr uint32_t kKeepAlivePeriodMs = 1000;
-
-using Clock = std::chrono::steady_clock;
 
 std::string Text(int value) { return std::to_string(value); }
 
@@ -33,22 +29,26 @@ PluginSession::~PluginSession() {
 }
 
 void PluginSession::WriteIni() {
-  std::filesystem::path tiles = options_.tileFolder.empty() ? dir_ / "HGT" : options_.tileFolder;
-  std::filesystem::create_directories(tiles);
-  WriteFile(dir_ / "Halcyra" / "Halcyra.ini",
-            "[LOG]\nLOGLEVEL=" + Text(options_.logLevel) + "\n[HGT]\nPath=" + tiles.string() +
-                "\n[HCS]\nHOST=127.0.0.1\nUDP=" +
-                Text(options_.stationServerPort != 0 ? options_.stationServerPort : server_.port()) +
-                "\n[EAR]\nRADIO1=" + Text(options_.ear1) + "\nRADIO2=" + Text(options_.ear2) +
-                "\nRADIO3=" + Text(options_.ear3) + "\n[SYSTEM]\nATTN=" + Text(options_.attenuation) + "\n");
+  IniSettings ini;
+  ini.logLevel = options_.logLevel;
+  ini.tileFolder = (options_.tileFolder.empty() ? dir_ / "HGT" : options_.tileFolder).string();
+  ini.port = options_.stationServerPort != 0 ? options_.stationServerPort : server_.port();
+  ini.ear1 = options_.ear1;
+  ini.ear2 = options_.ear2;
+  ini.ear3 = options_.ear3;
+  ini.attenuation = options_.attenuation;
+  ini.selector1 = ini.selector2 = ini.selector3 = "";
+  std::filesystem::create_directories(ini.tileFolder);
+  WriteFile(IniFile(dir_.path()), IniText(ini));
 }
 
 std::string PluginSession::Start() {
   if (!plugin_.ok()) return "plug-in not loaded: " + plugin_.error();
   if (!server_.ok()) return "station server could not start";
-  platform::Env::Default().StartNetworking();
-  simulator_ = platform::Env::Default().CreateUdpSocket();
-  if (!simulator_) return "no socket for the simulator commands";
+  {
+    platform::MutexLock lock(simulatorLock_);
+    if (!simulator_.ok()) return "no socket for the simulator commands";
+  }
 
   savedGames_ = std::make_unique<ScopedSavedGames>(dir_.path().string());
   WriteIni();
@@ -72,11 +72,7 @@ std::string PluginSession::PublishText(const SimulatorState& s) {
 }
 
 std::string PluginSession::PositionCommand(const SimulatorState& s) {
-  return "SET_LLALT " + s.latitude + " " + s.longitude + " " + s.altitude + " " + Text(s.radioClass);
-}
-
-bool PluginSession::SendCommand(const std::string& text) {
-  return simulator_->SendTo(text.data(), text.size(), kLoopback, kSimulatorPort) == static_cast<int>(text.size());
+  return wire::SetLLAltCommand(s.latitude, s.longitude, s.altitude, s.radioClass);
 }
 
 // The listener handles datagrams in arrival order, so once the publish that follows SET_RADIO has
@@ -89,10 +85,10 @@ bool PluginSession::Simulate(const SimulatorState& s) {
     {
       platform::MutexLock lock(simulatorLock_);
       lastState_ = s;
-      sent = SendCommand("SET_VOLUM " + Text(s.volume1) + " " + Text(s.volume2) + " " + Text(s.volume3)) &&
-             SendCommand(PositionCommand(s)) && SendCommand("SET_ACTIV " + s.activeMarks) &&
-             SendCommand("SET_RADIO " + s.frequency1 + " " + s.frequency2 + " " + s.frequency3 + " " +
-                         s.cryptoFrequency + " " + Text(s.cryptoKey) + " ");
+      sent = simulator_.Send(wire::SetVolumCommand(s.volume1, s.volume2, s.volume3)) &&
+             simulator_.Send(PositionCommand(s)) && simulator_.Send(wire::SetActivCommand(s.activeMarks)) &&
+             simulator_.Send(wire::SetRadioCommand(s.frequency1, s.frequency2, s.frequency3, s.cryptoFrequency,
+                                                   s.cryptoKey));
     }
     if (sent && server_.WaitForRequest(publish, from, kPublishWaitMs)) return true;
   }
@@ -107,7 +103,7 @@ void PluginSession::KeepSimulatorAlive() {
 void PluginSession::KeepAliveLoop() {
   while (platform::SleepUnlessStopped(platform::Env::Default(), kKeepAlivePeriodMs, stopKeepAlive_)) {
     platform::MutexLock lock(simulatorLock_);
-    SendCommand(PositionCommand(lastState_));
+    simulator_.Send(PositionCommand(lastState_));
   }
 }
 
@@ -122,39 +118,31 @@ bool PluginSession::WaitForTalkerRecord(int timeoutMs) {
 }
 
 bool PluginSession::WaitUntilVoiceTreated(int timeoutMs) {
-  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  do {
-    const std::vector<short> original(64, 1000);
-    std::vector<short> block = original;
-    plugin_.onEditPlaybackVoiceDataEvent(kConnection, kTalkerClient, block.data(), static_cast<int>(block.size()),
-                                         1);
-    if (block != original) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-  } while (Clock::now() < deadline);
-  return false;
+  return WaitUntil(
+      [this] {
+        const std::vector<short> original(64, 1000);
+        std::vector<short> block = original;
+        plugin_.onEditPlaybackVoiceDataEvent(kConnection, kTalkerClient, block.data(),
+                                             static_cast<int>(block.size()), 1);
+        return block != original;
+      },
+      timeoutMs);
 }
 
 std::vector<std::string> PluginSession::LogLines() const {
-  std::vector<std::string> lines;
-  std::istringstream stream(ReadFile(dir_ / "Halcyra" / "Halcyra.log"));
-  std::string line;
-  while (std::getline(stream, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
+  return SplitLines(ReadFile(LogFile(dir_.path())));
 }
 
 bool PluginSession::WaitForLogLine(const std::string& text, size_t from, int timeoutMs) const {
-  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  do {
-    std::vector<std::string> lines = LogLines();
-    for (size_t i = from; i < lines.size(); ++i) {
-      if (lines[i].find(text) != std::string::npos) return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-  } while (Clock::now() < deadline);
-  return false;
+  return WaitUntil(
+      [&] {
+        std::vector<std::string> lines = LogLines();
+        for (size_t i = from; i < lines.size(); ++i) {
+          if (lines[i].find(text) != std::string::npos) return true;
+        }
+        return false;
+      },
+      timeoutMs);
 }
 
 }  // namespace halcyra::testing

@@ -19,6 +19,7 @@
 #include "loaded_plugin.h"
 #include "loopback_station_server.h"
 #include "platform/mutex.h"
+#include "simulator_sender.h"
 #include "temp_dir.h"
 
 namespace halcyra::testing {
@@ -94,7 +95,6 @@ class PluginSession {
 
  private:
   void WriteIni();
-  bool SendCommand(const std::string& text) REQUIRES(simulatorLock_);
   static std::string PositionCommand(const SimulatorState& state);
   void KeepAliveLoop() EXCLUDES(simulatorLock_);
 
@@ -108,8 +108,7 @@ class PluginSession {
   // One command sequence at a time. Held while it sends and never while it waits for the plug-in
   // or the station server; a leaf.
   platform::Mutex simulatorLock_;
-  // Made by Start before the keep-alive thread; every send holds simulatorLock_.
-  std::unique_ptr<platform::UdpSocket> simulator_ PT_GUARDED_BY(simulatorLock_);
+  SimulatorSender simulator_ GUARDED_BY(simulatorLock_);
   SimulatorState lastState_ GUARDED_BY(simulatorLock_);
   std::atomic<bool> stopKeepAlive_{false};
   std::unique_ptr<platform::Thread> keepAlive_;

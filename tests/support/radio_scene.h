@@ -1,6 +1,6 @@
 // The radio scene shared by the tests that drive the whole plug-in: our own client "Me" and the
 // talkers of the channel, their records as the station server sends them, the simulator datagrams
-// that tune our radios, and the INI file that points the plug-in at a temporary folder.
+// that tune our radios; the INI file that points the plug-in at a temporary folder is plugin_ini.h's.
 //
 // Positions: every station sits over 42..43 N 41..42 E, within radio range of each other. Radio 1
 // of every station is on 251.000 MHz; talkers transmit on radio 1 ("X__").
@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "foundation/host_abi.h"
+#include "plugin_ini.h"
 #include "temp_dir.h"
+#include "wire/simulator_command_text.h"
 
 namespace halcyra::testing {
 
@@ -43,43 +45,10 @@ inline std::string TalkerRecord(const std::string& nickname, double latitude, do
 }
 
 // Our radios: 251.000, 124.000, 030.000; encryption 251.000 with key 12.
-inline std::string TuneRadios() { return "SET_RADIO 251.000 124.000 030.000 251.000 12 "; }
+inline std::string TuneRadios() { return wire::SetRadioCommand("251.000", "124.000", "030.000", "251.000", 12); }
 inline std::string Position(double latitude, double longitude, int altitudeFeet, int radioClass = 0) {
-  char text[96];
-  std::snprintf(text, sizeof text, "SET_LLALT %.6f %.6f %d %d", latitude, longitude, altitudeFeet, radioClass);
-  return text;
-}
-
-struct IniSettings {
-  int logLevel = 0;
-  std::string tileFolder;  // empty: "[HGT] Path" is not written
-  std::string host = "127.0.0.1";
-  int ear1 = -1;
-  int ear2 = 1;
-  int ear3 = 0;
-  int attenuation = 1;
-  std::string selector1 = "-1 -1";
-  std::string selector2 = "-1 -1";
-  std::string selector3 = "-1 -1";
-};
-
-inline std::string IniText(const IniSettings& s) {
-  std::string text = "[LOG]\nLOGLEVEL=" + std::to_string(s.logLevel) + "\n";
-  if (!s.tileFolder.empty()) text += "[HGT]\nPath=" + s.tileFolder + "\n";
-  text += "[HCS]\nHOST=" + s.host + "\nUDP=10600\n";
-  text += "[EAR]\nRADIO1=" + std::to_string(s.ear1) + "\nRADIO2=" + std::to_string(s.ear2) +
-          "\nRADIO3=" + std::to_string(s.ear3) + "\n";
-  text += "[SYSTEM]\nATTN=" + std::to_string(s.attenuation) + "\n";
-  text += "[SELECTOR]\nRADIO1=" + s.selector1 + "\nRADIO2=" + s.selector2 + "\nRADIO3=" + s.selector3 + "\n";
-  return text;
-}
-
-// Saved Games folder layout: <saved games>/Halcyra/Halcyra.ini and Halcyra.log.
-inline std::filesystem::path IniFile(const std::filesystem::path& savedGames) {
-  return savedGames / "Halcyra" / "Halcyra.ini";
-}
-inline std::filesystem::path LogFile(const std::filesystem::path& savedGames) {
-  return savedGames / "Halcyra" / "Halcyra.log";
+  return wire::SetLLAltCommand(wire::DegreesText(latitude), wire::DegreesText(longitude),
+                               std::to_string(altitudeFeet), radioClass);
 }
 
 }  // namespace halcyra::testing

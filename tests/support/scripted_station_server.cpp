@@ -1,13 +1,14 @@
 #include "scripted_station_server.h"
 
+#include "wait_until.h"
+#include "platform/ipv4.h"
+
 #include <chrono>
 #include <thread>
 
 namespace halcyra::testing {
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
-constexpr uint16_t kSimulatorPort = 10602;
 constexpr int kReceiveSliceMs = 5;
 constexpr char kNotFound[] = "(no found) ";
 
@@ -22,7 +23,7 @@ std::string NicknameOf(const std::string& datagram) {
 ScriptedStationServer::ScriptedStationServer() : env_(platform::Env::Default()) {
   env_.StartNetworking();
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
-  int bound = socket ? socket->Bind(kLoopback, kPort) : -1;
+  int bound = socket ? socket->Bind(kLoopbackAddress, kPort) : -1;
   if (!socket || bound != 0) {
     error_ = "cannot bind 127.0.0.1:" + std::to_string(kPort) + " (error " + std::to_string(bound) + ")";
     return;
@@ -70,12 +71,7 @@ int ScriptedStationServer::QueriesFor(const std::string& nickname) const {
 }
 
 bool ScriptedStationServer::WaitFor(const std::function<bool()>& predicate, uint32_t timeoutMs) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() >= deadline) return predicate();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return WaitUntil(predicate, static_cast<int>(timeoutMs));
 }
 
 void ScriptedStationServer::Serve() {
@@ -162,16 +158,6 @@ void ScriptedStationServer::SendDue() {
     ++replies_;
     it = pending_.erase(it);
   }
-}
-
-SimulatorSender::SimulatorSender() {
-  platform::Env& env = platform::Env::Default();
-  env.StartNetworking();
-  socket_ = env.CreateUdpSocket();
-}
-
-bool SimulatorSender::Send(const std::string& datagram) {
-  return socket_ && socket_->SendTo(datagram.data(), datagram.size(), kLoopback, kSimulatorPort) > 0;
 }
 
 }  // namespace halcyra::testing

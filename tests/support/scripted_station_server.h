@@ -98,15 +98,4 @@ class ScriptedStationServer {
   std::unique_ptr<platform::Thread> thread_;  // last: starts after everything above exists
 };
 
-// Sends datagrams to the plug-in's simulator port 10602 on the loopback address.
-class SimulatorSender {
- public:
-  SimulatorSender();
-  bool ok() const { return socket_ != nullptr; }
-  bool Send(const std::string& datagram);
-
- private:
-  std::unique_ptr<platform::UdpSocket> socket_;
-};
-
 }  // namespace halcyra::testing

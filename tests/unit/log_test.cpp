@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fake_env.h"
+#include "log_reader.h"
 #include "temp_dir.h"
 
 namespace halcyra {
@@ -15,28 +16,16 @@ namespace {
 
 using testing::FakeEnv;
 using testing::ReadFile;
+using testing::SplitLines;
+using testing::WaitForEmptyQueue;
 using testing::TempDir;
-
-std::vector<std::string> Lines(const std::string& content) {
-  std::vector<std::string> lines;
-  std::istringstream stream(content);
-  std::string line;
-  while (std::getline(stream, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
 
 class LogTest : public ::testing::Test {
  protected:
   std::wstring LogPath() { return (dir_.path() / "Halcyra.log").wstring(); }
-  std::vector<std::string> FileLines() { return Lines(ReadFile(dir_.path() / "Halcyra.log")); }
+  std::vector<std::string> FileLines() { return SplitLines(ReadFile(dir_.path() / "Halcyra.log")); }
 
-  // Waits (really) until the writer has emptied the queue.
-  static void Drain(Clog& log) {
-    for (int i = 0; i < 5000 && log.QueueCount() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  static void Drain(Clog& log) { WaitForEmptyQueue(log); }
 
   TempDir dir_;
   FakeEnv env_;

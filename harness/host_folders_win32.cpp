@@ -76,17 +76,6 @@ ScopedCommaDecimalLocale::~ScopedCommaDecimalLocale() { std::setlocale(LC_ALL, p
 
 // Under wine the folder is a Unix folder, and the file system decides: the attribute or the
 // permissions are set by a Unix shell that wine starts.
-ScopedUnwritableFolder::ScopedUnwritableFolder(const std::filesystem::path& folder) : folder_(folder) {
-  if (!Set(true)) return;
-  std::error_code error;
-  if (std::filesystem::create_directory(folder_ / "probe", error)) {
-    std::filesystem::remove(folder_ / "probe", error);
-    error_ = "the folder still takes new files";
-  }
-}
-
-ScopedUnwritableFolder::~ScopedUnwritableFolder() { Set(false); }
-
 bool ScopedUnwritableFolder::Set(bool unwritable) {
   using UnixFileName = char* (*)(const wchar_t*);
   auto unixFileName = reinterpret_cast<UnixFileName>(
@@ -130,8 +119,6 @@ bool ScopedUnwritableFolder::Set(bool unwritable) {
   if (code != "0") error_ = "the Unix shell could not change " + folder_.string() + " (" + code + ")";
   return code == "0";
 }
-
-std::string PluginLibraryPath() { return HALCYRA_PLUGIN_PATH; }
 
 bool PluginLibraryIsLoaded() {
   std::wstring name = std::filesystem::path(platform::Utf8ToWide(PluginLibraryPath())).filename().wstring();

@@ -1,4 +1,5 @@
-// A fresh folder under the system's temporary folder, removed with its contents at the end.
+// A fresh folder under the system's temporary folder, removed with its contents at the end; its
+// path is empty when none could be made.
 #pragma once
 
 #include <atomic>
@@ -13,19 +14,22 @@ namespace halcyra::testing {
 
 class TempDir {
  public:
-  TempDir() {
+  explicit TempDir(const std::string& prefix = "halcyra-test-") {
     static std::atomic<int> counter{0};
     std::random_device random;
-    std::filesystem::path base = std::filesystem::temp_directory_path();
-    for (;;) {
-      path_ = base / ("halcyra-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
-      std::error_code error;
-      if (std::filesystem::create_directory(path_, error)) break;
+    std::error_code error;
+    std::filesystem::path base = std::filesystem::temp_directory_path(error);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::filesystem::path path = base / (prefix + std::to_string(random()) + "-" + std::to_string(counter++));
+      if (std::filesystem::create_directory(path, error)) {
+        path_ = path;
+        break;
+      }
     }
   }
   ~TempDir() {
     std::error_code error;
-    std::filesystem::remove_all(path_, error);
+    if (!path_.empty()) std::filesystem::remove_all(path_, error);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -37,10 +41,14 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-inline void WriteFile(const std::filesystem::path& path, const std::string& content) {
-  std::filesystem::create_directories(path.parent_path());
+// False when the file cannot be written.
+inline bool WriteFile(const std::filesystem::path& path, const std::string& content) {
+  std::error_code error;
+  std::filesystem::create_directories(path.parent_path(), error);
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << content;
+  file.close();
+  return static_cast<bool>(file);
 }
 
 inline std::string ReadFile(const std::filesystem::path& path) {

@@ -11,7 +11,9 @@ namespace halcyra::testing {
 
 class LoadedPlugin {
  public:
-  LoadedPlugin();  // loads PluginLibraryPath(); ok() tells whether every export was found
+  LoadedPlugin();  // loads PluginLibraryPath()
+  // Loads the library at path; ok() tells whether it loaded with every export, error() why not.
+  explicit LoadedPlugin(const std::string& path);
   bool ok() const { return ok_; }
   const std::string& error() const { return error_; }
 
@@ -32,7 +34,7 @@ class LoadedPlugin {
 
  private:
   template <typename Function>
-  void Find(const char* symbol, Function* function);
+  void Find(const char* symbol, Function* function, std::string* missing);
 
   std::unique_ptr<platform::DynamicLibrary> library_;
   bool ok_ = false;

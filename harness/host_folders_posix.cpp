@@ -51,17 +51,6 @@ ScopedInstallDir::ScopedInstallDir(const std::string& folder) : saved_(Get("HALC
 
 ScopedInstallDir::~ScopedInstallDir() { Put("HALCYRA_INSTALL_DIR", saved_); }
 
-ScopedUnwritableFolder::ScopedUnwritableFolder(const std::filesystem::path& folder) : folder_(folder) {
-  if (!Set(true)) return;
-  std::error_code error;
-  if (std::filesystem::create_directory(folder_ / "probe", error)) {
-    std::filesystem::remove(folder_ / "probe", error);
-    error_ = "the folder still takes new files";
-  }
-}
-
-ScopedUnwritableFolder::~ScopedUnwritableFolder() { Set(false); }
-
 bool ScopedUnwritableFolder::Set(bool unwritable) {
   std::string path = folder_.string();
   if (geteuid() != 0) {
@@ -102,8 +91,6 @@ ScopedCommaDecimalLocale::~ScopedCommaDecimalLocale() {
   std::error_code error;
   std::filesystem::remove_all(folder_, error);
 }
-
-std::string PluginLibraryPath() { return HALCYRA_PLUGIN_PATH; }
 
 bool PluginLibraryIsLoaded() {
   void* handle = dlopen(PluginLibraryPath().c_str(), RTLD_NOW | RTLD_NOLOAD);
