@@ -69,9 +69,9 @@ void BM_PluginMemoryUnderSimulatorFlood(benchmark::State& state) {
       state.SkipWithError("no sockets");
       return;
     }
-    testing::WriteFile(dir / "Halcyra" / "Halcyra.ini", "[LOG]\nLOGLEVEL=6\n[HGT]\nPath=" + (dir / "HGT").string() +
-                                                          "\n[HCS]\nHOST=127.0.0.1\nUDP=" +
-                                                          std::to_string(sink->LocalPort()) + "\n");
+    testing::WriteFile(dir / "Halcyra" / "Halcyra.ini",
+                       "[LOG]\nLOGLEVEL=6\n[HGT]\nPath=" + (dir / "HGT").string() +
+                           "\n[HCS]\nHOST=127.0.0.1\nUDP=" + std::to_string(sink->LocalPort()) + "\n");
     std::filesystem::create_directories(dir / "HGT");
     testing::ScopedSavedGames savedGames(dir.path().string());
     testing::FakeHost host;
@@ -86,9 +86,12 @@ void BM_PluginMemoryUnderSimulatorFlood(benchmark::State& state) {
     plugin.onConnectStatusChangeEvent(kConnection, STATUS_CONNECTION_ESTABLISHED, 0);
     plugin.onClientMoveEvent(kConnection, kOwnClient, 0, kChannel, 0, "");  // names the station: it publishes
 
-    const std::vector<std::string> datagrams = {
-        "SET_RADIO 251.000 124.000 030.000 251.000 12 ", "SET_LLALT 42.200000 41.200000 10000 0",
-        "SET_ACTIV X__", "SET_VOLUM 100 80 120", "SET_LLALT 42.250000 41.250000 9000 1", "GARBAGE GARBAGE"};
+    const std::vector<std::string> datagrams = {"SET_RADIO 251.000 124.000 030.000 251.000 12 ",
+                                                "SET_LLALT 42.200000 41.200000 10000 0",
+                                                "SET_ACTIV X__",
+                                                "SET_VOLUM 100 80 120",
+                                                "SET_LLALT 42.250000 41.250000 9000 1",
+                                                "GARBAGE GARBAGE"};
     double before = ResidentMB();
     double peak = before;
     long sent = 0;
@@ -112,7 +115,11 @@ void BM_PluginMemoryUnderSimulatorFlood(benchmark::State& state) {
     state.counters["log_MB"] = static_cast<double>(logBytes) / (1024.0 * 1024.0);
   }
 }
-BENCHMARK(BM_PluginMemoryUnderSimulatorFlood)->Iterations(1)->Repetitions(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_PluginMemoryUnderSimulatorFlood)
+    ->Iterations(1)
+    ->Repetitions(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 // The log alone under a flood no plug-in thread makes: four threads write level 6 messages as fast
 // as they can, more than one writer thread can put into a file. Counters as above, and the messages
@@ -156,7 +163,11 @@ void BM_LogMemoryUnderFourThreadFlood(benchmark::State& state) {
     state.counters["log_MB"] = static_cast<double>(logBytes) / (1024.0 * 1024.0);
   }
 }
-BENCHMARK(BM_LogMemoryUnderFourThreadFlood)->Iterations(1)->Repetitions(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_LogMemoryUnderFourThreadFlood)
+    ->Iterations(1)
+    ->Repetitions(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace halcyra

@@ -61,7 +61,6 @@ void PlainRead(benchmark::State& state, const TileFolder& tiles, size_t samples)
   }
 }
 
-
 // 42.0 N 41.0 E at 10000 ft to 42.5 N 41.5 E at 4000 ft: 250 samples, all clear.
 void BM_SightLineHalfDegreeTilesLoaded(benchmark::State& state) {
   Clog log(Env());
@@ -111,10 +110,10 @@ void BM_LoadOneSrtm1Tile(benchmark::State& state) { LoadOneTile(state, Srtm1Fold
 BENCHMARK(BM_LoadOneSrtm1Tile)->Unit(benchmark::kMicrosecond);
 
 void BM_PlainReadOfTheSameSrtm1File(benchmark::State& state) {
-  PlainRead(state, Srtm1Folder(), static_cast<size_t>(testing::HgtTile::kSrtm1Size) * testing::HgtTile::kSrtm1Size);
+  PlainRead(state, Srtm1Folder(),
+            static_cast<size_t>(testing::HgtTile::kSrtm1Size) * testing::HgtTile::kSrtm1Size);
 }
 BENCHMARK(BM_PlainReadOfTheSameSrtm1File)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace halcyra
-

@@ -144,7 +144,8 @@ std::unique_ptr<Service> ServeStore(StationServer& server, SourceDefences defenc
       [&server, defences](platform::UdpSocket& socket, const std::function<bool()>& stop) {
         ServerLoopTiming timing;
         timing.summaryIntervalMs = 0;
-        ServerLoop loop(platform::Env::Default(), socket, server, timing, [](const std::string&) {}, defences);
+        ServerLoop loop(
+            platform::Env::Default(), socket, server, timing, [](const std::string&) {}, defences);
         loop.Run(stop);
       });
 }
@@ -170,8 +171,10 @@ void BM_ServerGetVersusEcho(benchmark::State& state) {
   for (auto _ : state) {
     echoSeconds +=
         SecondsOf([&] { lost += Drive(*client, echo.port(), records, window, kAnswersPerIteration); });
-    onSeconds += SecondsOf([&] { lost += Drive(*client, on->port(), queries, window, kAnswersPerIteration); });
-    offSeconds += SecondsOf([&] { lost += Drive(*client, off->port(), queries, window, kAnswersPerIteration); });
+    onSeconds +=
+        SecondsOf([&] { lost += Drive(*client, on->port(), queries, window, kAnswersPerIteration); });
+    offSeconds +=
+        SecondsOf([&] { lost += Drive(*client, off->port(), queries, window, kAnswersPerIteration); });
   }
   double answers = static_cast<double>(state.iterations()) * kAnswersPerIteration;
   state.counters["server_answers/s"] = answers / onSeconds;
@@ -251,15 +254,16 @@ struct Attack {
   std::unique_ptr<ServerLoop> loop;
 
   Attack(const std::function<bool(uint64_t, std::string*, uint32_t*)>& next, int datagramsPerMs = 100) {
-    socket = std::make_unique<ScriptedSocket>([this, next, datagramsPerMs](std::string* datagram, uint32_t* from) {
-      if (sent_ > 0 && sent_ % datagramsPerMs == 0) clock.tickMs += 1;
-      return next(sent_++, datagram, from);
-    });
+    socket =
+        std::make_unique<ScriptedSocket>([this, next, datagramsPerMs](std::string* datagram, uint32_t* from) {
+          if (sent_ > 0 && sent_ % datagramsPerMs == 0) clock.tickMs += 1;
+          return next(sent_++, datagram, from);
+        });
     ServerLoopTiming timing;
     timing.summaryIntervalMs = 0;
     timing.receiveWaitMs = 0;
-    loop = std::make_unique<ServerLoop>(clock, *socket, server, timing, [](const std::string&) {},
-                                        ShippedDefences());
+    loop = std::make_unique<ServerLoop>(
+        clock, *socket, server, timing, [](const std::string&) {}, ShippedDefences());
   }
   void Run() {
     loop->Run([this] { return socket->done; });
@@ -390,4 +394,3 @@ BENCHMARK(BM_ReflectionFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace halcyra::server
-

@@ -46,7 +46,7 @@ SimulatorState Local(const char* latitude) {
   state.cryptoKey = 7;
   return state;
 }
-const SimulatorState kInRange = Local("42.058158");  // 3.5 NM, a fifth of the range: gain ~0
+const SimulatorState kInRange = Local("42.058158");      // 3.5 NM, a fifth of the range: gain ~0
 const SimulatorState kBeyondRange = Local("43.000000");  // 60 NM
 
 // The plug-in started for one tile set-up; replaced when a benchmark needs the other one.
@@ -116,7 +116,9 @@ void TimeEachCall(benchmark::State& state, Body body) {
   }
   if (micros.empty()) return;
   std::sort(micros.begin(), micros.end());
-  auto at = [&micros](double fraction) { return micros[static_cast<size_t>(fraction * (micros.size() - 1))]; };
+  auto at = [&micros](double fraction) {
+    return micros[static_cast<size_t>(fraction * (micros.size() - 1))];
+  };
   state.counters["p50_us"] = at(0.50);
   state.counters["p99_us"] = at(0.99);
 }
@@ -127,7 +129,8 @@ void VoiceBlock(benchmark::State& state, Tiles tiles, const SimulatorState& loca
   const std::vector<short> speech = SpeechBlock();
   std::vector<short> block(kBlockSamples);
   auto voice = session.plugin().onEditPlaybackVoiceDataEvent;
-  voice(PluginSession::kConnection, PluginSession::kTalkerClient, block.data(), kBlockSamples, 1);  // loads tiles
+  voice(PluginSession::kConnection, PluginSession::kTalkerClient, block.data(), kBlockSamples,
+        1);  // loads tiles
   TimeEachCall(state, [&] {
     std::copy(speech.begin(), speech.end(), block.begin());
     voice(PluginSession::kConnection, PluginSession::kTalkerClient, block.data(), kBlockSamples, 1);
@@ -152,7 +155,8 @@ void BM_TalkEvent(benchmark::State& state) {
   // Every event asks the station server (the refresh cycle adds one query every 2 s) and places him.
   state.counters["queries_per_event"] =
       static_cast<double>(session.server().CountRequests(query) - queriesBefore) / state.iterations();
-  state.counters["placed_per_event"] = static_cast<double>(session.host().Placements().size()) / state.iterations();
+  state.counters["placed_per_event"] =
+      static_cast<double>(session.host().Placements().size()) / state.iterations();
   session.host().ClearPlacements();
 }
 

@@ -55,7 +55,9 @@ class ScriptedEnv : public platform::EnvWrapper {
   std::string reply;
   uint64_t TickMs() override { return 1000; }
   void SleepMs(uint32_t) override { std::this_thread::yield(); }
-  std::unique_ptr<platform::UdpSocket> CreateUdpSocket() override { return std::make_unique<ScriptedSocket>(reply); }
+  std::unique_ptr<platform::UdpSocket> CreateUdpSocket() override {
+    return std::make_unique<ScriptedSocket>(reply);
+  }
 };
 
 StationRecord Stored(const char* nickname, const char* frequency) {
@@ -96,9 +98,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   StationRecord parsed = DefaultStation();
   std::string_view reply(env.reply);
-  wire::ParsedReply expected =
-      reply.size() <= kDatagramCapacity - 1 && !reply.empty() ? wire::ParseReply(reply, &parsed) : wire::ParsedReply{};
-  bool stored = !reply.empty() && reply.size() <= kDatagramCapacity - 1 && expected.kind == wire::ReplyKind::kRecord;
+  wire::ParsedReply expected = reply.size() <= kDatagramCapacity - 1 && !reply.empty()
+                                   ? wire::ParseReply(reply, &parsed)
+                                   : wire::ParsedReply{};
+  bool stored =
+      !reply.empty() && reply.size() <= kDatagramCapacity - 1 && expected.kind == wire::ReplyKind::kRecord;
   FUZZ_CHECK(result == (stored ? kQueryStored : kQueryFailed));
   bool known = std::strcmp(parsed.nickname, "Viper") == 0 || std::strcmp(parsed.nickname, "Cobra") == 0;
   FUZZ_CHECK(model.Count() == (stored && !known ? 3 : 2));

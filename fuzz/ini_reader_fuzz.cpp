@@ -18,9 +18,12 @@ struct Key {
 };
 
 constexpr Key kKeys[] = {
-    {L"LOG", L"LOGLEVEL", "LOG", "LOGLEVEL"},   {L"HGT", L"Path", "HGT", "Path"},
-    {L"HCS", L"HOST", "HCS", "HOST"},           {L"HCS", L"UDP", "HCS", "UDP"},
-    {L"EAR", L"RADIO2", "EAR", "RADIO2"},       {L"SYSTEM", L"ATTN", "SYSTEM", "ATTN"},
+    {L"LOG", L"LOGLEVEL", "LOG", "LOGLEVEL"},
+    {L"HGT", L"Path", "HGT", "Path"},
+    {L"HCS", L"HOST", "HCS", "HOST"},
+    {L"HCS", L"UDP", "HCS", "UDP"},
+    {L"EAR", L"RADIO2", "EAR", "RADIO2"},
+    {L"SYSTEM", L"ATTN", "SYSTEM", "ATTN"},
     {L"SELECTOR", L"RADIO1", "SELECTOR", "RADIO1"},
 };
 

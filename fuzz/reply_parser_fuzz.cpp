@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(record.latitude == wire::DecimalValue(record.latitudeText));
   FUZZ_CHECK(record.longitude == wire::DecimalValue(record.longitudeText));
   FUZZ_CHECK(record.altitude == wire::DecimalValue(record.altitudeText));
-  FUZZ_CHECK(std::isfinite(record.latitude) && std::isfinite(record.longitude) && std::isfinite(record.altitude));
+  FUZZ_CHECK(std::isfinite(record.latitude) && std::isfinite(record.longitude) &&
+             std::isfinite(record.altitude));
   // Fields the reply did not reach keep the stored values; a word too long for its text field
   // empties that field and ends the reply.
   if (parsed.fields < 3) FUZZ_CHECK(std::strcmp(record.frequency1, before.frequency1) == 0);

@@ -28,7 +28,8 @@ struct Harness {
     // It stays loaded; the folder goes at once (a fuzzer run may end without destructors).
     testing::TempDir folder;
     testing::HgtTile tile;
-    for (int row = 0; row < testing::HgtTile::kSize; row += 7) tile.Set(row, row, static_cast<uint16_t>(row * 7));
+    for (int row = 0; row < testing::HgtTile::kSize; row += 7)
+      tile.Set(row, row, static_cast<uint16_t>(row * 7));
     tile.WriteTo(folder.path() / "N42E041.HGT");
     tiles.SetTileFolder(platform::WideToUtf8(folder.path().wstring()));
     LLAltPoint onTheRidge{testing::LatitudeOfRow(42, 602), testing::LongitudeOfColumn(41, 602), 0};
@@ -80,9 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   StationRecord after = harness.model.LocalStation();
   FUZZ_CHECK(fuzzing::TextsTerminated(after));
   FUZZ_CHECK(std::strcmp(after.nickname, kNickname) == 0);
-  FUZZ_CHECK(std::isfinite(after.latitude) && std::isfinite(after.longitude) && std::isfinite(after.altitude));
+  FUZZ_CHECK(std::isfinite(after.latitude) && std::isfinite(after.longitude) &&
+             std::isfinite(after.altitude));
   bool setPosition = IsCommand(buffer, size, "SET_LLALT");
-  bool publishing = setPosition || IsCommand(buffer, size, "SET_RADIO") || IsCommand(buffer, size, "SET_ACTIV");
+  bool publishing =
+      setPosition || IsCommand(buffer, size, "SET_RADIO") || IsCommand(buffer, size, "SET_ACTIV");
   FUZZ_CHECK((harness.simulator.watchdogCounter.load() == 0) == setPosition);
   FUZZ_CHECK(harness.publishes - publishesBefore == (publishing ? 1 : 0));
   if (!publishing && !IsCommand(buffer, size, "SET_VOLUM")) {

@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (length == 255) length = wire::kMaxDatagramBytes + 1;  // one past the largest datagram
     at += 2;
     std::string datagram;
-    for (size_t i = 0; i < length; ++i) datagram.push_back(at + i < size ? static_cast<char>(data[at + i]) : 'x');
+    for (size_t i = 0; i < length; ++i)
+      datagram.push_back(at + i < size ? static_cast<char>(data[at + i]) : 'x');
     at += length;
 
     const uint32_t source = 0x7F000001u + ((control >> 4) & 3u);

@@ -30,7 +30,8 @@ std::string FileOfSize(size_t size, const uint8_t* pattern, size_t patternSize) 
 
 uint16_t ExpectedElevation(const std::string& bytes, int row, int column) {
   size_t offset = (static_cast<size_t>(row) * CHGTFiles::kTileSize + column) * 2;
-  uint16_t sample = static_cast<uint16_t>(static_cast<uint8_t>(bytes[offset]) << 8 | static_cast<uint8_t>(bytes[offset + 1]));
+  uint16_t sample = static_cast<uint16_t>(static_cast<uint8_t>(bytes[offset]) << 8 |
+                                          static_cast<uint8_t>(bytes[offset + 1]));
   return sample > CHGTFiles::kMaximumElevation ? 0 : sample;
 }
 
@@ -54,13 +55,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::error_code error;
   std::string bytes;
   switch (mode) {
-    case kExact: bytes = FileOfSize(kTileBytes, pattern, patternSize); break;
-    case kShort: bytes = FileOfSize(kTileBytes - 1 - parameter % 4096, pattern, patternSize); break;
-    case kLong: bytes = FileOfSize(kTileBytes + 1 + parameter % 4096, pattern, patternSize); break;
-    case kSmall: bytes = FileOfSize(parameter % 65536, pattern, patternSize); break;
-    case kFolder: std::filesystem::create_directory(file, error); break;
+    case kExact:
+      bytes = FileOfSize(kTileBytes, pattern, patternSize);
+      break;
+    case kShort:
+      bytes = FileOfSize(kTileBytes - 1 - parameter % 4096, pattern, patternSize);
+      break;
+    case kLong:
+      bytes = FileOfSize(kTileBytes + 1 + parameter % 4096, pattern, patternSize);
+      break;
+    case kSmall:
+      bytes = FileOfSize(parameter % 65536, pattern, patternSize);
+      break;
+    case kFolder:
+      std::filesystem::create_directory(file, error);
+      break;
     case kMissing:
-    case kModeCount: break;
+    case kModeCount:
+      break;
   }
   if (mode == kExact || mode == kShort || mode == kLong || mode == kSmall) testing::WriteFile(file, bytes);
 

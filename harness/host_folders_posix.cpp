@@ -31,7 +31,8 @@ void Put(const char* name, const std::optional<std::string>& value) {
 
 }  // namespace
 
-ScopedSavedGames::ScopedSavedGames(const std::string& folder) : saved_(Get("HALCYRA_SAVED_GAMES")), home_(Get("HOME")) {
+ScopedSavedGames::ScopedSavedGames(const std::string& folder)
+    : saved_(Get("HALCYRA_SAVED_GAMES")), home_(Get("HOME")) {
   if (folder.empty()) {
     unsetenv("HALCYRA_SAVED_GAMES");
     unsetenv("HOME");

@@ -1,5 +1,8 @@
+// windows.h before the headers that use its types.
+// clang-format off
 #include <windows.h>
 #include <tlhelp32.h>
+// clang-format on
 
 #include <clocale>
 #include <filesystem>
@@ -29,7 +32,8 @@ std::optional<std::string> Read(const wchar_t* keyName, const wchar_t* valueName
 
 void Write(const wchar_t* keyName, const wchar_t* valueName, const std::optional<std::string>& value) {
   HKEY key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyName, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyName, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
     return;
   }
   if (value) {
@@ -55,13 +59,15 @@ std::string WindowsPath(const std::string& path) {
 }  // namespace
 
 ScopedSavedGames::ScopedSavedGames(const std::string& folder) : saved_(Read(kShellFolders, kSavedGames)) {
-  Write(kShellFolders, kSavedGames, folder.empty() ? std::nullopt : std::optional<std::string>(WindowsPath(folder)));
+  Write(kShellFolders, kSavedGames,
+        folder.empty() ? std::nullopt : std::optional<std::string>(WindowsPath(folder)));
 }
 
 ScopedSavedGames::~ScopedSavedGames() { Write(kShellFolders, kSavedGames, saved_); }
 
 ScopedInstallDir::ScopedInstallDir(const std::string& folder) : saved_(Read(kInstaller, kInstallDir)) {
-  Write(kInstaller, kInstallDir, folder.empty() ? std::nullopt : std::optional<std::string>(WindowsPath(folder)));
+  Write(kInstaller, kInstallDir,
+        folder.empty() ? std::nullopt : std::optional<std::string>(WindowsPath(folder)));
 }
 
 ScopedInstallDir::~ScopedInstallDir() { Write(kInstaller, kInstallDir, saved_); }
@@ -69,7 +75,8 @@ ScopedInstallDir::~ScopedInstallDir() { Write(kInstaller, kInstallDir, saved_); 
 ScopedCommaDecimalLocale::ScopedCommaDecimalLocale() {
   const char* current = std::setlocale(LC_ALL, nullptr);
   previous_ = current ? current : "C";
-  if (std::setlocale(LC_ALL, "German_Germany.1252") == nullptr) error_ = "setlocale German_Germany.1252 failed";
+  if (std::setlocale(LC_ALL, "German_Germany.1252") == nullptr)
+    error_ = "setlocale German_Germany.1252 failed";
 }
 
 ScopedCommaDecimalLocale::~ScopedCommaDecimalLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
@@ -96,14 +103,16 @@ bool ScopedUnwritableFolder::Set(bool unwritable) {
   std::filesystem::path status = folder_.parent_path() / (folder_.filename().wstring() + L".status");
   std::error_code ignored;
   std::filesystem::remove(status, ignored);
-  std::wstring script = unwritable ? L"if [ $(id -u) = 0 ]; then chattr +i '" + path + L"'; else chmod 555 '" + path + L"'; fi"
-                                   : L"chattr -i '" + path + L"' 2>/dev/null; chmod 755 '" + path + L"'";
-  std::wstring command = L"/bin/sh -c \"PATH=/usr/sbin:/usr/bin:/sbin:/bin; " + script + L"; echo $? > '" + path +
-                         L".status'\"";
+  std::wstring script =
+      unwritable ? L"if [ $(id -u) = 0 ]; then chattr +i '" + path + L"'; else chmod 555 '" + path + L"'; fi"
+                 : L"chattr -i '" + path + L"' 2>/dev/null; chmod 755 '" + path + L"'";
+  std::wstring command =
+      L"/bin/sh -c \"PATH=/usr/sbin:/usr/bin:/sbin:/bin; " + script + L"; echo $? > '" + path + L".status'\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
     error_ = "cannot start /bin/sh (error " + std::to_string(GetLastError()) + ")";
     return false;
   }

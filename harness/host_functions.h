@@ -40,7 +40,8 @@ class HostFunctions {
   virtual unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale);
   virtual unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) = 0;
   virtual unsigned int GetClientID(uint64 schid, anyID* result) = 0;
-  virtual unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) = 0;
+  virtual unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag,
+                                                 char** result) = 0;
   virtual unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) = 0;
 
  protected:

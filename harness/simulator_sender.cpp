@@ -11,8 +11,8 @@ SimulatorSender::SimulatorSender() {
 }
 
 bool SimulatorSender::Send(const std::string& datagram) {
-  return socket_ && socket_->SendTo(datagram.data(), datagram.size(), kLoopbackAddress, wire::kSimulatorPort) ==
-                        static_cast<int>(datagram.size());
+  return socket_ && socket_->SendTo(datagram.data(), datagram.size(), kLoopbackAddress,
+                                    wire::kSimulatorPort) == static_cast<int>(datagram.size());
 }
 
 }  // namespace halcyra::testing

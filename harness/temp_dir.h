@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <filesystem>
-#include <random>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -20,7 +20,8 @@ class TempDir {
     std::error_code error;
     std::filesystem::path base = std::filesystem::temp_directory_path(error);
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::filesystem::path path = base / (prefix + std::to_string(random()) + "-" + std::to_string(counter++));
+      std::filesystem::path path =
+          base / (prefix + std::to_string(random()) + "-" + std::to_string(counter++));
       if (std::filesystem::create_directory(path, error)) {
         path_ = path;
         break;

@@ -1,5 +1,5 @@
 #!/bin/sh
-# The whole test run: installs what is missing, builds the Linux library and the Windows DLL, and
+# The whole test run: installs what is missing, checks that every C++ source is formatted, builds the Linux library and the Windows DLL, and
 # runs the Linux suite natively and the Windows suite under wine64; builds the installer packages
 # and checks them; runs the Linux suite again under AddressSanitizer + UndefinedBehaviorSanitizer
 # and under ThreadSanitizer (built with clang, whose thread-safety analysis checks the lock
@@ -13,6 +13,8 @@ set -eu
 cd "$(dirname "$0")/.."
 . scripts/udp-lock.sh
 scripts/install-deps.sh
+echo "=== Formatting: clang-format over every C++ source ==="
+scripts/format-check.sh
 mkdir -p build/logs
 
 companion=""

@@ -197,18 +197,21 @@ void ServerLoop::LogRefusal(const RequestResult& result, std::string_view datagr
         return Printf("refused a new record from %s: the store is full (%llu records): \"%s\"", from.c_str(),
                       Count(limits.maxRecords), shown.c_str());
       case RequestOutcome::kHeld:
-        return Printf("refused a record from %s: the nickname is held by %s, who published %.1f s ago "
-                      "(another address may take it after %.0f s of silence): \"%s\"",
-                      from.c_str(), FormatDottedIPv4(result.holder).c_str(),
-                      static_cast<double>(result.holderSilentMs) / 1000.0,
-                      static_cast<double>(limits.takeoverMs) / 1000.0, shown.c_str());
+        return Printf(
+            "refused a record from %s: the nickname is held by %s, who published %.1f s ago "
+            "(another address may take it after %.0f s of silence): \"%s\"",
+            from.c_str(), FormatDottedIPv4(result.holder).c_str(),
+            static_cast<double>(result.holderSilentMs) / 1000.0,
+            static_cast<double>(limits.takeoverMs) / 1000.0, shown.c_str());
       case RequestOutcome::kSourceLimit:
-        return Printf("refused a new nickname from %s: the address already holds %llu nicknames "
-                      "(--max-records-per-source): \"%s\"",
-                      from.c_str(), Count(limits.maxRecordsPerSource), shown.c_str());
+        return Printf(
+            "refused a new nickname from %s: the address already holds %llu nicknames "
+            "(--max-records-per-source): \"%s\"",
+            from.c_str(), Count(limits.maxRecordsPerSource), shown.c_str());
       case RequestOutcome::kOversize:
-        return Printf("refused a %zu-byte record from %s: longer than a plug-in's longest (%zu bytes): \"%s\"",
-                      datagram.size(), from.c_str(), limits.maxPublishBytes, shown.c_str());
+        return Printf(
+            "refused a %zu-byte record from %s: longer than a plug-in's longest (%zu bytes): \"%s\"",
+            datagram.size(), from.c_str(), limits.maxPublishBytes, shown.c_str());
       case RequestOutcome::kTooLong:
         return Printf("rejected a %zu-byte datagram from %s: longer than %zu bytes", datagram.size(),
                       from.c_str(), wire::kMaxDatagramBytes);
@@ -321,7 +324,9 @@ int RunServer(platform::Env& env, const ServerOptions& options, const std::funct
     std::string error;
     http = platform::StartHttpServer(
         options.httpAddress, options.httpPort,
-        [&loop](const std::string& path) { return AnswerStatusRequest(path, [&loop] { return loop.Status(); }); },
+        [&loop](const std::string& path) {
+          return AnswerStatusRequest(path, [&loop] { return loop.Status(); });
+        },
         &error);
     if (!http) {
       err(Printf("halcyra-server: --http %s: %s", Endpoint(options.httpAddress, options.httpPort).c_str(),
@@ -336,13 +341,16 @@ int RunServer(platform::Env& env, const ServerOptions& options, const std::funct
   out(Printf("halcyra-server listening on %s (at most %llu records, expiry %llu s, %s)",
              Endpoint(options.bindAddress, socket->LocalPort()).c_str(), Count(options.maxRecords),
              Count(options.expirySeconds), summary.c_str()));
-  std::string takeover =
-      options.takeoverSeconds > 0 ? Printf("after %llu s of silence", Count(options.takeoverSeconds)) : "at any time";
-  std::string perSource = options.maxRecordsPerSource > 0 ? std::to_string(options.maxRecordsPerSource) : "any number of";
-  std::string rate = options.rate > 0 ? Printf("%llu requests/s per address (burst %llu)", Count(options.rate),
-                                               Count(options.burst))
+  std::string takeover = options.takeoverSeconds > 0
+                             ? Printf("after %llu s of silence", Count(options.takeoverSeconds))
+                             : "at any time";
+  std::string perSource =
+      options.maxRecordsPerSource > 0 ? std::to_string(options.maxRecordsPerSource) : "any number of";
+  std::string rate = options.rate > 0 ? Printf("%llu requests/s per address (burst %llu)",
+                                               Count(options.rate), Count(options.burst))
                                       : "no rate limit";
-  out(Printf("defences: nicknames taken over %s, %s nicknames per address, %s, records up to %zu bytes, "
+  out(
+      Printf("defences: nicknames taken over %s, %s nicknames per address, %s, records up to %zu bytes, "
              "serving %s",
              takeover.c_str(), perSource.c_str(), rate.c_str(), limits.maxPublishBytes, served.c_str()));
   if (http) {

@@ -62,8 +62,8 @@ struct ServerLoopTiming {
 
 // Checks on a datagram's source before it is read. The defaults let everything through.
 struct SourceDefences {
-  NetworkList allow;       // empty = every address
-  uint64_t rate = 0;       // requests per second per address; 0 = no limit
+  NetworkList allow;  // empty = every address
+  uint64_t rate = 0;  // requests per second per address; 0 = no limit
   uint64_t burst = 1;
 };
 
@@ -81,8 +81,8 @@ struct ServerStatus {
   StationServerCounters counters;
   LoopCounters loop;
   size_t records = 0;
-  size_t sourcesHolding = 0;       // addresses that hold a nickname
-  size_t sourcesRateTracked = 0;   // addresses with a rate bucket
+  size_t sourcesHolding = 0;      // addresses that hold a nickname
+  size_t sourcesRateTracked = 0;  // addresses with a rate bucket
   uint64_t uptimeMs = 0;
 };
 

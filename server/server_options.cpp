@@ -27,8 +27,9 @@ std::string RangeError(const std::string& name, const std::string& text, uint64_
 }
 
 bool TakesValue(const std::string& name) {
-  for (const char* option : {"bind", "port", "max-records", "expiry-seconds", "summary-seconds", "takeover-seconds",
-                             "max-records-per-source", "rate", "burst", "allow", "http"}) {
+  for (const char* option :
+       {"bind", "port", "max-records", "expiry-seconds", "summary-seconds", "takeover-seconds",
+        "max-records-per-source", "rate", "burst", "allow", "http"}) {
     if (name == option) return true;
   }
   return false;
@@ -101,7 +102,8 @@ ParsedOptions ParseServerOptions(const std::vector<std::string>& arguments) {
     }
     if (name == "allow") {
       if (!NetworkList().Add(value)) {
-        result.error = "--allow needs an IPv4 network such as 192.168.1.0/24 or 203.0.113.7, not \"" + value + "\"";
+        result.error =
+            "--allow needs an IPv4 network such as 192.168.1.0/24 or 203.0.113.7, not \"" + value + "\"";
         return result;
       }
       options.allow.push_back(value);

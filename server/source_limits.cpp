@@ -18,7 +18,8 @@ bool NetworkList::Add(const std::string& cidr) {
   int prefix = 32;
   if (slash != std::string::npos) {
     std::string bits = cidr.substr(slash + 1);
-    if (bits.empty() || bits.size() > 2 || bits.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (bits.empty() || bits.size() > 2 || bits.find_first_not_of("0123456789") != std::string::npos)
+      return false;
     prefix = std::stoi(bits);
     if (prefix > 32) return false;
   }
@@ -47,7 +48,9 @@ std::string NetworkList::Describe() const {
 }
 
 SourceRateLimiter::SourceRateLimiter(uint64_t ratePerSecond, uint64_t burst, size_t maxSources)
-    : ratePerSecond_(ratePerSecond), burst_(burst < 1 ? 1 : burst), maxSources_(maxSources < 1 ? 1 : maxSources) {}
+    : ratePerSecond_(ratePerSecond),
+      burst_(burst < 1 ? 1 : burst),
+      maxSources_(maxSources < 1 ? 1 : maxSources) {}
 
 double SourceRateLimiter::TokensAt(const Bucket& bucket, uint64_t nowMs) const {
   if (nowMs <= bucket.updatedMs) return bucket.tokens;

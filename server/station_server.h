@@ -32,20 +32,20 @@ struct StationServerLimits {
   // Another address may take a nickname over once its holder has been silent this long;
   // 0 = at any time (no ownership).
   uint64_t takeoverMs = 30000;
-  size_t maxRecordsPerSource = 64;  // nicknames one address may hold; 0 = no limit
+  size_t maxRecordsPerSource = 64;                  // nicknames one address may hold; 0 = no limit
   size_t maxPublishBytes = wire::kMaxPublishBytes;  // longest SET datagram taken
 };
 
 enum class RequestOutcome {
-  kStored,        // SET: a record was created or refreshed
-  kRefused,       // SET for a new nickname while the store is full
-  kHeld,          // SET for a nickname another address holds
-  kSourceLimit,   // SET for a new nickname from an address that holds maxRecordsPerSource
-  kOversize,      // SET longer than maxPublishBytes
-  kAnswered,      // GET: the record was found; reply holds it
-  kNotFound,      // GET: no (live) record; reply is "(no found) "
-  kTooLong,       // more than 1022 bytes
-  kMalformed,     // not a SET or GET request with a nickname and "@"
+  kStored,       // SET: a record was created or refreshed
+  kRefused,      // SET for a new nickname while the store is full
+  kHeld,         // SET for a nickname another address holds
+  kSourceLimit,  // SET for a new nickname from an address that holds maxRecordsPerSource
+  kOversize,     // SET longer than maxPublishBytes
+  kAnswered,     // GET: the record was found; reply holds it
+  kNotFound,     // GET: no (live) record; reply is "(no found) "
+  kTooLong,      // more than 1022 bytes
+  kMalformed,    // not a SET or GET request with a nickname and "@"
 };
 
 struct RequestResult {
@@ -78,9 +78,9 @@ struct StationServerCounters {
 // One stored record as the status page shows it.
 struct StoredStation {
   std::string nickname;
-  std::string text;        // the publish text after "SET:"
-  uint32_t source = 0;     // the holding address
-  uint64_t silentMs = 0;   // since the last publish
+  std::string text;       // the publish text after "SET:"
+  uint32_t source = 0;    // the holding address
+  uint64_t silentMs = 0;  // since the last publish
 };
 
 class StationServer {

@@ -46,7 +46,8 @@ std::vector<StationView> Views(const ServerStatus& status) {
     view.silentMs = stored.silentMs;
     views.push_back(std::move(view));
   }
-  std::sort(views.begin(), views.end(), [](const StationView& a, const StationView& b) { return a.nickname < b.nickname; });
+  std::sort(views.begin(), views.end(),
+            [](const StationView& a, const StationView& b) { return a.nickname < b.nickname; });
   return views;
 }
 
@@ -56,7 +57,11 @@ std::string ValidUtf8(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t length = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+    size_t length = c < 0x80                   ? 1
+                    : (c >= 0xC2 && c <= 0xDF) ? 2
+                    : (c >= 0xE0 && c <= 0xEF) ? 3
+                    : (c >= 0xF0 && c <= 0xF4) ? 4
+                                               : 0;
     bool valid = length > 0 && i + length <= text.size();
     for (size_t k = 1; valid && k < length; ++k) {
       valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
@@ -64,7 +69,8 @@ std::string ValidUtf8(std::string_view text) {
     if (valid && length >= 3) {
       unsigned char d = static_cast<unsigned char>(text[i + 1]);
       // No overlong forms, no surrogates, nothing beyond U+10FFFF.
-      if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90)) {
+      if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) ||
+          (c == 0xF4 && d >= 0x90)) {
         valid = false;
       }
     }
@@ -83,11 +89,21 @@ std::string Html(std::string_view text) {
   std::string out;
   for (char c : ValidUtf8(text)) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           out += "&#xFFFD;";
@@ -135,8 +151,8 @@ int ActiveRadio(const StationRecord& record) {
 
 uint64_t Refusals(const ServerStatus& s) {
   const StationServerCounters& c = s.counters;
-  return s.loop.notAllowed + s.loop.rateLimited + c.held + c.sourceLimit + c.refused + c.oversize + c.tooLong +
-         c.malformed;
+  return s.loop.notAllowed + s.loop.rateLimited + c.held + c.sourceLimit + c.refused + c.oversize +
+         c.tooLong + c.malformed;
 }
 
 struct Counter {
@@ -170,9 +186,10 @@ std::vector<Counter> Counters(const ServerStatus& s) {
 // An SVG map of the positions: equirectangular, north up, scaled to fit with a margin.
 std::string Map(const std::vector<StationView>& views) {
   constexpr double kWidth = 640, kHeight = 360, kMargin = 40;
-  std::string svg = "<svg class=\"map\" xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"360\" "
-                    "viewBox=\"0 0 640 360\" role=\"img\" aria-label=\"positions\">"
-                    "<rect width=\"640\" height=\"360\" fill=\"#0b1d2a\"/>";
+  std::string svg =
+      "<svg class=\"map\" xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"360\" "
+      "viewBox=\"0 0 640 360\" role=\"img\" aria-label=\"positions\">"
+      "<rect width=\"640\" height=\"360\" fill=\"#0b1d2a\"/>";
   if (views.empty()) {
     return svg + "<text x=\"320\" y=\"180\" fill=\"#9ab\" text-anchor=\"middle\">no stations</text></svg>";
   }
@@ -220,10 +237,15 @@ std::string StatusPageHtml(const ServerStatus& status) {
   std::vector<StationView> views = Views(status);
   std::string html =
       "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">"
-      "<meta http-equiv=\"refresh\" content=\"" + std::to_string(kStatusPageRefreshSeconds) + "\">"
-      "<title>Halcyra station server</title><style>" + std::string(kStyle) + "</style></head><body>"
+      "<meta http-equiv=\"refresh\" content=\"" +
+      std::to_string(kStatusPageRefreshSeconds) +
+      "\">"
+      "<title>Halcyra station server</title><style>" +
+      std::string(kStyle) +
+      "</style></head><body>"
       "<h1>Halcyra station server</h1>"
-      "<p class=\"note\">" + std::to_string(status.records) + " stations, up " +
+      "<p class=\"note\">" +
+      std::to_string(status.records) + " stations, up " +
       Fixed(static_cast<double>(status.uptimeMs) / 1000.0, 0) + " s; this page reloads every " +
       std::to_string(kStatusPageRefreshSeconds) + " s.</p>" + Map(views) +
       "<table id=\"stations\"><thead><tr><th>nickname</th><th>class</th><th>latitude</th><th>longitude</th>"
@@ -234,15 +256,20 @@ std::string StatusPageHtml(const ServerStatus& status) {
     int active = ActiveRadio(r);
     html += "<tr class=\"station\"><td class=\"nickname\">" + Html(v.nickname) + "</td><td>" +
             std::to_string(r.radioClass) + "</td><td>" + Html(r.latitudeText) + "</td><td>" +
-            Html(r.longitudeText) + "</td><td>" + Html(r.altitudeText) + "</td>" + Frequency(r.frequency1, active == 1) +
-            Frequency(r.frequency2, active == 2) + Frequency(r.frequency3, active == 3) + "<td>" +
-            (std::string_view(r.cryptoFrequency) == kRadioOff ? "off" : Html(r.cryptoFrequency)) + "</td><td>" + Ago(v.silentMs) + "</td><td class=\"source\">" +
-            FormatDottedIPv4(v.source) + "</td></tr>";
+            Html(r.longitudeText) + "</td><td>" + Html(r.altitudeText) + "</td>" +
+            Frequency(r.frequency1, active == 1) + Frequency(r.frequency2, active == 2) +
+            Frequency(r.frequency3, active == 3) + "<td>" +
+            (std::string_view(r.cryptoFrequency) == kRadioOff ? "off" : Html(r.cryptoFrequency)) +
+            "</td><td>" + Ago(v.silentMs) + "</td><td class=\"source\">" + FormatDottedIPv4(v.source) +
+            "</td></tr>";
   }
-  html += "</tbody></table><table class=\"counters\" id=\"counters\"><thead><tr><th>counter</th><th>since start</th>"
-          "</tr></thead><tbody>";
+  html +=
+      "</tbody></table><table class=\"counters\" id=\"counters\"><thead><tr><th>counter</th><th>since "
+      "start</th>"
+      "</tr></thead><tbody>";
   for (const Counter& counter : Counters(status)) {
-    html += "<tr><td>" + std::string(counter.help) + "</td><td>" + std::to_string(counter.value) + "</td></tr>";
+    html +=
+        "<tr><td>" + std::string(counter.help) + "</td><td>" + std::to_string(counter.value) + "</td></tr>";
   }
   html += "<tr><td>refusals in all</td><td>" + std::to_string(Refusals(status)) + "</td></tr>";
   return html + "</tbody></table></body></html>\n";
@@ -258,7 +285,8 @@ std::string StationsJson(const ServerStatus& status) {
             ",\"radioClass\":" + std::to_string(r.radioClass) + ",\"latitude\":" + Json(r.latitudeText) +
             ",\"longitude\":" + Json(r.longitudeText) + ",\"altitude\":" + Json(r.altitudeText) +
             ",\"frequencies\":[" + Json(r.frequency1) + "," + Json(r.frequency2) + "," + Json(r.frequency3) +
-            "],\"activeRadio\":" + std::to_string(ActiveRadio(r)) + ",\"cryptoFrequency\":" + Json(r.cryptoFrequency) +
+            "],\"activeRadio\":" + std::to_string(ActiveRadio(r)) +
+            ",\"cryptoFrequency\":" + Json(r.cryptoFrequency) +
             ",\"lastSeenSeconds\":" + Fixed(static_cast<double>(v.silentMs) / 1000.0, 1) +
             ",\"source\":" + Json(FormatDottedIPv4(v.source)) + "}";
     first = false;
@@ -288,17 +316,23 @@ std::string MetricsText(const ServerStatus& status) {
   }
   text += "# HELP halcyra_records Station records held.\n# TYPE halcyra_records gauge\nhalcyra_records " +
           std::to_string(status.records) + "\n";
-  text += "# HELP halcyra_sources Addresses that hold at least one nickname.\n# TYPE halcyra_sources gauge\n"
-          "halcyra_sources " + std::to_string(status.sourcesHolding) + "\n";
-  text += "# HELP halcyra_rate_tracked_sources Addresses with a rate-limit bucket.\n"
-          "# TYPE halcyra_rate_tracked_sources gauge\nhalcyra_rate_tracked_sources " +
-          std::to_string(status.sourcesRateTracked) + "\n";
-  text += "# HELP halcyra_uptime_seconds Seconds since the server started.\n# TYPE halcyra_uptime_seconds gauge\n"
-          "halcyra_uptime_seconds " + Fixed(static_cast<double>(status.uptimeMs) / 1000.0, 3) + "\n";
+  text +=
+      "# HELP halcyra_sources Addresses that hold at least one nickname.\n# TYPE halcyra_sources gauge\n"
+      "halcyra_sources " +
+      std::to_string(status.sourcesHolding) + "\n";
+  text +=
+      "# HELP halcyra_rate_tracked_sources Addresses with a rate-limit bucket.\n"
+      "# TYPE halcyra_rate_tracked_sources gauge\nhalcyra_rate_tracked_sources " +
+      std::to_string(status.sourcesRateTracked) + "\n";
+  text +=
+      "# HELP halcyra_uptime_seconds Seconds since the server started.\n# TYPE halcyra_uptime_seconds gauge\n"
+      "halcyra_uptime_seconds " +
+      Fixed(static_cast<double>(status.uptimeMs) / 1000.0, 3) + "\n";
   return text;
 }
 
-platform::HttpResponse AnswerStatusRequest(const std::string& path, const std::function<ServerStatus()>& status) {
+platform::HttpResponse AnswerStatusRequest(const std::string& path,
+                                           const std::function<ServerStatus()>& status) {
   platform::HttpResponse response;
   response.headers = {{"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}};
   if (path == "/" || path == "/index.html") {

@@ -20,7 +20,8 @@ namespace halcyra::server {
 inline constexpr int kStatusPageRefreshSeconds = 5;
 
 // Answers one GET path; status() is called only for the three known paths.
-platform::HttpResponse AnswerStatusRequest(const std::string& path, const std::function<ServerStatus()>& status);
+platform::HttpResponse AnswerStatusRequest(const std::string& path,
+                                           const std::function<ServerStatus()>& status);
 
 std::string StatusPageHtml(const ServerStatus& status);
 std::string StationsJson(const ServerStatus& status);

@@ -12,9 +12,9 @@
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "oracle.h"
-#include "plugin_ini.h"
 #include "platform/process.h"
 #include "plugin_decisions.h"
+#include "plugin_ini.h"
 #include "render.h"
 #include "report.h"
 #include "simulator_feed.h"
@@ -601,7 +601,8 @@ std::optional<RunResult> ScenarioRun::Run(std::string* error) {
   MakeProfiles();
   MakeMap();
   if (view_->TilesLoaded() == 0) {
-    Say("Note: no elevation tile in " + tileFolder_ + " covers the scenario's area, so the terrain was flat (0 m).");
+    Say("Note: no elevation tile in " + tileFolder_ +
+        " covers the scenario's area, so the terrain was flat (0 m).");
   }
   result_.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
   if (!WriteOutputs(error)) return std::nullopt;

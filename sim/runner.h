@@ -43,7 +43,7 @@ enum class Heard { kNotTalking, kHeard, kSilent };
 // One line of the table: a remote pilot at one second of scenario time.
 struct TableRow {
   int second = 0;
-  int remote = 0;  // index in the scenario
+  int remote = 0;   // index in the scenario
   Figures figures;  // expected by the model, for the positions of this second
   int ear = 0;      // ear setting of the receiving radio (when audible)
   Heard heard = Heard::kNotTalking;
@@ -63,11 +63,11 @@ struct Call {
 // One voice block fed through the plug-in and rendered.
 struct BlockRecord {
   int remote = 0;
-  int64_t block = 0;      // index from the scenario's start (block k starts at k x 20 ms)
-  TS3_VECTOR position{};  // where the host played it from
-  int inputPeak = 0;      // largest magnitude of the voice handed to the plug-in
-  int editedPeak = 0;     // largest magnitude of the block after the plug-in edited it
-  int renderedPeak = 0;   // largest magnitude it reached in the stereo output
+  int64_t block = 0;                // index from the scenario's start (block k starts at k x 20 ms)
+  TS3_VECTOR position{};            // where the host played it from
+  int inputPeak = 0;                // largest magnitude of the voice handed to the plug-in
+  int editedPeak = 0;               // largest magnitude of the block after the plug-in edited it
+  int renderedPeak = 0;             // largest magnitude it reached in the stereo output
   std::optional<Judgement> plugin;  // the plug-in's judgement, as its log states it
   std::optional<int> recordAge;     // s: age of the talker's record the judgement matches
   // The block reached the listener: not silenced, and played from a place he hears.

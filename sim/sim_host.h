@@ -44,7 +44,8 @@ class SimHost : public testing::HostFunctions {
   // The position a client's voice is played from: its last placement, the origin before any.
   TS3_VECTOR PositionOf(anyID clientID) const EXCLUDES(lock_);
 
-  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) override EXCLUDES(lock_);
+  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) override
+      EXCLUDES(lock_);
   unsigned int GetClientID(uint64 schid, anyID* result) override;
   unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) override
       EXCLUDES(lock_);

@@ -14,7 +14,9 @@ std::string SetLLAltCommand(const Position& position, int radioClass) {
                                wire::FeetText(position.altitude), radioClass);
 }
 
-std::string SetActiveCommand(const RadioPanel& panel) { return wire::SetActivCommand(wire::ActiveMarks(panel.active)); }
+std::string SetActiveCommand(const RadioPanel& panel) {
+  return wire::SetActivCommand(wire::ActiveMarks(panel.active));
+}
 
 std::string SetVolumeCommand(const RadioPanel& panel) {
   return wire::SetVolumCommand(panel.volumes[0], panel.volumes[1], panel.volumes[2]);

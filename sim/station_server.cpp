@@ -76,7 +76,8 @@ bool StationServerClient::Publish(const StationRecord& station) {
 
 std::optional<std::string> StationServerClient::Query(const std::string& nickname, int timeoutMs) {
   std::string query = wire::FormatQuery(nickname);
-  if (socket_->SendTo(query.data(), query.size(), kLoopbackAddress, port_) != static_cast<int>(query.size())) {
+  if (socket_->SendTo(query.data(), query.size(), kLoopbackAddress, port_) !=
+      static_cast<int>(query.size())) {
     return std::nullopt;
   }
   char reply[wire::kMaxDatagramBytes + 1];

@@ -277,8 +277,8 @@ std::vector<std::string> TowerCommands(const TowerOptions& o) {
   commands.push_back(wire::SetLLAltCommand(wire::DegreesText(o.latitude), wire::DegreesText(o.longitude),
                                            std::to_string(o.altitudeFeet), o.radioClass));
   if (o.activeRadio != 0) commands.push_back(wire::SetActivCommand(wire::ActiveMarks(o.activeRadio)));
-  commands.push_back(wire::SetRadioCommand(o.frequencies[0], o.frequencies[1], o.frequencies[2], o.cryptoFrequency,
-                                           o.cryptoKey));
+  commands.push_back(wire::SetRadioCommand(o.frequencies[0], o.frequencies[1], o.frequencies[2],
+                                           o.cryptoFrequency, o.cryptoKey));
   return commands;
 }
 

@@ -21,7 +21,7 @@ struct TowerOptions {
   int activeRadio = 1;  // 1..3; 0 = SET_ACTIV is not sent (the joystick selector keeps the choice)
   std::string cryptoFrequency = "000.000";
   int cryptoKey = 0;
-  int volumes[3] = {100, 100, 100};     // percent
+  int volumes[3] = {100, 100, 100};           // percent
   uint32_t pluginAddress = kLoopbackAddress;  // IPv4, host order
   uint16_t pluginPort = wire::kSimulatorPort;
   int count = 0;  // rounds to send; 0 = until stopped

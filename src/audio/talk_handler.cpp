@@ -9,16 +9,23 @@ namespace halcyra {
 namespace {
 constexpr char kTalkTag[] = "ts3plugin_onTalkStatusChangeEvent";
 constexpr char kVoiceTag[] = "ts3plugin_onEditPlaybackVoiceDataEvent";
-}
+}  // namespace
 
 TS3_VECTOR EarPosition(int localRadio, float v, int ear1, int ear2, int ear3) {
   TS3_VECTOR position{0.0f, 0.0f, 0.0f};
   int ear = 0;
   switch (localRadio) {
-    case 1: ear = ear1; break;
-    case 2: ear = ear2; break;
-    case 3: ear = ear3; break;
-    default: return position;
+    case 1:
+      ear = ear1;
+      break;
+    case 2:
+      ear = ear2;
+      break;
+    case 3:
+      ear = ear3;
+      break;
+    default:
+      return position;
   }
   if (ear == -1) {
     position.x = static_cast<float>(-static_cast<double>(v) - 0.001);
@@ -51,7 +58,8 @@ void TalkHandler::LogDetailedVoice(const std::string& text) {
 }
 
 void TalkHandler::Place(uint64 serverConnectionHandlerID, anyID clientID, const TS3_VECTOR& position) {
-  if (host_.channelset3DAttributes) host_.channelset3DAttributes(serverConnectionHandlerID, clientID, &position);
+  if (host_.channelset3DAttributes)
+    host_.channelset3DAttributes(serverConnectionHandlerID, clientID, &position);
 }
 
 void TalkHandler::Set3DSoundPositionTS3(TS3_VECTOR* position, int localRadio, float v) {
@@ -61,8 +69,8 @@ void TalkHandler::Set3DSoundPositionTS3(TS3_VECTOR* position, int localRadio, fl
   *position = EarPosition(localRadio, v, ear1, ear2, ear3);
   if (log_.Detailed()) {
     log_.Write("Set3DSoundPositionTS3",
-               Format("Listening ears : Current %d. #1=%d / #2=%d / #3=%d {x=%2.6f,y=%2.6f}", localRadio, ear1, ear2,
-                      ear3, static_cast<double>(position->x), static_cast<double>(position->y)),
+               Format("Listening ears : Current %d. #1=%d / #2=%d / #3=%d {x=%2.6f,y=%2.6f}", localRadio,
+                      ear1, ear2, ear3, static_cast<double>(position->x), static_cast<double>(position->y)),
                5);
   }
 }
@@ -104,9 +112,10 @@ void TalkHandler::OnTalkStatusChange(uint64 serverConnectionHandlerID, int statu
   float gain = model_.CalculateDBLost(*record, remoteRadio, kGainLimit);
   TS3_VECTOR ear;
   Set3DSoundPositionTS3(&ear, localRadio, 1.0f);
-  LogDetailed(Format("3DSound position : x=%2.3f , y=%2.3f / Gain=%4.3f (Limit=%4.3f) / Gain for remote %4.3f",
-                     static_cast<double>(ear.x), static_cast<double>(ear.y), static_cast<double>(gain),
-                     static_cast<double>(kGainLimit), static_cast<double>(gain) + 1.0));
+  LogDetailed(
+      Format("3DSound position : x=%2.3f , y=%2.3f / Gain=%4.3f (Limit=%4.3f) / Gain for remote %4.3f",
+             static_cast<double>(ear.x), static_cast<double>(ear.y), static_cast<double>(gain),
+             static_cast<double>(kGainLimit), static_cast<double>(gain) + 1.0));
   bool receivable = gain < kGainLimit;
   if (!receivable) log_.Write(kTalkTag, "Gain > limit. Can not receive it", 5);
 

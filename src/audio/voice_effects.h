@@ -17,10 +17,10 @@
 namespace halcyra {
 
 inline constexpr float kVoiceSampleRateHz = 48000.0f;
-inline constexpr float kVoiceCutoffHz = 3000.0f;          // low-pass corner of the receiver
-inline constexpr float kGainLimit = 20.0f;                // gain at which a talker can no longer be received
-inline constexpr int kSampleLimit = 32767;                // clip bound, both signs
-inline constexpr int kToneDigitSamples = 256;             // length of one digit of the encryption tone
+inline constexpr float kVoiceCutoffHz = 3000.0f;  // low-pass corner of the receiver
+inline constexpr float kGainLimit = 20.0f;        // gain at which a talker can no longer be received
+inline constexpr int kSampleLimit = 32767;        // clip bound, both signs
+inline constexpr int kToneDigitSamples = 256;     // length of one digit of the encryption tone
 
 // Volumes of the three local radios in percent (100 = unchanged, 200 = doubled).
 struct RadioVolumes {

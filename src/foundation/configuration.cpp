@@ -60,7 +60,8 @@ int ParseLeadingInt(const std::wstring& text) {
 Configuration::Configuration(platform::Env& env, Clog& log, Settings& settings, SimulatorStatus& simulator)
     : env_(env), log_(log), settings_(settings), simulator_(simulator), nameLookup_(env) {}
 
-std::wstring Configuration::ReadString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue) {
+std::wstring Configuration::ReadString(const wchar_t* section, const wchar_t* key,
+                                       const wchar_t* defaultValue) {
   return env_.ReadIniString(settings_.iniPath, section, key, defaultValue);
 }
 
@@ -81,7 +82,8 @@ int Configuration::ReadIniFile() {
   std::wstring tileFolder = FindTileFolder();
   log_.Write(kTag, "HGT Files path : " + platform::WideToUtf8(tileFolder), 0);
 
-  settings_.hgtPath = tileFolder.size() < kTileFolderCapacity ? platform::WideToUtf8(tileFolder) : std::string();
+  settings_.hgtPath =
+      tileFolder.size() < kTileFolderCapacity ? platform::WideToUtf8(tileFolder) : std::string();
   if (tiles_) tiles_->SetTileFolder(settings_.hgtPath);
 
   UpdatePluginInfo();
@@ -99,27 +101,33 @@ void Configuration::ReadSimulatorListenAddress() {
   std::string text = platform::WideToUtf8(ReadString(L"DCS", L"LISTEN", L"127.0.0.1"));
   uint32_t address = 0;
   if (!ParseDottedIPv4(text, &address)) {
-    log_.Write(kTag, Format("DCS Listen : \"%s\" is not a dotted IPv4 address, using 127.0.0.1", text.c_str()), 0);
+    log_.Write(kTag,
+               Format("DCS Listen : \"%s\" is not a dotted IPv4 address, using 127.0.0.1", text.c_str()), 0);
     address = 0x7F000001;
   }
   settings_.simulatorListenAddress = address;
-  log_.Write(kTag, Format("DCS Listen : %s:%d%s", FormatDottedIPv4(address).c_str(), kSimulatorPort,
-                          address == 0 ? " (every address)" : ""), 0);
+  log_.Write(kTag,
+             Format("DCS Listen : %s:%d%s", FormatDottedIPv4(address).c_str(), kSimulatorPort,
+                    address == 0 ? " (every address)" : ""),
+             0);
 }
 
 std::wstring Configuration::FindTileFolder() {
   std::wstring folder = ReadString(L"HGT", L"Path", L"");
   if (!folder.empty()) return folder;
   std::wstring installFolder;
-  if (ReadInstallFolder(platform::RegistryRoot::kLocalMachine, "! Can not read HGT path in Registry HKLM", &installFolder) ||
-      ReadInstallFolder(platform::RegistryRoot::kCurrentUser, "! Can not read HGT path in Registry HKCU", &installFolder)) {
+  if (ReadInstallFolder(platform::RegistryRoot::kLocalMachine, "! Can not read HGT path in Registry HKLM",
+                        &installFolder) ||
+      ReadInstallFolder(platform::RegistryRoot::kCurrentUser, "! Can not read HGT path in Registry HKCU",
+                        &installFolder)) {
     return installFolder + static_cast<wchar_t>(platform::PathSeparator()) + L"HGT";
   }
   ShowBox(NoTilesCaption(), kNoTilesText, platform::MessageIcon::kWarning);
   return std::wstring();
 }
 
-bool Configuration::ReadInstallFolder(platform::RegistryRoot root, const char* failureMessage, std::wstring* folder) {
+bool Configuration::ReadInstallFolder(platform::RegistryRoot root, const char* failureMessage,
+                                      std::wstring* folder) {
   switch (env_.InstallFolder(root, folder)) {
     case platform::RegistryResult::kOk:
       return true;
@@ -150,8 +158,10 @@ void Configuration::UpdatePluginInfo(const std::atomic<bool>* stop) {
   settings_.ear2 = ReadInt(L"EAR", L"RADIO2", L"0");
   settings_.ear3 = ReadInt(L"EAR", L"RADIO3", L"0");
   if (log_.Detailed()) {
-    log_.Write(kUpdateTag, Format("Listening ears : #1=%d / #2=%d / #3=%d", settings_.ear1.load(),
-                                  settings_.ear2.load(), settings_.ear3.load()), 5);
+    log_.Write(kUpdateTag,
+               Format("Listening ears : #1=%d / #2=%d / #3=%d", settings_.ear1.load(), settings_.ear2.load(),
+                      settings_.ear3.load()),
+               5);
   }
 
   std::string host = platform::WideToUtf8(ReadString(L"HCS", L"HOST", L"127.0.0.1"));
@@ -160,7 +170,8 @@ void Configuration::UpdatePluginInfo(const std::atomic<bool>* stop) {
   server.port = ReadInt(L"HCS", L"UDP", L"10600");
   settings_.SetServer(server);
   if (log_.Detailed()) {
-    log_.Write(kUpdateTag, Format("Halcyra Server : (%s) %s:%d", host.c_str(), server.address.c_str(), server.port), 0);
+    log_.Write(kUpdateTag,
+               Format("Halcyra Server : (%s) %s:%d", host.c_str(), server.address.c_str(), server.port), 0);
   }
 
   settings_.attenuation = ReadInt(L"SYSTEM", L"ATTN", L"1");
@@ -203,7 +214,8 @@ void Configuration::ForgetFailedHost() {
 
 // The box stays until the user closes it, maybe hidden behind the client: it is shown on a thread
 // of its own so that no thread of the plug-in (nor the host's, at start) waits for it.
-void Configuration::ShowBox(const std::wstring& caption, const std::wstring& text, platform::MessageIcon icon) {
+void Configuration::ShowBox(const std::wstring& caption, const std::wstring& text,
+                            platform::MessageIcon icon) {
   platform::Env& env = env_;
   if (!env_.StartDetachedThread([&env, caption, text, icon] { env.ShowMessageBox(caption, text, icon); })) {
     log_.Write("ShowMessageBox", "Cannot show the message box \"" + platform::WideToUtf8(caption) + "\"", 0);

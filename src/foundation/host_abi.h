@@ -44,8 +44,8 @@ struct TS3Functions {
   unsigned int (*freeMemory)(void* pointer);  // slot 5
   void* reservedSlots6To41[36];
   unsigned int (*systemset3DListenerAttributes)(uint64 serverConnectionHandlerID,  // slot 42
-                                                const TS3_VECTOR* position,
-                                                const TS3_VECTOR* forward, const TS3_VECTOR* up);
+                                                const TS3_VECTOR* position, const TS3_VECTOR* forward,
+                                                const TS3_VECTOR* up);
   void* reservedSlot43;
   unsigned int (*systemset3DSettings)(uint64 serverConnectionHandlerID,  // slot 44
                                       float distanceFactor, float rolloffScale);

@@ -89,8 +89,8 @@ int Clog::Init(const std::wstring& fileName, int level) {
 std::string Clog::Prefix(int level) {
   platform::LocalTime now = env_.Now();
   char prefix[kPrefixCapacity];
-  std::snprintf(prefix, sizeof prefix, "[%04d-%02d-%02d %02d:%02d:%02d.%03d][L%02d] ", now.year,
-                now.month, now.day, now.hour, now.minute, now.second, now.millisecond, level);
+  std::snprintf(prefix, sizeof prefix, "[%04d-%02d-%02d %02d:%02d:%02d.%03d][L%02d] ", now.year, now.month,
+                now.day, now.hour, now.minute, now.second, now.millisecond, level);
   return prefix;
 }
 

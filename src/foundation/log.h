@@ -32,8 +32,8 @@ namespace halcyra {
 
 class Clog {
  public:
-  static constexpr size_t kTextCapacity = 1024;   // tag and text: at most 1023 characters
-  static constexpr size_t kPrefixCapacity = 128;  // prefix: at most 127 characters
+  static constexpr size_t kTextCapacity = 1024;           // tag and text: at most 1023 characters
+  static constexpr size_t kPrefixCapacity = 128;          // prefix: at most 127 characters
   static constexpr size_t kQueueCapacityBytes = 4 << 20;  // texts of the queued messages
 
   // Empty log: direct mode, not suspended, level 0, no file (every message is dropped).

@@ -36,8 +36,8 @@ struct StationServerExchange::QueryState {
   std::atomic<uint64_t> startedTickMs{0};  // the tick count when the request thread took it
   std::atomic<int> result{kQueryRunning};
   std::atomic<bool> socketClosed{false};  // the request thread is done with port 10601
-  CancelToken cancel;     // the caller has given the query up
-  platform::Mutex signalLock;  // pairs with resultSignal; guards no data of its own; a leaf
+  CancelToken cancel;                     // the caller has given the query up
+  platform::Mutex signalLock;             // pairs with resultSignal; guards no data of its own; a leaf
   platform::ConditionVariable resultSignal;
 
   void MarkStarted(uint64_t tickMs) {

@@ -91,7 +91,8 @@ void SimulatorCommands::CommandSetLLAltType(const char* text) {
         .Int(local.radioClass);
     local.latitude = wire::DecimalValue(local.latitudeText);
     local.longitude = wire::DecimalValue(local.longitudeText);
-    if (local.radioClass != 1 && local.radioClass != 2) local.altitude = wire::DecimalValue(local.altitudeText);
+    if (local.radioClass != 1 && local.radioClass != 2)
+      local.altitude = wire::DecimalValue(local.altitudeText);
   });
   if (station.radioClass == 1 || station.radioClass == 2) {
     // The tile may have to be loaded from disk: look it up outside the model lock. This thread is

@@ -14,8 +14,8 @@ constexpr uint32_t kBindRetryMs = 5000;
 
 }  // namespace
 
-SimulatorLink::SimulatorLink(platform::Env& env, Clog& log, SimulatorCommands& commands, SimulatorStatus& simulator,
-                             uint32_t listenAddress)
+SimulatorLink::SimulatorLink(platform::Env& env, Clog& log, SimulatorCommands& commands,
+                             SimulatorStatus& simulator, uint32_t listenAddress)
     : env_(env), log_(log), commands_(commands), simulator_(simulator), listenAddress_(listenAddress) {}
 
 SimulatorLink::~SimulatorLink() { Stop(); }
@@ -41,10 +41,11 @@ std::unique_ptr<platform::UdpSocket> SimulatorLink::BindListener() {
     std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
     int error = socket ? socket->Bind(listenAddress_, kPort) : env_.LastNetworkingError();
     if (socket && error == 0) return socket;
-    log_.Write(kTag, Format("Cannot listen on UDP port %d of %s (error %d); retrying in %u s", kPort,
-                            FormatDottedIPv4(listenAddress_).c_str(), error,
-                            static_cast<unsigned>(kBindRetryMs / 1000)),
-               0);
+    log_.Write(
+        kTag,
+        Format("Cannot listen on UDP port %d of %s (error %d); retrying in %u s", kPort,
+               FormatDottedIPv4(listenAddress_).c_str(), error, static_cast<unsigned>(kBindRetryMs / 1000)),
+        0);
     platform::SleepUnlessStopped(env_, kBindRetryMs, stop_);
   }
   return nullptr;

@@ -10,9 +10,7 @@ class Win32Library : public DynamicLibrary {
  public:
   explicit Win32Library(HMODULE module) : module_(module) {}
   ~Win32Library() override { FreeLibrary(module_); }
-  void* Symbol(const char* name) override {
-    return reinterpret_cast<void*>(GetProcAddress(module_, name));
-  }
+  void* Symbol(const char* name) override { return reinterpret_cast<void*>(GetProcAddress(module_, name)); }
 
  private:
   HMODULE module_;

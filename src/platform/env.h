@@ -82,8 +82,8 @@ class Env {
   static Env& Default();
 
   // --- time ---
-  virtual uint64_t TickMs() = 0;       // monotonic milliseconds since an arbitrary start
-  virtual LocalTime Now() = 0;         // local time of day
+  virtual uint64_t TickMs() = 0;  // monotonic milliseconds since an arbitrary start
+  virtual LocalTime Now() = 0;    // local time of day
   virtual void SleepMs(uint32_t ms) = 0;
 
   // --- threads ---
@@ -120,8 +120,7 @@ class Env {
 
   // --- user interface ---
   // Shows a message box without owner window and an OK button; returns when it is closed.
-  virtual void ShowMessageBox(const std::wstring& caption, const std::wstring& text,
-                              MessageIcon icon) = 0;
+  virtual void ShowMessageBox(const std::wstring& caption, const std::wstring& text, MessageIcon icon) = 0;
 
   // --- files ---
   // fopen with a wide path; null on failure.
@@ -158,12 +157,11 @@ class EnvWrapper : public Env {
   RegistryResult InstallFolder(RegistryRoot root, std::wstring* folder) override {
     return target_.InstallFolder(root, folder);
   }
-  std::wstring ReadIniString(const std::wstring& path, const std::wstring& section,
-                             const std::wstring& key, const std::wstring& defaultValue) override {
+  std::wstring ReadIniString(const std::wstring& path, const std::wstring& section, const std::wstring& key,
+                             const std::wstring& defaultValue) override {
     return target_.ReadIniString(path, section, key, defaultValue);
   }
-  void ShowMessageBox(const std::wstring& caption, const std::wstring& text,
-                      MessageIcon icon) override {
+  void ShowMessageBox(const std::wstring& caption, const std::wstring& text, MessageIcon icon) override {
     target_.ShowMessageBox(caption, text, icon);
   }
   std::FILE* OpenFile(const std::wstring& path, const char* mode) override {

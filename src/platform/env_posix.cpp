@@ -146,8 +146,8 @@ class PosixUdpSocket : public UdpSocket {
 
   int SendTo(const void* data, size_t size, uint32_t address, uint16_t port) override {
     sockaddr_in remote = MakeAddress(address, port);
-    ssize_t sent = ::sendto(fd_, data, size, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&remote),
-                            sizeof remote);
+    ssize_t sent =
+        ::sendto(fd_, data, size, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
     if (sent < 0) {
       lastError_ = errno;
       return -1;
@@ -177,8 +177,7 @@ class PosixUdpSocket : public UdpSocket {
     socklen_t fromSize = sizeof from;
     ssize_t received;
     do {
-      received = ::recvfrom(fd_, buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
-                            &fromSize);
+      received = ::recvfrom(fd_, buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromSize);
     } while (received < 0 && errno == EINTR);
     if (received < 0) {
       lastError_ = errno;
@@ -376,8 +375,8 @@ class PosixEnv : public Env {
     return RegistryResult::kOk;
   }
 
-  std::wstring ReadIniString(const std::wstring& path, const std::wstring& section,
-                             const std::wstring& key, const std::wstring& defaultValue) override {
+  std::wstring ReadIniString(const std::wstring& path, const std::wstring& section, const std::wstring& key,
+                             const std::wstring& defaultValue) override {
     std::ifstream file(WideToUtf8(path), std::ios::binary);
     if (file) {
       std::ostringstream content;

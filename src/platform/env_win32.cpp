@@ -1,9 +1,12 @@
 // Win32 implementation of Env: Winsock 2, Win32 threads, the registry, the private-profile API,
 // MessageBoxW and the multimedia joystick interface.
+// The Windows headers in the order they need: Winsock 2 before windows.h, mmsystem.h after it.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <mmsystem.h>
+// clang-format on
 
 #include <cstdio>
 #include <new>
@@ -14,7 +17,8 @@
 namespace halcyra::platform {
 namespace {
 
-constexpr wchar_t kShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr wchar_t kShellFoldersKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr wchar_t kSavedGamesValue[] = L"{4C5C32FF-BB9D-43B0-B5B4-2D72E54EAAA4}";
 constexpr wchar_t kInstallerKey[] = L"Software\\Qoral\\Halcyra";
 constexpr wchar_t kInstallDirValue[] = L"Install_Dir";
@@ -265,8 +269,8 @@ class Win32Env : public Env {
     return ReadRegistryString(hive, kInstallerKey, kInstallDirValue, folder);
   }
 
-  std::wstring ReadIniString(const std::wstring& path, const std::wstring& section,
-                             const std::wstring& key, const std::wstring& defaultValue) override {
+  std::wstring ReadIniString(const std::wstring& path, const std::wstring& section, const std::wstring& key,
+                             const std::wstring& defaultValue) override {
     wchar_t buffer[512] = {};
     GetPrivateProfileStringW(section.c_str(), key.c_str(), defaultValue.c_str(), buffer, 512, path.c_str());
     return buffer;
@@ -284,7 +288,7 @@ class Win32Env : public Env {
 
   bool ReadJoystickButtons(int id, uint32_t* buttons) override {
     JOYINFOEX info{};
-    info.dwSize = sizeof(JOYINFOEX);  // 52 bytes
+    info.dwSize = sizeof(JOYINFOEX);   // 52 bytes
     info.dwFlags = JOY_RETURNBUTTONS;  // 0x80: the buttons only
     if (joyGetPosEx(static_cast<UINT>(id), &info) != JOYERR_NOERROR) return false;
     *buttons = info.dwButtons;
@@ -306,10 +310,12 @@ Env& Env::Default() {
 
 std::string WideToUtf8(const std::wstring& text) {
   if (text.empty()) return {};
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                 nullptr);
   if (size <= 0) return std::string(text.size(), '?');
   std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
+                      nullptr);
   return out;
 }
 

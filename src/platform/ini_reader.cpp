@@ -8,7 +8,9 @@
 namespace halcyra::platform {
 namespace {
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f'; }
+bool IsBlank(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
+}
 
 std::wstring Trim(const std::wstring& text) {
   size_t begin = 0;
@@ -63,7 +65,8 @@ bool FindIniValue(const std::string& iniText, const std::wstring& section, const
     if (trimmed.empty() || trimmed[0] == L';') continue;
     if (trimmed[0] == L'[') {
       size_t close = trimmed.find(L']');
-      std::wstring name = Trim(trimmed.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1));
+      std::wstring name =
+          Trim(trimmed.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1));
       if (inSection) return false;  // only the first matching section is searched
       inSection = !sectionSeen && EqualsNoCase(name, wantedSection);
       sectionSeen = sectionSeen || inSection;

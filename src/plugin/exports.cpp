@@ -63,34 +63,37 @@ HALCYRA_EXPORT void ts3plugin_shutdown() { Plugin().Shutdown(); }
 
 // Host thread of the connection.
 HALCYRA_EXPORT void ts3plugin_onConnectStatusChangeEvent(uint64 serverConnectionHandlerID, int newStatus,
-                                                          unsigned int errorNumber) {
+                                                         unsigned int errorNumber) {
   Plugin().OnConnectStatusChange(serverConnectionHandlerID, newStatus, errorNumber);
 }
 
 // Host thread of the connection.
-HALCYRA_EXPORT void ts3plugin_onClientMoveEvent(uint64 serverConnectionHandlerID, anyID clientID, uint64 oldChannelID,
-                                                 uint64 newChannelID, int visibility, const char* moveMessage) {
-  Plugin().OnClientMove(serverConnectionHandlerID, clientID, oldChannelID, newChannelID, visibility, moveMessage);
+HALCYRA_EXPORT void ts3plugin_onClientMoveEvent(uint64 serverConnectionHandlerID, anyID clientID,
+                                                uint64 oldChannelID, uint64 newChannelID, int visibility,
+                                                const char* moveMessage) {
+  Plugin().OnClientMove(serverConnectionHandlerID, clientID, oldChannelID, newChannelID, visibility,
+                        moveMessage);
 }
 
 // Host thread of the connection.
 HALCYRA_EXPORT void ts3plugin_onClientMoveMovedEvent(uint64 serverConnectionHandlerID, anyID clientID,
-                                                      uint64 oldChannelID, uint64 newChannelID, int visibility,
-                                                      anyID moverID, const char* moverName,
-                                                      const char* moverUniqueIdentifier, const char* moveMessage) {
-  Plugin().OnClientMoveMoved(serverConnectionHandlerID, clientID, oldChannelID, newChannelID, visibility, moverID,
-                             moverName, moverUniqueIdentifier, moveMessage);
+                                                     uint64 oldChannelID, uint64 newChannelID, int visibility,
+                                                     anyID moverID, const char* moverName,
+                                                     const char* moverUniqueIdentifier,
+                                                     const char* moveMessage) {
+  Plugin().OnClientMoveMoved(serverConnectionHandlerID, clientID, oldChannelID, newChannelID, visibility,
+                             moverID, moverName, moverUniqueIdentifier, moveMessage);
 }
 
 // Host thread of the connection. Blocks for the station server query (at most about 450 ms).
 HALCYRA_EXPORT void ts3plugin_onTalkStatusChangeEvent(uint64 serverConnectionHandlerID, int status,
-                                                       int isReceivedWhisper, anyID clientID) {
+                                                      int isReceivedWhisper, anyID clientID) {
   Plugin().OnTalkStatusChange(serverConnectionHandlerID, status, isReceivedWhisper, clientID);
 }
 
 // Host playback thread, once per voice block; edits the samples in place.
 HALCYRA_EXPORT void ts3plugin_onEditPlaybackVoiceDataEvent(uint64 serverConnectionHandlerID, anyID clientID,
-                                                            short* samples, int sampleCount, int channels) {
+                                                           short* samples, int sampleCount, int channels) {
   Plugin().OnEditPlaybackVoiceData(serverConnectionHandlerID, clientID, samples, sampleCount, channels);
 }
 

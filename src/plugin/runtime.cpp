@@ -86,7 +86,8 @@ void PluginRuntime::NoteMissingExportHook() {
 
 void PluginRuntime::StartThreads() {
   hostCalls_ = std::make_unique<HostCallRelay>(env_, host_);
-  exchange_ = std::make_unique<StationServerExchange>(env_, *log_, settings_, *model_, *clients_, *hostCalls_);
+  exchange_ =
+      std::make_unique<StationServerExchange>(env_, *log_, settings_, *model_, *clients_, *hostCalls_);
   StationServerExchange* exchange = exchange_.get();
   commands_ = std::make_unique<SimulatorCommands>(*log_, *model_, *tiles_,
                                                   [exchange] { return exchange->SendHCDataToHCS(""); });
@@ -106,7 +107,8 @@ void PluginRuntime::StartThreads() {
   joystick_->SetCallbacks(
       [model](int radioIndex) {
         std::string marks = CJoystick::ActiveMarksFor(radioIndex);
-        model->UpdateLocalStation([&marks](StationRecord& local) { CopyText(local.activeMarks, marks.c_str()); });
+        model->UpdateLocalStation(
+            [&marks](StationRecord& local) { CopyText(local.activeMarks, marks.c_str()); });
         return marks;
       },
       [exchange](const char* activeMarks) { exchange->SendHCDataToHCS(activeMarks); });
@@ -172,8 +174,8 @@ void PluginRuntime::OnConnectStatusChange(uint64 serverConnectionHandlerID, int 
   if (event) clients_->OnConnectStatusChange(serverConnectionHandlerID, newStatus, host_);
 }
 
-void PluginRuntime::OnClientMove(uint64 serverConnectionHandlerID, anyID clientID, uint64, uint64 newChannelID, int,
-                                 const char*) {
+void PluginRuntime::OnClientMove(uint64 serverConnectionHandlerID, anyID clientID, uint64,
+                                 uint64 newChannelID, int, const char*) {
   Event event(*this);
   if (event) clients_->OnClientMove(serverConnectionHandlerID, clientID, newChannelID, host_);
 }

@@ -65,7 +65,8 @@ class PluginRuntime {
   void OnClientMoveMoved(uint64 serverConnectionHandlerID, anyID clientID, uint64 oldChannelID,
                          uint64 newChannelID, int visibility, anyID moverID, const char* moverName,
                          const char* moverUniqueIdentifier, const char* moveMessage);
-  void OnTalkStatusChange(uint64 serverConnectionHandlerID, int status, int isReceivedWhisper, anyID clientID);
+  void OnTalkStatusChange(uint64 serverConnectionHandlerID, int status, int isReceivedWhisper,
+                          anyID clientID);
   void OnEditPlaybackVoiceData(uint64 serverConnectionHandlerID, anyID clientID, short* samples,
                                int sampleCount, int channels);
 

@@ -44,13 +44,15 @@ void RuntimeGuard::OnClientMoveMoved(uint64 schid, anyID clientID, uint64 oldCha
   });
 }
 
-void RuntimeGuard::OnTalkStatusChange(uint64 schid, int status, int isReceivedWhisper, anyID clientID) noexcept {
+void RuntimeGuard::OnTalkStatusChange(uint64 schid, int status, int isReceivedWhisper,
+                                      anyID clientID) noexcept {
   WithRuntime([&](PluginRuntime& r) { r.OnTalkStatusChange(schid, status, isReceivedWhisper, clientID); });
 }
 
 void RuntimeGuard::OnEditPlaybackVoiceData(uint64 schid, anyID clientID, short* samples, int sampleCount,
                                            int channels) noexcept {
-  WithRuntime([&](PluginRuntime& r) { r.OnEditPlaybackVoiceData(schid, clientID, samples, sampleCount, channels); });
+  WithRuntime(
+      [&](PluginRuntime& r) { r.OnEditPlaybackVoiceData(schid, clientID, samples, sampleCount, channels); });
 }
 
 }  // namespace halcyra

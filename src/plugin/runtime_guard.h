@@ -23,9 +23,9 @@ class RuntimeGuard {
   void OnConnectStatusChange(uint64 schid, int newStatus, unsigned int errorNumber) noexcept;
   void OnClientMove(uint64 schid, anyID clientID, uint64 oldChannelID, uint64 newChannelID, int visibility,
                     const char* moveMessage) noexcept;
-  void OnClientMoveMoved(uint64 schid, anyID clientID, uint64 oldChannelID, uint64 newChannelID, int visibility,
-                         anyID moverID, const char* moverName, const char* moverUniqueIdentifier,
-                         const char* moveMessage) noexcept;
+  void OnClientMoveMoved(uint64 schid, anyID clientID, uint64 oldChannelID, uint64 newChannelID,
+                         int visibility, anyID moverID, const char* moverName,
+                         const char* moverUniqueIdentifier, const char* moveMessage) noexcept;
   void OnTalkStatusChange(uint64 schid, int status, int isReceivedWhisper, anyID clientID) noexcept;
   // Edits the samples in place.
   void OnEditPlaybackVoiceData(uint64 schid, anyID clientID, short* samples, int sampleCount,

@@ -87,7 +87,7 @@ class CHGTFiles : public TileFolderSink {
   Clog& log_;
   platform::Mutex tileLock_;                   // serialises look-up misses, loads and appends
   std::string hgtPath_ GUARDED_BY(tileLock_);  // set at start
-  std::atomic<HGTMap*> head_{nullptr};  // loaded tiles, in load order; appended under tileLock_
+  std::atomic<HGTMap*> head_{nullptr};         // loaded tiles, in load order; appended under tileLock_
   std::atomic<int> mapCount_{0};
   std::set<std::string> reportedBadFiles_ GUARDED_BY(tileLock_);  // defective files already logged
 };

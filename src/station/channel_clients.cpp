@@ -287,7 +287,8 @@ void CTS3ClientsBase::Reset3DSoundForAllClients(HostCallRelay& hostCalls, Cancel
       cancel);
 }
 
-void CTS3ClientsBase::Reset3DSoundForClient(HostCallRelay& hostCalls, const ClientNode& node, CancelToken& cancel) {
+void CTS3ClientsBase::Reset3DSoundForClient(HostCallRelay& hostCalls, const ClientNode& node,
+                                            CancelToken& cancel) {
   if (hostCalls.Host().channelset3DAttributes == nullptr) {
     LogMissingHostFunction(log_, kResetOneTag, "channelset3DAttributes");
     return;
@@ -295,7 +296,9 @@ void CTS3ClientsBase::Reset3DSoundForClient(HostCallRelay& hostCalls, const Clie
   uint64 handler = currentHandler_.load();
   anyID clientID = node.clientID;
   bool made = hostCalls.Run(
-      [handler, clientID](const TS3Functions& host) { host.channelset3DAttributes(handler, clientID, &kOrigin); },
+      [handler, clientID](const TS3Functions& host) {
+        host.channelset3DAttributes(handler, clientID, &kOrigin);
+      },
       cancel);
   if (made && log_.Accepts(3)) {
     LogNarrow(log_, kResetOneTag,

@@ -30,14 +30,14 @@ struct StationRecord {
   char frequency1[kFrequencyCapacity] = {};       // compared as text; "000.000" = off
   char frequency2[kFrequencyCapacity] = {};
   char frequency3[kFrequencyCapacity] = {};
-  int32_t volume1 = 0;                            // percent (local station only)
+  int32_t volume1 = 0;  // percent (local station only)
   int32_t volume2 = 0;
   int32_t volume3 = 0;
   char activeMarks[kFrequencyCapacity] = {};      // "X" at index r when radio r+1 transmits, else "_"
   char cryptoFrequency[kFrequencyCapacity] = {};  // frequency the encryption applies to
   int32_t cryptoKey = 0;
-  float distance = 0;                             // NM from the local station (remote records)
-  int32_t radioClass = 0;                         // 0, 1, 2, 100 or 200
+  float distance = 0;      // NM from the local station (remote records)
+  int32_t radioClass = 0;  // 0, 1, 2, 100 or 200
 };
 
 // Copies at most capacity - 1 bytes of source and terminates the text.
@@ -70,10 +70,14 @@ inline StationRecord DefaultStation() {
 // The frequency text of radio 1..3; null for any other index.
 inline const char* RadioFrequency(const StationRecord& station, int radio) {
   switch (radio) {
-    case 1: return station.frequency1;
-    case 2: return station.frequency2;
-    case 3: return station.frequency3;
-    default: return nullptr;
+    case 1:
+      return station.frequency1;
+    case 2:
+      return station.frequency2;
+    case 3:
+      return station.frequency3;
+    default:
+      return nullptr;
   }
 }
 

@@ -22,8 +22,8 @@ std::string ActiveMarks(int activeRadio);
 // "SET_VOLUM <v1> <v2> <v3>" (percent)
 std::string SetVolumCommand(int volume1, int volume2, int volume3);
 // "SET_LLALT <latitude> <longitude> <altitude ft> <radioClass>"
-std::string SetLLAltCommand(const std::string& latitude, const std::string& longitude, const std::string& altitude,
-                            int radioClass);
+std::string SetLLAltCommand(const std::string& latitude, const std::string& longitude,
+                            const std::string& altitude, int radioClass);
 // "SET_ACTIV <activeMarks>"
 std::string SetActivCommand(const std::string& activeMarks);
 // "SET_RADIO <f1> <f2> <f3> <cryptoFrequency> <cryptoKey>" (frequencies in MHz as "%07.3f")

@@ -43,9 +43,9 @@ inline constexpr int kRecordFieldCount = 10;
 //   blanks between the ten fields and the final one         10
 //                                                          ----
 //                                                           232
-inline constexpr size_t kMaxPublishBytes =
-    kPublishPrefix.size() + (kNicknameCapacity - 1) + 1 + 3 * (kPositionTextCapacity - 1) +
-    5 * (kFrequencyCapacity - 1) + 2 * 11 + kRecordFieldCount;
+inline constexpr size_t kMaxPublishBytes = kPublishPrefix.size() + (kNicknameCapacity - 1) + 1 +
+                                           3 * (kPositionTextCapacity - 1) + 5 * (kFrequencyCapacity - 1) +
+                                           2 * 11 + kRecordFieldCount;
 static_assert(kMaxPublishBytes == 232);
 
 // "SET:%s@%s %s %s %s %s %s %s %s %d %d ", cut to kMaxDatagramBytes.

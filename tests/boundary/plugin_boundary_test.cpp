@@ -18,7 +18,8 @@
 namespace halcyra {
 namespace {
 
-static_assert(HALCYRA_API_VERSION == 20, "the test suites are built for host API 20 (the default build) only");
+static_assert(HALCYRA_API_VERSION == 20,
+              "the test suites are built for host API 20 (the default build) only");
 
 using testing::FakeHost;
 using testing::LoadedPlugin;
@@ -50,9 +51,9 @@ class PluginBoundaryTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(plugin_.ok()) << plugin_.error(); }
 
   void WriteIni(int logLevel, const std::string& more = "") {
-    WriteFile(dir_ / "Halcyra" / "Halcyra.ini",
-              "[LOG]\nLOGLEVEL=" + std::to_string(logLevel) + "\n[HGT]\nPath=" + (dir_ / "HGT").string() +
-                  "\n[HCS]\nHOST=127.0.0.1\nUDP=10600\n" + more);
+    WriteFile(dir_ / "Halcyra" / "Halcyra.ini", "[LOG]\nLOGLEVEL=" + std::to_string(logLevel) +
+                                                    "\n[HGT]\nPath=" + (dir_ / "HGT").string() +
+                                                    "\n[HCS]\nHOST=127.0.0.1\nUDP=10600\n" + more);
   }
   std::filesystem::path LogFile() { return dir_ / "Halcyra" / "Halcyra.log"; }
 
@@ -72,7 +73,7 @@ class PluginBoundaryTest : public ::testing::Test {
 TEST_F(PluginBoundaryTest, IdentifiesItself) {
   const char* name = plugin_.name();
   EXPECT_STREQ("Halcyra", name);
-  EXPECT_EQ(name, plugin_.name());  // the same pointer every time
+  EXPECT_EQ(name, plugin_.name());                  // the same pointer every time
   EXPECT_STREQ(kPluginVersion, plugin_.version());  // the project version (CMakeLists.txt)
   // A client loads only the version it expects: the suites run the default build, for clients
   // 3.0.14 to 3.0.19 (the API 26 build is checked in its installer package).
@@ -95,7 +96,8 @@ TEST_F(PluginBoundaryTest, SuccessfulStartAtLevelZeroLogsSetUpConfigurationAndSt
   WriteIni(0);
   ASSERT_EQ(0, StartAndStop());
   auto lines = LogLines(LogFile());
-  std::regex setUp(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\]\[L00\] Initialize Log file with 0 level\. Thread #-?\d+ \([0-9A-F]{8}\))");
+  std::regex setUp(
+      R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\]\[L00\] Initialize Log file with 0 level\. Thread #-?\d+ \([0-9A-F]{8}\))");
   ASSERT_FALSE(lines.empty());
   EXPECT_TRUE(std::regex_match(lines[0], setUp)) << lines[0];
   int path = Find(lines, "][L00] (0");

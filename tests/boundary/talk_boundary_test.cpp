@@ -37,15 +37,15 @@ constexpr int kTalkerKey = 7;
 constexpr int kWaitMs = 10000;
 
 // Local latitudes on the talker's meridian, all at his altitude:
-constexpr char kNearLatitude[] = "42.058158";  // att 0.2: gain about 1e-10, the voice share stays 1
-constexpr char kEdgeLatitude[] = "42.290750";  // just inside range: gain 19.99
+constexpr char kNearLatitude[] = "42.058158";        // att 0.2: gain about 1e-10, the voice share stays 1
+constexpr char kEdgeLatitude[] = "42.290750";        // just inside range: gain 19.99
 constexpr char kBeyondEdgeLatitude[] = "42.290850";  // just beyond range: gain exactly 20
-constexpr char kFarLatitude[] = "43.000000";  // 60 NM away
+constexpr char kFarLatitude[] = "43.000000";         // 60 NM away
 
 constexpr char kTalkerFrequency[] = "251.000";
 constexpr char kBelowTheRidgeTop[] = "5000";  // feet: from here at kNearLatitude the ridge hides him
 
-constexpr TS3_VECTOR kFar{0.0f, 100.0f, 0.0f};    // inaudible under the host's rolloff
+constexpr TS3_VECTOR kFar{0.0f, 100.0f, 0.0f};     // inaudible under the host's rolloff
 constexpr TS3_VECTOR kListener{0.0f, 0.0f, 0.0f};  // heard unattenuated
 
 SimulatorState Local(const char* latitude, int receivingRadio, int cryptoKey = kTalkerKey) {
@@ -183,7 +183,7 @@ class TalkTest : public ::testing::Test {
 
   std::vector<short> Voice(std::vector<short> block) {
     session().plugin().onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient,
-                                                     block.data(), static_cast<int>(block.size()), 1);
+                                                    block.data(), static_cast<int>(block.size()), 1);
     return block;
   }
 
@@ -221,17 +221,18 @@ TEST_F(TalkTest, AudibleClearTalkerIsRefreshedJudgedAndPlacedOnTheLeftEarOfRadio
   auto placed = Talk(1);
   ASSERT_EQ(1u, placed.size());
   ExpectAt({-1.001f, 0.1f, 0.0f}, placed[0]);
-  EXPECT_EQ((std::vector<std::string>{"Event", "Client TS3 is known : \"Talker\" ",
-                                      "Halcyra Nickname is known : \"Talker\" ",
-                                      "3DSound position : x=-1.001 , y=0.100 / Gain=0.000 (Limit=20.000) / Gain for "
-                                      "remote 1.000",
-                                      "Remote is clear"}),
+  EXPECT_EQ((std::vector<std::string>{
+                "Event", "Client TS3 is known : \"Talker\" ", "Halcyra Nickname is known : \"Talker\" ",
+                "3DSound position : x=-1.001 , y=0.100 / Gain=0.000 (Limit=20.000) / Gain for "
+                "remote 1.000",
+                "Remote is clear"}),
             TalkLines("Remote is clear"));
   // The event asked the station server for the talker before judging him.
   EXPECT_TRUE(session().server().WaitForRequest("GET:Talker@ ", requestsBefore, 0));
-  EXPECT_TRUE(session().WaitForLogLine("Set3DSoundPositionTS3 : Listening ears : Current 1. #1=-1 / #2=1 / #3=2 "
-                                       "{x=-1.001000,y=0.100000}",
-                                       LastEventLine(session().LogLines()), kWaitMs));
+  EXPECT_TRUE(
+      session().WaitForLogLine("Set3DSoundPositionTS3 : Listening ears : Current 1. #1=-1 / #2=1 / #3=2 "
+                               "{x=-1.001000,y=0.100000}",
+                               LastEventLine(session().LogLines()), kWaitMs));
 }
 
 TEST_F(TalkTest, AudibleTalkerWhoStopsIsJudgedButNotMoved) {
@@ -270,7 +271,8 @@ TEST_F(TalkTest, GainJustBelowTheLimitIsHeardAndExactlyAtTheLimitIsPlacedFar) {
   ExpectAt(kFar, beyond[0]);
   lines = TalkLines("Remote is clear");
   ASSERT_EQ(6u, lines.size());
-  EXPECT_NE(std::string::npos, lines[3].find("Gain=20.000 (Limit=20.000) / Gain for remote 21.000")) << lines[3];
+  EXPECT_NE(std::string::npos, lines[3].find("Gain=20.000 (Limit=20.000) / Gain for remote 21.000"))
+      << lines[3];
   EXPECT_EQ("Gain > limit. Can not receive it", lines[4]);
 }
 
@@ -376,9 +378,12 @@ TEST_F(TalkTest, EmptyOrMissingBlocksEditNothing) {
   std::vector<short> block = SpeechBlock(16);
   std::vector<short> copy = block;
   auto& plugin = session().plugin();
-  plugin.onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient, copy.data(), 0, 1);
-  plugin.onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient, copy.data(), -5, 1);
-  plugin.onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient, nullptr, 960, 1);
+  plugin.onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient, copy.data(),
+                                      0, 1);
+  plugin.onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient, copy.data(),
+                                      -5, 1);
+  plugin.onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient, nullptr, 960,
+                                      1);
   EXPECT_EQ(block, copy);
   EXPECT_NE(block, Voice(block));  // the same talker's real block is treated
 }

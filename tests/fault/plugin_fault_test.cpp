@@ -57,7 +57,8 @@ bool ReturnsWithin(int timeoutMs, const std::function<void()>& work, const std::
     work();
     done = true;
   });
-  bool returned = ScriptedStationServer::WaitFor([&] { return done.load(); }, static_cast<uint32_t>(timeoutMs));
+  bool returned =
+      ScriptedStationServer::WaitFor([&] { return done.load(); }, static_cast<uint32_t>(timeoutMs));
   if (!returned) release();
   thread.join();
   return returned;
@@ -107,8 +108,8 @@ class PluginFaultTest : public ::testing::Test {
 
   // We join the channel (which names our station "Me") and the simulator tunes our radios and
   // puts us at a position; waits until the station server has our station.
-  void JoinAndFly(double latitude = 42.2, double longitude = 41.2, int altitudeFeet = 10000, int radioClass = 0,
-                  const std::string& expectedAltitude = "") {
+  void JoinAndFly(double latitude = 42.2, double longitude = 41.2, int altitudeFeet = 10000,
+                  int radioClass = 0, const std::string& expectedAltitude = "") {
     plugin_.onConnectStatusChangeEvent(kConnection, STATUS_CONNECTION_ESTABLISHED, 0);
     plugin_.onClientMoveEvent(kConnection, kOwnClient, 0, kChannel, 0, "");
     char position[48];
@@ -116,9 +117,8 @@ class PluginFaultTest : public ::testing::Test {
                   expectedAltitude.empty() ? std::to_string(altitudeFeet).c_str() : expectedAltitude.c_str());
     std::string expected = std::string("Me@") + position + " 251.000 124.000 030.000 X__ 251.000 12 " +
                            std::to_string(radioClass) + " ";
-    ASSERT_TRUE(SendUntilPublished({TuneRadios(), Position(latitude, longitude, altitudeFeet, radioClass),
-                                    "SET_ACTIV X__"},
-                                   expected))
+    ASSERT_TRUE(SendUntilPublished(
+        {TuneRadios(), Position(latitude, longitude, altitudeFeet, radioClass), "SET_ACTIV X__"}, expected))
         << "last publish: " << server_.LastPublish(kOwnNickname).value_or("(none)");
   }
 
@@ -220,8 +220,8 @@ std::vector<std::string> MalformedDatagrams() {
           "SET_RADIO",
           "SET_RADIO ",
           "set_radio 251.000 124.000 030.000 251.000 12",
-          "SET_LLALT " + std::string(110, '4'),  // 120 bytes: one too many
-          "SET_RADIO " + std::string(565, '9'),  // fills the receive buffer
+          "SET_LLALT " + std::string(110, '4'),   // 120 bytes: one too many
+          "SET_RADIO " + std::string(565, '9'),   // fills the receive buffer
           "SET_ACTIV " + std::string(1990, 'X'),  // longer than the receive buffer
           std::string("SET_VOLUM\0\0\0\0\0\0\0\0", 17),
           "SET_VOLUM lots of noise",
@@ -390,7 +390,8 @@ TEST_F(PluginFaultTest, LongSavedGamesPathKeepsTheLogWhereItWasOpened) {
   plugin_.shutdown();
   started_ = false;
 
-  EXPECT_FALSE(std::filesystem::exists(savedGames / "Halcyr")) << "a line went to the path cut at 259 characters";
+  EXPECT_FALSE(std::filesystem::exists(savedGames / "Halcyr"))
+      << "a line went to the path cut at 259 characters";
   std::filesystem::path log = LogFile(savedGames);
   ASSERT_EQ(272u, log.native().size());
   if (std::filesystem::exists(log)) {
@@ -414,7 +415,8 @@ TEST_F(PluginFaultTest, UnresolvableServerNameFallsBackToTheLoopbackAddressAndTh
       << "the refresh cycle stopped querying";
   EXPECT_TRUE(BecomesHeard(Viper()));
   std::string log = LogText();
-  EXPECT_NE(std::string::npos, log.find("GetRemoteIP : Can not resolve server address : no-such-host.invalid !"));
+  EXPECT_NE(std::string::npos,
+            log.find("GetRemoteIP : Can not resolve server address : no-such-host.invalid !"));
   EXPECT_NE(std::string::npos, log.find("ReadIniFile : Halcyra Server : 127.0.0.1:10600"));
 }
 
@@ -438,13 +440,15 @@ TEST_F(PluginFaultTest, StopReturnsWhileHostFunctionsDoNotReturn) {
     plugin_.onTalkStatusChangeEvent(kConnection, 1, 0, Viper().clientID);
     talked = true;
   });
-  server_.SetAnswerChooser(
-      [](const std::string& nickname) { return nickname == "Cobra" ? ServerAnswer::kNotFound : ServerAnswer::kRecord; });
-  ASSERT_TRUE(ScriptedStationServer::WaitFor([&] { return host_.PlacementsInProgress() >= 2; }, kRecordWaitMs));
+  server_.SetAnswerChooser([](const std::string& nickname) {
+    return nickname == "Cobra" ? ServerAnswer::kNotFound : ServerAnswer::kRecord;
+  });
+  ASSERT_TRUE(
+      ScriptedStationServer::WaitFor([&] { return host_.PlacementsInProgress() >= 2; }, kRecordWaitMs));
 
   Clock::time_point stopStart = Clock::now();
-  bool stopped = ReturnsWithin(5000, [&] { plugin_.shutdown(); },
-                               [&] { host_.BlockPlacements(FakeHost::Block::kNone); });
+  bool stopped = ReturnsWithin(
+      5000, [&] { plugin_.shutdown(); }, [&] { host_.BlockPlacements(FakeHost::Block::kNone); });
   double stopMs = MillisecondsSince(stopStart);
   started_ = false;
   std::printf("[ fault    ] stop with two host calls held: %.1f ms\n", stopMs);
@@ -456,7 +460,8 @@ TEST_F(PluginFaultTest, StopReturnsWhileHostFunctionsDoNotReturn) {
   talk.join();
   // The plug-in is released when the event has left it: its log closes then.
   EXPECT_TRUE(ScriptedStationServer::WaitFor(
-      [&] { return ReadFile(LogFile(dir_.path())).find("~Clog : Close log file.") != std::string::npos; }, 5000));
+      [&] { return ReadFile(LogFile(dir_.path())).find("~Clog : Close log file.") != std::string::npos; },
+      5000));
   EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return host_.PlacementsInProgress() == 0; }, 5000));
 }
 
@@ -473,8 +478,8 @@ TEST_F(PluginFaultTest, TalkEventGivesUpAQueryWhoseHostCallDoesNotReturn) {
   host_.BlockPlacements(FakeHost::Block::kResets);
   server_.SetAnswer(ServerAnswer::kNotFound);
   std::optional<TS3_VECTOR> placed;
-  bool returned = ReturnsWithin(5000, [&] { placed = Talk(Viper()); },
-                                [&] { host_.BlockPlacements(FakeHost::Block::kNone); });
+  bool returned = ReturnsWithin(
+      5000, [&] { placed = Talk(Viper()); }, [&] { host_.BlockPlacements(FakeHost::Block::kNone); });
   EXPECT_TRUE(returned) << "the talk event waited for the host beyond its query's time limit";
   EXPECT_GE(host_.PlacementsInProgress(), 1);
   ASSERT_TRUE(placed.has_value());
@@ -525,10 +530,13 @@ class RuntimeFaultTest : public ::testing::Test {
   // The events of a pilot who talks while the plug-in is being started.
   void Events() {
     short block[4] = {1, 2, 3, 4};
-    lifecycle_.Deliver([&](PluginRuntime& r) { r.OnConnectStatusChange(kConnection, STATUS_CONNECTION_ESTABLISHED, 0); });
-    lifecycle_.Deliver([&](PluginRuntime& r) { r.OnClientMove(kConnection, kOwnClient, 0, kChannel, 0, ""); });
+    lifecycle_.Deliver(
+        [&](PluginRuntime& r) { r.OnConnectStatusChange(kConnection, STATUS_CONNECTION_ESTABLISHED, 0); });
+    lifecycle_.Deliver(
+        [&](PluginRuntime& r) { r.OnClientMove(kConnection, kOwnClient, 0, kChannel, 0, ""); });
     lifecycle_.Deliver([&](PluginRuntime& r) { r.OnTalkStatusChange(kConnection, 1, 0, Viper().clientID); });
-    lifecycle_.Deliver([&](PluginRuntime& r) { r.OnEditPlaybackVoiceData(kConnection, Viper().clientID, block, 4, 1); });
+    lifecycle_.Deliver(
+        [&](PluginRuntime& r) { r.OnEditPlaybackVoiceData(kConnection, Viper().clientID, block, 4, 1); });
   }
 
   TempDir dir_;
@@ -552,7 +560,8 @@ TEST_F(RuntimeFaultTest, NeitherStartNorStopWaitsForOpenBoxesOrAStalledNameServi
   std::atomic<int> started{-1};
   std::thread start([&] { started = lifecycle_.Init(); });
   bool lookingUp = ScriptedStationServer::WaitFor([&] { return env_.lookupGate.Waiting() == 1; }, 5000);
-  bool ignored = lookingUp && ReturnsWithin(5000, [&] { Events(); }, [&] { ReleaseAll(); });
+  bool ignored = lookingUp && ReturnsWithin(
+                                  5000, [&] { Events(); }, [&] { ReleaseAll(); });
   int startedWhileEvents = started.load();
   bool startEnded = lookingUp && ScriptedStationServer::WaitFor([&] { return started.load() != -1; }, 10000);
   if (!startEnded) ReleaseAll();
@@ -573,10 +582,12 @@ TEST_F(RuntimeFaultTest, NeitherStartNorStopWaitsForOpenBoxesOrAStalledNameServi
   // With the clock standing still, a stop that waited for the look-up's time limit would never end.
   env_.clockStopped = true;
   Clock::time_point stopStart = Clock::now();
-  bool stopped = ReturnsWithin(5000, [&] { lifecycle_.Shutdown(); }, [&] {
-    env_.clockStopped = false;
-    ReleaseAll();
-  });
+  bool stopped = ReturnsWithin(
+      5000, [&] { lifecycle_.Shutdown(); },
+      [&] {
+        env_.clockStopped = false;
+        ReleaseAll();
+      });
   double stopMs = MillisecondsSince(stopStart);
   std::printf("[ fault    ] stop with two boxes open and two name look-ups stalled: %.1f ms\n", stopMs);
   EXPECT_TRUE(stopped) << "the stop waited for a box, a name look-up or a time limit";
@@ -584,8 +595,9 @@ TEST_F(RuntimeFaultTest, NeitherStartNorStopWaitsForOpenBoxesOrAStalledNameServi
   EXPECT_EQ(2, env_.lookupGate.Waiting());
 
   std::string log = LogText();
-  EXPECT_NE(std::string::npos, log.find("GetRemoteIP : Can not resolve server address : hcs.stalled.example ! "
-                                        "(no answer within 2000 ms)"));
+  EXPECT_NE(std::string::npos,
+            log.find("GetRemoteIP : Can not resolve server address : hcs.stalled.example ! "
+                     "(no answer within 2000 ms)"));
   EXPECT_NE(std::string::npos, log.find("ReadIniFile : Halcyra Server : 127.0.0.1:10600"));
   EXPECT_NE(std::string::npos, log.find("~Clog : Close log file."));
 }

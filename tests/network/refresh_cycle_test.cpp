@@ -65,7 +65,7 @@ class RefreshCycleTest : public ::testing::Test {
   NetworkRig rig_{platform::Env::Default()};
   SimulatorStatus simulator_;
   Configuration config_{platform::Env::Default(), *rig_.log, rig_.settings, simulator_};
-  RefreshCycle cycle_{platform::Env::Default(), *rig_.log,  config_,   *rig_.clients,
+  RefreshCycle cycle_{platform::Env::Default(), *rig_.log,  config_,        *rig_.clients,
                       *rig_.exchange,           simulator_, *rig_.hostCalls};
 };
 
@@ -175,7 +175,7 @@ TEST_F(RefreshCycleTest, SilentServerCostsEachQuery450MsAndThePassAsksEveryone) 
 class RefreshThreadTest : public RefreshCycleTest {
  protected:
   FakeEnv clock_;
-  RefreshCycle threadCycle_{clock_,         *rig_.log,  config_,   *rig_.clients,
+  RefreshCycle threadCycle_{clock_,         *rig_.log,  config_,        *rig_.clients,
                             *rig_.exchange, simulator_, *rig_.hostCalls};
 };
 

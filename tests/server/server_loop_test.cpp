@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "fake_env.h"
+#include "platform/ipv4.h"
 #include "platform/mutex.h"
 #include "wire/station_messages.h"
-#include "platform/ipv4.h"
 
 namespace halcyra::server {
 namespace {
@@ -109,7 +109,8 @@ bool SendsFromOtherLoopbackAddresses() {
   from->SendTo("?", 1, kLoopbackAddress, probe->LocalPort());
   char buffer[8];
   uint32_t address = 0;
-  return probe->ReceiveFrom(buffer, sizeof buffer, kReplyWaitMs, &address, nullptr) == 1 && address == kLoopbackAddress + 1;
+  return probe->ReceiveFrom(buffer, sizeof buffer, kReplyWaitMs, &address, nullptr) == 1 &&
+         address == kLoopbackAddress + 1;
 }
 
 constexpr const char* kSourceAddressesNotKept = "sockets bound to 127.0.0.2 send from 127.0.0.1 here (wine)";
@@ -288,7 +289,8 @@ TEST(ServerLoop, AddressOverItsNicknameLimitAndOversizeRecordsAreRefused) {
   EXPECT_EQ("A@2 ", first.Ask(port, "GET:A@ "));
   EXPECT_EQ("(no found) ", first.Ask(port, "GET:C@ "));
   EXPECT_NE("", running.lines.WaitFor("refused a new nickname from 127.0.0.1:"));
-  EXPECT_NE("", running.lines.WaitFor("the address already holds 2 nicknames (--max-records-per-source): \"SET:C@1 \""));
+  EXPECT_NE("", running.lines.WaitFor(
+                    "the address already holds 2 nicknames (--max-records-per-source): \"SET:C@1 \""));
   second.Send(port, "SET:C@1 ");
   EXPECT_EQ("C@1 ", second.Ask(port, "GET:C@ "));
 
@@ -346,8 +348,7 @@ TEST(ServerLoop, RateLimitCutsAFloodButNeverAPlugInInAChannelOf200) {
   EXPECT_EQ("Own@42.1 41.5 1000 ", plugin.Ask(port, "GET:Own@ "));
   // The flooder's bucket of 1000 refills completely every cycle (500/s for 2 s).
   EXPECT_EQ(static_cast<uint64_t>(kCycles * (kFlood - 1000)), running.Status().loop.rateLimited);
-  EXPECT_NE("", running.lines.WaitFor(
-                    "dropped a datagram from 127.0.0.3:"));
+  EXPECT_NE("", running.lines.WaitFor("dropped a datagram from 127.0.0.3:"));
   EXPECT_NE("", running.lines.WaitFor("over the rate limit of 500 requests/s (burst 1000)"));
 }
 
@@ -366,8 +367,7 @@ TEST(ServerLoop, OnlyAllowedNetworksAreServed) {
   EXPECT_EQ("(no found) ", inside.Ask(port, "GET:Intruder@ "));
   EXPECT_EQ("<timeout>", outside.Receive(0));
   EXPECT_EQ(2u, running.Status().loop.notAllowed);
-  EXPECT_NE("", running.lines.WaitFor(
-                    "dropped a datagram from 127.0.0.2:"));
+  EXPECT_NE("", running.lines.WaitFor("dropped a datagram from 127.0.0.2:"));
   EXPECT_NE("", running.lines.WaitFor("not in an allowed network (--allow 127.0.0.0/31,10.0.0.0/8)"));
 }
 

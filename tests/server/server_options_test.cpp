@@ -24,8 +24,8 @@ TEST(ServerOptions, DefaultsWithoutArguments) {
 
 TEST(ServerOptions, EveryOptionInBothForms) {
   ParsedOptions parsed = ParseServerOptions(
-      {"--port", "0", "--bind=127.0.0.1", "--max-records", "5", "--expiry-seconds=30", "--summary-seconds", "0",
-       "--takeover-seconds", "0", "--max-records-per-source=0", "--rate", "0", "--burst=7", "--allow",
+      {"--port", "0", "--bind=127.0.0.1", "--max-records", "5", "--expiry-seconds=30", "--summary-seconds",
+       "0", "--takeover-seconds", "0", "--max-records-per-source=0", "--rate", "0", "--burst=7", "--allow",
        "10.1.0.0/16", "--allow=192.0.2.7", "--http", "127.0.0.1:0"});
   ASSERT_EQ("", parsed.error);
   EXPECT_EQ(0, parsed.options.port);

@@ -110,7 +110,8 @@ TEST(StationServer, LongestPluginRecordIsTakenAndLongerIsRefused) {
   EXPECT_EQ(publish.substr(4), Get(server, nickname));
   EXPECT_EQ("(no found) ", Get(server, "Short"));
 
-  RequestResult tooLong = server.Handle("GET:" + std::string(wire::kMaxDatagramBytes - 3, 'x'), kPilot, kStart);
+  RequestResult tooLong =
+      server.Handle("GET:" + std::string(wire::kMaxDatagramBytes - 3, 'x'), kPilot, kStart);
   EXPECT_EQ(RequestOutcome::kTooLong, tooLong.outcome);
   EXPECT_EQ(1u, server.counters().tooLong);
 }
@@ -169,7 +170,7 @@ TEST(SourceRateLimiter, FullTableTakesNewcomersAgainOnceBucketsRefill) {
   EXPECT_FALSE(limiter.Allow(1, kStart));  // burst spent
   EXPECT_TRUE(limiter.Allow(2, kStart));
   EXPECT_TRUE(limiter.Allow(2, kStart));
-  EXPECT_FALSE(limiter.Allow(3, kStart));       // no room while 1 and 2 refill
+  EXPECT_FALSE(limiter.Allow(3, kStart));  // no room while 1 and 2 refill
   EXPECT_FALSE(limiter.Allow(3, kStart + 50));
   EXPECT_TRUE(limiter.Allow(1, kStart + 100));  // a token back after 100 ms
   EXPECT_FALSE(limiter.Allow(3, kStart + 150));

@@ -82,8 +82,13 @@ struct LoadCounts {
 // The threads that keep the plug-in busy until Stop().
 class Load {
  public:
-  Load(EntryPoints& entry, FakeHost& host, std::filesystem::path iniFile, IniSettings ini, bool sendActiveMarks)
-      : entry_(entry), host_(host), iniFile_(std::move(iniFile)), ini_(std::move(ini)), sendActiveMarks_(sendActiveMarks) {}
+  Load(EntryPoints& entry, FakeHost& host, std::filesystem::path iniFile, IniSettings ini,
+       bool sendActiveMarks)
+      : entry_(entry),
+        host_(host),
+        iniFile_(std::move(iniFile)),
+        ini_(std::move(ini)),
+        sendActiveMarks_(sendActiveMarks) {}
   ~Load() { Stop(); }
 
   void Start() {
@@ -109,7 +114,8 @@ class Load {
       entry_.talk(kConnection, 1, 0, talker.clientID);
       ++counts_.talkEvents;
       for (int i = 0; i < 50 && !stop_; ++i) {
-        for (size_t s = 0; s < block.size(); ++s) block[s] = static_cast<short>(static_cast<int>((s * 37 + i) % 20000) - 10000);
+        for (size_t s = 0; s < block.size(); ++s)
+          block[s] = static_cast<short>(static_cast<int>((s * 37 + i) % 20000) - 10000);
         entry_.voice(kConnection, talker.clientID, block.data(), static_cast<int>(block.size()), 1);
         ++counts_.voiceBlocks;
         if (i % 10 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -142,10 +148,15 @@ class Load {
   // socket buffer) flooded without pause would drop the queries of the refresh cycle as well.
   void SendDatagrams() {
     SimulatorSender sender;
-    std::vector<std::string> datagrams = {TuneRadios(), Position(42.2, 41.2, 10000), "SET_VOLUM 100 80 120",
-                                          Position(42.25, 41.25, 9000, 1), "SET_RADIO",
-                                          "SET_LLALT 42.2 41.2 10000 0 and a very long tail " + std::string(80, '#'),
-                                          std::string("SET_ACTIV \0\0\0", 13), "GARBAGE!!!!!!"};
+    std::vector<std::string> datagrams = {
+        TuneRadios(),
+        Position(42.2, 41.2, 10000),
+        "SET_VOLUM 100 80 120",
+        Position(42.25, 41.25, 9000, 1),
+        "SET_RADIO",
+        "SET_LLALT 42.2 41.2 10000 0 and a very long tail " + std::string(80, '#'),
+        std::string("SET_ACTIV \0\0\0", 13),
+        "GARBAGE!!!!!!"};
     if (sendActiveMarks_) datagrams.push_back("SET_ACTIV X__");
     size_t next = 0;
     Clock::time_point burstEnd = Clock::now() + std::chrono::milliseconds(250);
@@ -191,18 +202,26 @@ void ServeUnreliably(ScriptedStationServer& server) {
   server.SetLateMs(600);
   server.SetAnswerChooser([counter](const std::string&) {
     switch ((*counter)++ % 10) {
-      case 1: case 5: return ServerAnswer::kSilent;
-      case 3: case 7: return ServerAnswer::kLate;
-      case 8: return (*counter / 10) % 3 == 0 ? ServerAnswer::kGarbage
-                     : (*counter / 10) % 3 == 1 ? ServerAnswer::kTruncated : ServerAnswer::kOversize;
-      default: return ServerAnswer::kRecord;
+      case 1:
+      case 5:
+        return ServerAnswer::kSilent;
+      case 3:
+      case 7:
+        return ServerAnswer::kLate;
+      case 8:
+        return (*counter / 10) % 3 == 0   ? ServerAnswer::kGarbage
+               : (*counter / 10) % 3 == 1 ? ServerAnswer::kTruncated
+                                          : ServerAnswer::kOversize;
+      default:
+        return ServerAnswer::kRecord;
     }
   });
   for (size_t i = 0; i < Talkers().size(); ++i) {
     const Talker& talker = Talkers()[i];
     bool encrypted = i % 2 == 1;
-    server.SetRecord(talker.nickname, TalkerRecord(talker.nickname, 42.3 + 0.05 * i, 41.4, 6000 + 500 * static_cast<int>(i),
-                                                   "251.000", encrypted ? "251.000" : "000.000", encrypted ? 77 : 0));
+    server.SetRecord(talker.nickname,
+                     TalkerRecord(talker.nickname, 42.3 + 0.05 * i, 41.4, 6000 + 500 * static_cast<int>(i),
+                                  "251.000", encrypted ? "251.000" : "000.000", encrypted ? 77 : 0));
   }
 }
 
@@ -249,13 +268,15 @@ class PluginStressTest : public ::testing::Test {
     double finalShutdownMs = MillisecondsSince(finalStart);
 
     const LoadCounts& counts = load.counts();
-    std::printf("[ stress   ] %s: first phase %d s; shutdown under load %.1f ms, final shutdown %.1f ms\n", what,
-                seconds, shutdownMs, finalShutdownMs);
-    std::printf("[ stress   ] events: %ld talk, %ld voice blocks, %ld moves, %ld datagrams sent, %ld INI rewrites\n",
-                counts.talkEvents.load(), counts.voiceBlocks.load(), counts.moveEvents.load(), counts.datagrams.load(),
-                counts.iniWrites.load());
-    std::printf("[ stress   ] station server: %d queries, %d replies, %d publishes; %zu placements by the host\n",
-                server_.Queries(), server_.RepliesSent(), server_.PublishCount(), host_.Placements().size());
+    std::printf("[ stress   ] %s: first phase %d s; shutdown under load %.1f ms, final shutdown %.1f ms\n",
+                what, seconds, shutdownMs, finalShutdownMs);
+    std::printf(
+        "[ stress   ] events: %ld talk, %ld voice blocks, %ld moves, %ld datagrams sent, %ld INI rewrites\n",
+        counts.talkEvents.load(), counts.voiceBlocks.load(), counts.moveEvents.load(),
+        counts.datagrams.load(), counts.iniWrites.load());
+    std::printf(
+        "[ stress   ] station server: %d queries, %d replies, %d publishes; %zu placements by the host\n",
+        server_.Queries(), server_.RepliesSent(), server_.PublishCount(), host_.Placements().size());
     RecordProperty("shutdown_under_load_ms", static_cast<int>(shutdownMs));
     RecordProperty("talk_events", static_cast<int>(counts.talkEvents.load()));
     RecordProperty("voice_blocks", static_cast<int>(counts.voiceBlocks.load()));
@@ -324,7 +345,8 @@ TEST_F(PluginStressTest, LoadedLibraryIsUnloadedAndLoadedAgainTenTimes) {
         entry.shutdown();
         stopped = true;
       });
-      EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return stopped.load(); }, 5000)) << "the stop waited for the host";
+      EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return stopped.load(); }, 5000))
+          << "the stop waited for the host";
       if (!stopped) host_.BlockPlacements(FakeHost::Block::kNone);  // so that it can end
       stop.join();
       load.Stop();  // events that came after the stop were ignored
@@ -341,8 +363,8 @@ TEST_F(PluginStressTest, LoadedLibraryIsUnloadedAndLoadedAgainTenTimes) {
       threadsAfterFirstRound = ThreadsOfThisProcess();
       continue;
     }
-    EXPECT_TRUE(
-        ScriptedStationServer::WaitFor([&] { return ThreadsOfThisProcess() == threadsAfterFirstRound; }, 5000))
+    EXPECT_TRUE(ScriptedStationServer::WaitFor(
+        [&] { return ThreadsOfThisProcess() == threadsAfterFirstRound; }, 5000))
         << ThreadsOfThisProcess() << " threads after the unload, " << threadsAfterFirstRound
         << " after the first round";
   }
@@ -377,7 +399,9 @@ class PressingJoysticks : public platform::EnvWrapper {
 EntryPoints EntryPointsOf(RuntimeGuard& plugin) {
   return {[&plugin] { return plugin.Init(); },
           [&plugin] { plugin.Shutdown(); },
-          [&plugin](uint64 schid, int status, unsigned int error) { plugin.OnConnectStatusChange(schid, status, error); },
+          [&plugin](uint64 schid, int status, unsigned int error) {
+            plugin.OnConnectStatusChange(schid, status, error);
+          },
           [&plugin](uint64 schid, anyID client, uint64 from, uint64 to, int visibility, const char* message) {
             plugin.OnClientMove(schid, client, from, to, visibility, message);
           },
@@ -408,8 +432,9 @@ TEST_F(PluginStressTest, RuntimeWithJoystickSelectionsUnderLoad) {
     if (publish.find(" _X_ ") != std::string::npos) ++selections[1];
     if (publish.find(" __X ") != std::string::npos) ++selections[2];
   }
-  std::printf("[ stress   ] joystick presses %d; distinct stations published with radio 1, 2, 3 active: %d, %d, %d\n",
-              env.presses.load(), selections[0], selections[1], selections[2]);
+  std::printf(
+      "[ stress   ] joystick presses %d; distinct stations published with radio 1, 2, 3 active: %d, %d, %d\n",
+      env.presses.load(), selections[0], selections[1], selections[2]);
   EXPECT_GT(selections[0], 0);
   EXPECT_GT(selections[1], 0);
   EXPECT_GT(selections[2], 0);

@@ -93,8 +93,8 @@ class FakeEnv : public platform::EnvWrapper {
   }
   // Waits until every such thread has ended or waits at a gate; false when that took too long.
   bool WaitForDetachedThreads(int timeoutMs = 5000) {
-    return WaitUntil(
-        [this] { return detachedRunning.load() <= boxGate.Waiting() + lookupGate.Waiting(); }, timeoutMs);
+    return WaitUntil([this] { return detachedRunning.load() <= boxGate.Waiting() + lookupGate.Waiting(); },
+                     timeoutMs);
   }
 
   // --- message boxes: recorded when shown; boxGate closed keeps them open ---

@@ -131,8 +131,8 @@ unsigned int FakeHost::Set3DListener(uint64 schid, const TS3_VECTOR* position, c
   platform::MutexLock lock(mutex_);
   ++totalCalls_;
   ++listenerCalls_;
-  setupCalls_.push_back("systemset3DListenerAttributes " + std::to_string(schid) + " " + Vector(position) + " " +
-                        Vector(forward) + " " + Vector(up));
+  setupCalls_.push_back("systemset3DListenerAttributes " + std::to_string(schid) + " " + Vector(position) +
+                        " " + Vector(forward) + " " + Vector(up));
   return KnownConnection(schid) ? 0 : kInvalidConnection;
 }
 

@@ -62,8 +62,10 @@ class FakeHost : public HostFunctions {
   unsigned int FreeMemory(void* pointer) override EXCLUDES(mutex_);
   unsigned int Set3DListener(uint64 schid, const TS3_VECTOR* position, const TS3_VECTOR* forward,
                              const TS3_VECTOR* up) override EXCLUDES(mutex_);
-  unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) override EXCLUDES(mutex_);
-  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) override EXCLUDES(mutex_);
+  unsigned int Set3DSettings(uint64 schid, float distanceFactor, float rolloffScale) override
+      EXCLUDES(mutex_);
+  unsigned int Set3DAttributes(uint64 schid, anyID clientID, const TS3_VECTOR* position) override
+      EXCLUDES(mutex_);
   unsigned int GetClientID(uint64 schid, anyID* result) override EXCLUDES(mutex_);
   unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) override
       EXCLUDES(mutex_);

@@ -1,7 +1,8 @@
 #include "loopback_station_server.h"
-#include "platform/ipv4.h"
 
 #include <chrono>
+
+#include "platform/ipv4.h"
 
 namespace halcyra::testing {
 namespace {
@@ -10,9 +11,9 @@ constexpr int kReceiveSliceMs = 20;  // how often the serving thread looks at th
 constexpr size_t kReceiveCapacity = 2048;
 
 uint64_t MonotonicMs() {
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count());
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
 }
 
 }  // namespace
@@ -69,7 +70,8 @@ void LoopbackStationServer::Serve() {
     uint32_t fromAddress = 0;
     uint16_t fromPort = 0;
     int received = socket_->ReceiveFrom(buffer, sizeof buffer, kReceiveSliceMs, &fromAddress, &fromPort);
-    if (received == platform::kReceiveError) platform::Env::Default().SleepMs(1);  // no busy loop on a broken socket
+    if (received == platform::kReceiveError)
+      platform::Env::Default().SleepMs(1);  // no busy loop on a broken socket
     if (received < 0) continue;
     std::string request(buffer, static_cast<size_t>(received));
     std::string reply;

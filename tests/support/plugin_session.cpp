@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "log_reader.h"
-#include "plugin_ini.h"
 #include "platform/env.h"
+#include "plugin_ini.h"
 #include "wait_until.h"
 #include "wire/simulator_command_text.h"
 
@@ -67,8 +67,8 @@ std::string PluginSession::Start() {
 
 std::string PluginSession::PublishText(const SimulatorState& s) {
   return "SET:" + std::string(kOwnNickname) + "@" + s.latitude + " " + s.longitude + " " + s.altitude + " " +
-         s.frequency1 + " " + s.frequency2 + " " + s.frequency3 + " " + s.activeMarks + " " + s.cryptoFrequency +
-         " " + Text(s.cryptoKey) + " " + Text(s.radioClass) + " ";
+         s.frequency1 + " " + s.frequency2 + " " + s.frequency3 + " " + s.activeMarks + " " +
+         s.cryptoFrequency + " " + Text(s.cryptoKey) + " " + Text(s.radioClass) + " ";
 }
 
 std::string PluginSession::PositionCommand(const SimulatorState& s) {
@@ -87,8 +87,8 @@ bool PluginSession::Simulate(const SimulatorState& s) {
       lastState_ = s;
       sent = simulator_.Send(wire::SetVolumCommand(s.volume1, s.volume2, s.volume3)) &&
              simulator_.Send(PositionCommand(s)) && simulator_.Send(wire::SetActivCommand(s.activeMarks)) &&
-             simulator_.Send(wire::SetRadioCommand(s.frequency1, s.frequency2, s.frequency3, s.cryptoFrequency,
-                                                   s.cryptoKey));
+             simulator_.Send(wire::SetRadioCommand(s.frequency1, s.frequency2, s.frequency3,
+                                                   s.cryptoFrequency, s.cryptoKey));
     }
     if (sent && server_.WaitForRequest(publish, from, kPublishWaitMs)) return true;
   }

@@ -45,7 +45,9 @@ inline std::string TalkerRecord(const std::string& nickname, double latitude, do
 }
 
 // Our radios: 251.000, 124.000, 030.000; encryption 251.000 with key 12.
-inline std::string TuneRadios() { return wire::SetRadioCommand("251.000", "124.000", "030.000", "251.000", 12); }
+inline std::string TuneRadios() {
+  return wire::SetRadioCommand("251.000", "124.000", "030.000", "251.000", 12);
+}
 inline std::string Position(double latitude, double longitude, int altitudeFeet, int radioClass = 0) {
   return wire::SetLLAltCommand(wire::DegreesText(latitude), wire::DegreesText(longitude),
                                std::to_string(altitudeFeet), radioClass);

@@ -1,10 +1,10 @@
 #include "scripted_station_server.h"
 
-#include "wait_until.h"
-#include "platform/ipv4.h"
-
 #include <chrono>
 #include <thread>
+
+#include "platform/ipv4.h"
+#include "wait_until.h"
 
 namespace halcyra::testing {
 namespace {

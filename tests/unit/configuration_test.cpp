@@ -47,7 +47,8 @@ class ConfigTest : public ::testing::Test {
   void WriteIni(const std::string& content) { WriteFile(dir_.path() / "Halcyra" / "Halcyra.ini", content); }
   void MakeLogFolder() { std::filesystem::create_directories(dir_.path() / "Halcyra"); }
   std::string LogText() {
-    for (int i = 0; i < 5000 && log_.QueueCount() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 5000 && log_.QueueCount() > 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return ReadFile(dir_.path() / "Halcyra" / "Halcyra.log");
   }
 
@@ -169,8 +170,10 @@ TEST_F(ConfigTest, UnresolvableHostFallsBackToLoopbackWithLogLineAndOneErrorBox)
   auto boxes = env_.Boxes();
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(L"Halcyra TS plugin : IP Address Error", boxes[0].caption);
-  EXPECT_EQ(L"Can not resolve HC server address.\nCheck Halcyra server address from Halcyra Control program, please.",
-            boxes[0].text);
+  EXPECT_EQ(
+      L"Can not resolve HC server address.\nCheck Halcyra server address from Halcyra Control program, "
+      L"please.",
+      boxes[0].text);
   EXPECT_EQ(platform::MessageIcon::kError, boxes[0].icon);
 
   // Reloads keep logging, but the box comes back only for a different failing name, or for the
@@ -193,7 +196,8 @@ TEST_F(ConfigTest, UnresolvableHostFallsBackToLoopbackWithLogLineAndOneErrorBox)
   WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=elsewhere.invalid\n");
   config_.UpdatePluginInfo();
   EXPECT_EQ(4u, env_.Boxes().size()) << "bad name, a name that resolves, the same bad name";
-  EXPECT_NE(std::string::npos, LogText().find("GetRemoteIP : Can not resolve server address : nowhere.invalid !"));
+  EXPECT_NE(std::string::npos,
+            LogText().find("GetRemoteIP : Can not resolve server address : nowhere.invalid !"));
 }
 
 TEST_F(ConfigTest, RegistryFallbackTriesMachineThenUserAndWarnsWhenBothFail) {
@@ -290,7 +294,8 @@ TEST_F(ConfigTest, ReadersAlwaysSeeAConsistentServerAddressAndPort) {
     }
   });
   for (int i = 0; i < 50; ++i) {
-    WriteIni(i % 2 ? "[HGT]\nPath=x\n[HCS]\nHOST=10.0.0.1\nUDP=1001\n" : "[HGT]\nPath=x\n[HCS]\nHOST=10.0.0.2\nUDP=1002\n");
+    WriteIni(i % 2 ? "[HGT]\nPath=x\n[HCS]\nHOST=10.0.0.1\nUDP=1001\n"
+                   : "[HGT]\nPath=x\n[HCS]\nHOST=10.0.0.2\nUDP=1002\n");
     config_.UpdatePluginInfo();
   }
   stop = true;

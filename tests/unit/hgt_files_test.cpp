@@ -130,8 +130,8 @@ TEST_F(TileStoreTest, LoadAndFailureLinesInOrder) {
       std::string::npos,
       lines[2].find("CHGTFiles::LoadMatrix : Try to load HGT Map for Lat: 42 , Long: 41 (" + file + ")"));
   EXPECT_NE(std::string::npos,
-            lines[3].find("CHGTFiles::LoadMatrix : SRTM3 tile (1201 x 1201 samples) loaded for 42 , 41 (" + file +
-                          ")"));
+            lines[3].find("CHGTFiles::LoadMatrix : SRTM3 tile (1201 x 1201 samples) loaded for 42 , 41 (" +
+                          file + ")"));
   EXPECT_NE(std::string::npos, lines[4].find("CHGTFiles::LoadMatrix : Matrix of map Loaded"));
   EXPECT_NE(std::string::npos, lines[5].find("Add Map for Lat : -1 , Long : -1 "));
   EXPECT_NE(std::string::npos,
@@ -145,12 +145,14 @@ TEST_F(TileStoreTest, Srtm1TileIsReadOnTheSrtm3Grid) {
   auto onGrid = [](int row, int column) { return static_cast<uint16_t>(1 + (row * 7 + column * 3) % 8000); };
   HgtTile srtm1(8500, HgtTile::kSrtm1Size);  // the samples between the grid points must not be used
   for (int row = 0; row < HgtTile::kSize; ++row) {
-    for (int column = 0; column < HgtTile::kSize; ++column) srtm1.Set(row * 3, column * 3, onGrid(row, column));
+    for (int column = 0; column < HgtTile::kSize; ++column)
+      srtm1.Set(row * 3, column * 3, onGrid(row, column));
   }
   const std::string bytes = srtm1.Bytes();
   ASSERT_EQ(25934402u, bytes.size());
   WriteFile(TilePath("N42E041.HGT"), bytes);
-  for (auto [row, column] : {std::pair{0, 0}, {0, 1200}, {1200, 0}, {1200, 1200}, {600, 601}, {1, 2}, {1199, 3}}) {
+  for (auto [row, column] :
+       {std::pair{0, 0}, {0, 1200}, {1200, 0}, {1200, 1200}, {600, 601}, {1, 2}, {1199, 3}}) {
     EXPECT_EQ(onGrid(row, column),
               tiles_.GetElevationFromLL({LatitudeOfRow(42, row), LongitudeOfColumn(41, column), 0}))
         << row << " " << column;

@@ -13,7 +13,8 @@ using testing::WriteFile;
 
 class IniReaderTest : public ::testing::Test {
  protected:
-  std::wstring Read(const std::wstring& section, const std::wstring& key, const std::wstring& fallback = L"dflt") {
+  std::wstring Read(const std::wstring& section, const std::wstring& key,
+                    const std::wstring& fallback = L"dflt") {
     return Env::Default().ReadIniString(path_.wstring(), section, key, fallback);
   }
   TempDir dir_;

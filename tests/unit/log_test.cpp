@@ -17,8 +17,8 @@ namespace {
 using testing::FakeEnv;
 using testing::ReadFile;
 using testing::SplitLines;
-using testing::WaitForEmptyQueue;
 using testing::TempDir;
+using testing::WaitForEmptyQueue;
 
 class LogTest : public ::testing::Test {
  protected:
@@ -36,7 +36,8 @@ TEST_F(LogTest, SetUpLineCarriesLevelZeroAndTheConfiguredLevelAndWriterThread) {
   ASSERT_EQ(0, log.Init(LogPath(), 4));
   auto lines = FileLines();
   ASSERT_EQ(1u, lines.size());
-  std::regex setUp(R"(\[2024-05-17 14:02:03\.045\]\[L00\] Initialize Log file with 4 level\. Thread #-?\d+ \([0-9A-F]{8}\))");
+  std::regex setUp(
+      R"(\[2024-05-17 14:02:03\.045\]\[L00\] Initialize Log file with 4 level\. Thread #-?\d+ \([0-9A-F]{8}\))");
   EXPECT_TRUE(std::regex_match(lines[0], setUp)) << lines[0];
   EXPECT_FALSE(log.Suspended());
 }
@@ -131,9 +132,10 @@ TEST_F(LogTest, FloodFillsTheQueueToItsCapacityAndOneLineSaysHowManyWereDropped)
   auto lines = FileLines();
   ASSERT_EQ(static_cast<size_t>(queued) + 3, lines.size());  // set-up, queued, dropped, after
   EXPECT_NE(std::string::npos, lines[queued].find(") flood : " + text + std::to_string(queued - 1)));
-  EXPECT_EQ("[2024-05-17 14:02:03.045][L00] (002) Clog::Write : 1000 lines dropped: the log could not write them "
-            "as fast as they came",
-            lines[queued + 1]);
+  EXPECT_EQ(
+      "[2024-05-17 14:02:03.045][L00] (002) Clog::Write : 1000 lines dropped: the log could not write them "
+      "as fast as they came",
+      lines[queued + 1]);
   EXPECT_EQ("[2024-05-17 14:02:03.045][L00] (001) after : the flood", lines[queued + 2]);
 }
 

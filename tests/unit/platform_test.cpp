@@ -1,11 +1,10 @@
-#include "platform/env.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
 #include <filesystem>
 
+#include "platform/env.h"
 #include "platform/ipv4.h"
 
 namespace halcyra::platform {

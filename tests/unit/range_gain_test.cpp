@@ -62,8 +62,9 @@ float LiteralGain(const Geometry& g) {
   double localLongitude = g.localLongitude * pi / 180.0;
   double remoteLatitude = g.remoteLatitude * pi / 180.0;
   double remoteLongitude = g.remoteLongitude * pi / 180.0;
-  double c = std::cos(remoteLongitude - localLongitude) * (std::cos(remoteLatitude) * std::cos(localLatitude)) +
-             std::sin(remoteLatitude) * std::sin(localLatitude);
+  double c =
+      std::cos(remoteLongitude - localLongitude) * (std::cos(remoteLatitude) * std::cos(localLatitude)) +
+      std::sin(remoteLatitude) * std::sin(localLatitude);
   float distance = static_cast<float>(std::acos(c) * 3444.0);
   float heightDifference = std::fabs(g.localAltitude - g.remoteAltitude);
   float quotient = g.frequency / 500.0f;

@@ -31,7 +31,8 @@ TEST(Registry, InstallFolderFromUserKeyAndMissingValues) {
   {
     testing::ScopedInstallDir missing("");  // the key exists, the value does not
     std::wstring folder;
-    EXPECT_EQ(RegistryResult::kValueMissing, Env::Default().InstallFolder(RegistryRoot::kCurrentUser, &folder));
+    EXPECT_EQ(RegistryResult::kValueMissing,
+              Env::Default().InstallFolder(RegistryRoot::kCurrentUser, &folder));
   }
   std::wstring folder;
   EXPECT_EQ(RegistryResult::kKeyMissing, Env::Default().InstallFolder(RegistryRoot::kLocalMachine, &folder));

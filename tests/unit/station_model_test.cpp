@@ -1,8 +1,9 @@
+#include "propagation/station_model.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "propagation/station_model.h"
 #include "propagation_fixture.h"
 
 namespace halcyra::testing {

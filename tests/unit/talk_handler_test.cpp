@@ -36,8 +36,10 @@ class TalkHandlerTest : public ::testing::Test {
     model_ = std::make_unique<CHalcyra>(*log_, *tiles_);
     clients_ = std::make_unique<CTS3ClientsBase>(*log_, [](const char*) {});
     hostCalls_ = std::make_unique<HostCallRelay>(env_, table_);
-    exchange_ = std::make_unique<StationServerExchange>(env_, *log_, settings_, *model_, *clients_, *hostCalls_);
-    handler_ = std::make_unique<TalkHandler>(*log_, settings_, simulator_, *clients_, *model_, *exchange_, table_);
+    exchange_ =
+        std::make_unique<StationServerExchange>(env_, *log_, settings_, *model_, *clients_, *hostCalls_);
+    handler_ =
+        std::make_unique<TalkHandler>(*log_, settings_, simulator_, *clients_, *model_, *exchange_, table_);
 
     // A clear talker at a fifth of his range, received on local radio 1.
     clients_->AddCDB_item("Viper", kTalker);
@@ -135,9 +137,9 @@ TEST(EarPositionTest, EarSettingsOfEachRadioAtDistanceOne) {
     TS3_VECTOR expected;
   };
   const Case cases[] = {
-      {1, -1, 1, 0, {-1.001f, 0.1f, 0.0f}},  {2, -1, 1, 0, {1.001f, 0.1f, 0.0f}},
-      {3, -1, 1, 0, {0.0f, 1.0f, 0.0f}},     {3, -1, 1, 2, {0.0f, 1.0f, 0.0f}},
-      {1, 7, -1, -1, {0.0f, 1.0f, 0.0f}},    {0, -1, -1, -1, {0.0f, 0.0f, 0.0f}},
+      {1, -1, 1, 0, {-1.001f, 0.1f, 0.0f}}, {2, -1, 1, 0, {1.001f, 0.1f, 0.0f}},
+      {3, -1, 1, 0, {0.0f, 1.0f, 0.0f}},    {3, -1, 1, 2, {0.0f, 1.0f, 0.0f}},
+      {1, 7, -1, -1, {0.0f, 1.0f, 0.0f}},   {0, -1, -1, -1, {0.0f, 0.0f, 0.0f}},
       {4, 1, 1, 1, {0.0f, 0.0f, 0.0f}},
   };
   for (const Case& c : cases) {

@@ -53,7 +53,8 @@ class HttplibServer : public HttpServer {
     });
     // stop() does nothing until the server runs, so the destructor could not end a server that has
     // not started yet: wait for it to run (it does at once).
-    while (!server_.is_running() && !finished_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!server_.is_running() && !finished_.load())
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
   }
   uint16_t Port() const override { return port_; }
