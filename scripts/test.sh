@@ -1,7 +1,7 @@
 #!/bin/sh
 # The whole test run: installs what is missing, checks that every C++ source is formatted, builds
-# the Linux library and the Windows DLL, and runs the Linux suite natively and the Windows suite under wine64; builds the installer packages
-# and checks them; runs the Linux suite again under AddressSanitizer + UndefinedBehaviorSanitizer
+# the Linux library and the Windows DLL, and runs the Linux suite natively and the Windows suite under
+# wine64; builds the installer packages and checks them; runs the Linux suite again under AddressSanitizer + UndefinedBehaviorSanitizer
 # and under ThreadSanitizer (built with clang, whose thread-safety analysis checks the lock
 # annotations as errors), and every fuzz target for a short time. Fails if any test fails, any
 # sanitizer reports or a lock annotation does not hold.
@@ -25,6 +25,8 @@ beside() {
   shift
   "$@" >"build/logs/$companion_name.log" 2>&1 &
   companion=$!
+  # Lower priority, so the suite's time limits are kept whatever the build beside it asks for.
+  renice -n 10 -p "$companion" >/dev/null 2>&1 || true
 }
 # await: waits for the companion, shows its output, and stops the run when it failed.
 await() {
