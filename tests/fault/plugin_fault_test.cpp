@@ -477,10 +477,14 @@ TEST_F(PluginFaultTest, TalkEventGivesUpAQueryWhoseHostCallDoesNotReturn) {
 
   host_.BlockPlacements(FakeHost::Block::kResets);
   server_.SetAnswer(ServerAnswer::kNotFound);
+  // On a loaded machine the answer may come after the time limit, and the given-up query then makes
+  // no host call at all: talk again until one query has reached the host before being given up.
   std::optional<TS3_VECTOR> placed;
-  bool returned = ReturnsWithin(
-      5000, [&] { placed = Talk(Viper()); }, [&] { host_.BlockPlacements(FakeHost::Block::kNone); });
-  EXPECT_TRUE(returned) << "the talk event waited for the host beyond its query's time limit";
+  for (int attempt = 0; attempt < 5 && host_.PlacementsInProgress() == 0; ++attempt) {
+    bool returned = ReturnsWithin(
+        5000, [&] { placed = Talk(Viper()); }, [&] { host_.BlockPlacements(FakeHost::Block::kNone); });
+    ASSERT_TRUE(returned) << "the talk event waited for the host beyond its query's time limit";
+  }
   EXPECT_GE(host_.PlacementsInProgress(), 1);
   ASSERT_TRUE(placed.has_value());
   EXPECT_TRUE(Near(placed->x, kLeftEarX) && Near(placed->y, 0.1f));
