@@ -1,0 +1,1 @@
+// Anchor of the tests' precompiled header (tests/CMakeLists.txt); it holds no code.
