@@ -7,8 +7,11 @@
 // some queries, ignores others and answers some late or with garbage, and the INI file is
 // rewritten on disk again and again. Run under ThreadSanitizer and AddressSanitizer as well.
 //
-// HALCYRA_STRESS_SECONDS sets the length of the first phase (default 15 s, long enough for the
-// configuration reload at the 7th refresh tick); the run after the new start lasts a fifth of it.
+// The runtime in this process runs on a clock four times faster than real time, so its first phase
+// of 20 s on the plug-in's clock (long enough for the configuration reload at the 7th refresh tick,
+// even when every sleep of the plug-in overshoots by a third) lasts 5 s; the loaded library keeps
+// real time and its first phase lasts 5 s, two refresh ticks and more. HALCYRA_STRESS_SECONDS sets the first
+// phase of both on their own clocks; the run after the new start lasts a fifth of it and a little more.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -22,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "fake_env.h"
 #include "fake_host.h"
 #include "hgt_tile.h"
 #include "host_folders.h"
@@ -39,13 +43,13 @@ namespace {
 using namespace testing;
 using Clock = std::chrono::steady_clock;
 
-int StressSeconds() {
+int StressSeconds(int byDefault) {
   std::string value;
   if (platform::GetEnvironmentVariableUtf8("HALCYRA_STRESS_SECONDS", &value)) {
     int seconds = std::atoi(value.c_str());
     if (seconds > 0) return seconds;
   }
-  return 15;
+  return byDefault;
 }
 
 double MillisecondsSince(Clock::time_point start) {
@@ -242,13 +246,16 @@ class PluginStressTest : public ::testing::Test {
   }
 
   // Runs the load against entry: a first phase, a shutdown while the load goes on, a second start,
-  // a shorter second phase, then the final shutdown after the load has stopped.
-  void RunScenario(EntryPoints& entry, const char* what) {
-    const int seconds = StressSeconds();
+  // a shorter second phase, then the final shutdown after the load has stopped. The phases are
+  // measured on the plug-in's clock, which runs clockFactor times faster than real time.
+  void RunScenario(EntryPoints& entry, const char* what, int seconds, uint32_t clockFactor) {
+    auto sleepOnPluginClock = [clockFactor](int ms) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms / clockFactor));
+    };
     ASSERT_EQ(0, entry.init());
     Load load(entry, host_, IniFile(dir_.path()), ini_, sendActiveMarks_);
     load.Start();
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    sleepOnPluginClock(seconds * 1000);
 
     int queriesBefore = server_.Queries();
     int publishesBefore = server_.PublishCount();
@@ -259,7 +266,7 @@ class PluginStressTest : public ::testing::Test {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // events reach a stopped plug-in
     int publishesWhileStopped = server_.PublishCount();
     ASSERT_EQ(0, entry.init());
-    std::this_thread::sleep_for(std::chrono::milliseconds(seconds * 1000 / 5 + 2500));
+    sleepOnPluginClock(seconds * 1000 / 5 + 2500);
     int publishesAfterRestart = server_.PublishCount();
     int queriesAfterRestart = server_.Queries();
     load.Stop();
@@ -268,8 +275,10 @@ class PluginStressTest : public ::testing::Test {
     double finalShutdownMs = MillisecondsSince(finalStart);
 
     const LoadCounts& counts = load.counts();
-    std::printf("[ stress   ] %s: first phase %d s; shutdown under load %.1f ms, final shutdown %.1f ms\n",
-                what, seconds, shutdownMs, finalShutdownMs);
+    std::printf(
+        "[ stress   ] %s: first phase %d s (clock x%u); shutdown under load %.1f ms, final shutdown %.1f "
+        "ms\n",
+        what, seconds, clockFactor, shutdownMs, finalShutdownMs);
     std::printf(
         "[ stress   ] events: %ld talk, %ld voice blocks, %ld moves, %ld datagrams sent, %ld INI rewrites\n",
         counts.talkEvents.load(), counts.voiceBlocks.load(), counts.moveEvents.load(),
@@ -309,7 +318,7 @@ TEST_F(PluginStressTest, LoadedLibraryWithEveryThreadBusyStopsAndStartsAgain) {
   ASSERT_TRUE(plugin.ok()) << plugin.error();
   plugin.setFunctionPointers(host_.Table());
   EntryPoints entry = EntryPointsOf(plugin);
-  RunScenario(entry, "loaded library");
+  RunScenario(entry, "loaded library", StressSeconds(5), 1);
 }
 
 // The host unloads the library after a stop and may load it again: ten times over, the library is
@@ -377,7 +386,7 @@ TEST_F(PluginStressTest, LoadedLibraryIsUnloadedAndLoadedAgainTenTimes) {
 // pressing the bound buttons, so the selector thread publishes selections amid the load.
 class PressingJoysticks : public platform::EnvWrapper {
  public:
-  PressingJoysticks() : EnvWrapper(platform::Env::Default()) {}
+  explicit PressingJoysticks(platform::Env& target) : EnvWrapper(target) {}
   std::atomic<int> presses{0};
 
   // Joystick 0 presses buttons 1 and 2 in turn, joystick 1 button 5; each press lasts one read.
@@ -420,11 +429,12 @@ TEST_F(PluginStressTest, RuntimeWithJoystickSelectionsUnderLoad) {
   ini_.selector3 = "1 5";
   WriteFile(IniFile(dir_.path()), IniText(ini_));
   sendActiveMarks_ = false;  // every change of the active radio comes from a joystick
-  PressingJoysticks env;
+  FastClock clock(platform::Env::Default(), 4);
+  PressingJoysticks env(clock);
   RuntimeGuard plugin(env);
   plugin.SetFunctionPointers(host_.Table());
   EntryPoints entry = EntryPointsOf(plugin);
-  RunScenario(entry, "runtime with joysticks");
+  RunScenario(entry, "runtime with joysticks", StressSeconds(20), clock.factor());
 
   int selections[3] = {0, 0, 0};  // distinct station texts published with each radio active
   for (const std::string& publish : server_.DistinctPublishes()) {

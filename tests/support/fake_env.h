@@ -174,4 +174,23 @@ class FakeEnv : public platform::EnvWrapper {
   std::vector<Box> boxes_ GUARDED_BY(mutex_);
 };
 
+// The real Env on a clock that runs `factor` times faster: ticks count factor milliseconds for each
+// real one and a sleep lasts 1/factor of its length (at least a millisecond), so the plug-in's
+// 2000 ms cycle passes in 2000 / factor real milliseconds. Sockets keep real time.
+class FastClock : public platform::EnvWrapper {
+ public:
+  FastClock(platform::Env& target, uint32_t factor)
+      : EnvWrapper(target), factor_(factor), startMs_(target.TickMs()) {}
+  uint32_t factor() const { return factor_; }
+
+  uint64_t TickMs() override { return startMs_ + (target().TickMs() - startMs_) * factor_; }
+  void SleepMs(uint32_t ms) override {
+    if (ms > 0) target().SleepMs(ms / factor_ > 0 ? ms / factor_ : 1);
+  }
+
+ private:
+  const uint32_t factor_;
+  const uint64_t startMs_;
+};
+
 }  // namespace halcyra::testing
