@@ -10,8 +10,10 @@
 // The runtime in this process runs on a clock four times faster than real time, so its first phase
 // of 20 s on the plug-in's clock (long enough for the configuration reload at the 7th refresh tick,
 // even when every sleep of the plug-in overshoots by a third) lasts 5 s; the loaded library keeps
-// real time and its first phase lasts 5 s, two refresh ticks and more. HALCYRA_STRESS_SECONDS sets the first
-// phase of both on their own clocks; the run after the new start lasts a fifth of it and a little more.
+// real time and its first phase lasts 5 s, two refresh ticks and more. Either first phase goes on
+// (up to 20 s more) until the host has placed a talker, which on a slow machine may take longer.
+// HALCYRA_STRESS_SECONDS sets the first phase of both on their own clocks; the run after the new
+// start lasts a fifth of it and a little more.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -256,6 +258,7 @@ class PluginStressTest : public ::testing::Test {
     Load load(entry, host_, IniFile(dir_.path()), ini_, sendActiveMarks_);
     load.Start();
     sleepOnPluginClock(seconds * 1000);
+    ScriptedStationServer::WaitFor([&] { return !host_.Placements().empty(); }, 20000);
 
     int queriesBefore = server_.Queries();
     int publishesBefore = server_.PublishCount();
