@@ -33,10 +33,12 @@ std::unique_ptr<StationServerProcess> StationServerProcess::Start(platform::Env&
     }
     auto server = std::unique_ptr<StationServerProcess>(new StationServerProcess);
     server->port_ = port;
-    server->process_ = platform::ChildProcess::Start(
-        program, {"--bind", "127.0.0.1", "--port", std::to_string(port), "--summary-seconds", "0"}, logFile,
-        error);
-    if (!server->process_) return nullptr;
+    server->process_.reset(new testing::ChildProcess(
+        program, {"--bind", "127.0.0.1", "--port", std::to_string(port), "--summary-seconds", "0"}, logFile));
+    if (!server->process_->started()) {
+      *error = server->process_->error();
+      return nullptr;
+    }
     std::unique_ptr<StationServerClient> client = StationServerClient::Open(env, port);
     if (!client) {
       *error = "cannot open a UDP socket to talk to the station server";
@@ -44,7 +46,7 @@ std::unique_ptr<StationServerProcess> StationServerProcess::Start(platform::Env&
     }
     for (int waited = 0; waited < kAnswerWaitMs; waited += kProbeWaitMs) {
       if (client->Query("halcyra-sim-probe", kProbeWaitMs)) return server;
-      if (server->process_->Wait(0)) break;  // it ended: most likely the port was taken meanwhile
+      if (server->process_->WaitForExit(0)) break;  // it ended: most likely the port was taken meanwhile
     }
     server->Stop();
     *error = "the station server " + program + " did not answer on 127.0.0.1:" + std::to_string(port) + ": " +

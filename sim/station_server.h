@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "child_process.h"
 #include "platform/env.h"
 #include "platform/ipv4.h"
-#include "platform/process.h"
 #include "station/station_record.h"
 
 namespace halcyra::sim {
@@ -25,7 +25,7 @@ class StationServerProcess {
   void Stop();
 
  private:
-  std::unique_ptr<platform::ChildProcess> process_;
+  std::unique_ptr<testing::ChildProcess> process_;
   uint16_t port_ = 0;
 };
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "platform/process.h"
+#include "child_process.h"
 #include "wav.h"
 
 namespace halcyra::sim {
@@ -78,10 +78,12 @@ std::optional<VoiceClip> ClipFromFile(const std::string& path, std::string* erro
 }
 
 std::optional<VoiceClip> Speak(const std::string& text, const std::string& file, std::string* error) {
-  std::unique_ptr<platform::ChildProcess> speaker =
-      platform::ChildProcess::Start("espeak-ng", {"-w", file, "-s", "165", text}, file + ".out", error);
-  if (!speaker) return std::nullopt;
-  std::optional<int> code = speaker->Wait(kSpeechTimeoutMs);
+  testing::ChildProcess speaker("espeak-ng", {"-w", file, "-s", "165", text}, file + ".out");
+  if (!speaker.started()) {
+    *error = speaker.error();
+    return std::nullopt;
+  }
+  std::optional<int> code = speaker.WaitForExit(kSpeechTimeoutMs);
   if (!code || *code != 0) {
     *error = code ? "espeak-ng failed (exit code " + std::to_string(*code) + ")" : "espeak-ng did not finish";
     return std::nullopt;
