@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "fake_host.h"
-#include "fake_station_server.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "log_reader.h"
@@ -16,6 +15,7 @@
 #include "propagation/hgt_files.h"
 #include "propagation/station_model.h"
 #include "station/channel_clients.h"
+#include "station_stand_in.h"
 #include "temp_dir.h"
 
 namespace halcyra::testing {
@@ -54,7 +54,7 @@ class NetworkRig {
   std::unique_ptr<CHalcyra> model;
   std::unique_ptr<CTS3ClientsBase> clients;
   std::unique_ptr<HostCallRelay> hostCalls;  // outlives the exchange
-  FakeStationServer server;
+  StationStandIn server;
   std::unique_ptr<StationServerExchange> exchange;
 
  private:
