@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@
 #include "temp_dir.h"
 
 namespace halcyra::testing {
+
+// A reply that carries the record of whoever was asked for ("GET:<name>@ " -> "<name>@...").
+inline std::optional<std::string> EchoRecord(const StandInRequest& request) {
+  std::string nickname = request.text.substr(4, request.text.find('@') - 4);
+  return nickname + "@1.5 2.5 100 124.000 000.000 000.000 X__ 000.000 0 0 ";
+}
 
 class NetworkRig {
  public:

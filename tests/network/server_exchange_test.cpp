@@ -15,6 +15,7 @@ namespace {
 
 using testing::ChildProcess;
 using testing::CountContaining;
+using testing::EchoRecord;
 using testing::LineContaining;
 using testing::NetworkRig;
 
@@ -24,12 +25,6 @@ constexpr char kBobRecord[] = "Bob@42.5 41.25 3000 124.000 251.000 030.000 _X_ 1
 int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
       .count();
-}
-
-// A reply that carries the record of whoever was asked for ("GET:<name>@ " -> "<name>@...").
-std::optional<std::string> EchoRecord(const testing::StandInRequest& request) {
-  std::string nickname = request.text.substr(4, request.text.find('@') - 4);
-  return nickname + "@1.5 2.5 100 124.000 000.000 000.000 X__ 000.000 0 0 ";
 }
 
 class ServerExchangeTest : public ::testing::Test {
