@@ -1,11 +1,9 @@
 // Reads the lines a running Clog has written, once its writer has caught up.
 #pragma once
 
-#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "foundation/log.h"
@@ -24,17 +22,9 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-// Waits (really, at most 5 s) until the writer has taken every queued line.
-inline void WaitForEmptyQueue(Clog& log) {
-  for (int i = 0; i < 5000 && log.QueueCount() > 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
-// Waits (at most 5 s) until the queue is empty, then for the batch being written: WriteDirect
-// takes the file lock that the writer holds for a whole batch. Adds one "--" line to the file.
+// Every line the log has been given so far, read back from its file.
 inline std::vector<std::string> LogLinesNow(Clog& log, const std::filesystem::path& file) {
-  WaitForEmptyQueue(log);
-  log.WriteDirect("--", "", 0);
+  log.Flush();
   return SplitLines(ReadFile(file));
 }
 

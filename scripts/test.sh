@@ -7,13 +7,19 @@
 # time. Fails if any test fails, any sanitizer reports or a lock annotation does not hold.
 #
 # The suites mostly wait on sockets and timers, so the next build runs beside each suite (its output
-# goes to build/logs/ and is shown when it is waited for), and the fuzz targets run beside the
-# AddressSanitizer suite. A failing suite still waits for its companion before the run stops.
+# goes to build/logs/ and is shown when it is waited for), and the installer packages and the fuzz
+# targets run beside the last suite. A failing suite still waits for its companion before the run
+# stops. Each section header says how many seconds the run had taken when it began.
 set -eu
 cd "$(dirname "$0")/.."
+start=$(date +%s)
+# section TITLE: prints a section header with the time since the start of the run.
+section() {
+  echo "=== [$(($(date +%s) - start)) s] $* ==="
+}
 . scripts/udp-lock.sh
 scripts/install-deps.sh
-echo "=== Formatting: clang-format over every C++ source ==="
+section "Formatting: clang-format over every C++ source"
 scripts/format-check.sh
 mkdir -p build/logs
 
@@ -34,7 +40,7 @@ await() {
   status=0
   wait "$companion" || status=$?
   companion=""
-  echo "=== $companion_name (ran in the background) ==="
+  section "$companion_name (ran in the background)"
   cat "build/logs/$companion_name.log"
   if [ "$status" -ne 0 ]; then
     echo "=== $companion_name FAILED ==="
@@ -56,37 +62,42 @@ build() {
   cmake --preset "$1" && cmake --build --preset "$1" -j2
 }
 
-echo "=== Linux x86-64: build and test ==="
+section "Linux x86-64: build and test"
 build linux
 beside "windows-build" build win64
 suite "Linux suite" flock "$HALCYRA_UDP_LOCK" ctest --preset linux
 await
 
-echo "=== Windows x64 (wine64): test ==="
+section "Windows x64 (wine64): test"
 beside "tsan-build" build tsan  # with the thread-safety analysis
 suite "Windows suite" flock "$HALCYRA_UDP_LOCK" ctest --preset win64
 await
 
-echo "=== Installer packages: build and check; AddressSanitizer build (background) ==="
-# Builds the installer packages and checks them, then builds the AddressSanitizer suite.
-packages_then_asan() {
-  scripts/package.sh &&
-    HALCYRA_WINEPREFIX="$PWD/build/win64/wineprefix" tests/package/package_test.sh build/packages \
-      build/linux/bin/plugin_api_check build/win64/bin/plugin_api_check.exe &&
-    build asan
-}
-beside "packages-and-asan-build" packages_then_asan
-
-echo "=== Linux x86-64 with ThreadSanitizer, lock annotations checked (clang): test ==="
+section "Linux x86-64 with ThreadSanitizer, lock annotations checked (clang): test"
+beside "asan-build" build asan
 # ThreadSanitizer cannot map its shadow memory on kernels with high address randomisation
 # (vm.mmap_rnd_bits > 28); the suite runs with randomisation off for that reason only.
 suite "ThreadSanitizer suite" flock "$HALCYRA_UDP_LOCK" setarch "$(uname -m)" -R ctest --preset tsan
 await
 
-echo "=== Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer (clang; the same build holds the fuzz targets): test ==="
-echo "=== Fuzz targets: a short run of each (scripts/fuzz.sh SECONDS runs them longer) ==="
-beside "fuzz" env HALCYRA_FUZZ_BUILT=1 scripts/fuzz.sh 10
+section "Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer (clang; the same build holds the fuzz targets): test"
+section "Installer packages: build and check; fuzz targets: a short run of each (background)"
+# Builds the installer packages and checks them, while each fuzz target runs for 10 s
+# (scripts/fuzz.sh SECONDS runs them longer).
+packages_and_fuzz() {
+  env HALCYRA_FUZZ_BUILT=1 scripts/fuzz.sh 10 >build/logs/fuzz.log 2>&1 &
+  fuzz=$!
+  status=0
+  scripts/package.sh &&
+    HALCYRA_WINEPREFIX="$PWD/build/win64/wineprefix" tests/package/package_test.sh build/packages \
+      build/linux/bin/plugin_api_check build/win64/bin/plugin_api_check.exe || status=$?
+  wait "$fuzz" || status=$?
+  echo "--- fuzz targets ---"
+  cat build/logs/fuzz.log
+  return "$status"
+}
+beside "packages-and-fuzz" packages_and_fuzz
 suite "AddressSanitizer suite" flock "$HALCYRA_UDP_LOCK" ctest --preset asan
 await
 
-echo "=== All suites passed ==="
+section "All suites passed"

@@ -186,6 +186,8 @@ void Clog::WriteQueuedBatch(bool evenWhenStopping) {
   queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(written));
 }
 
+void Clog::Flush() { WriteQueuedBatch(true); }
+
 void Clog::StopWriter() {
   stopWriter_ = true;
   if (writer_) {

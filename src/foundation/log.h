@@ -57,6 +57,11 @@ class Clog {
   // Writes one line at once, bypassing the queue and the suspended flag. 0, or -1 on failure.
   int WriteDirect(std::string_view tag, std::string_view text, int level) EXCLUDES(fileLock_);
 
+  // Writes every queued line to the file from the calling thread (after a batch Thread_Log is
+  // writing): when it returns, each line queued before the call is in the file, unless the file
+  // cannot be opened (the lines then stay queued).
+  void Flush() EXCLUDES(queueLock_, fileLock_);
+
   bool Suspended() const { return suspended_.load(std::memory_order_relaxed); }
   int Level() const { return level_.load(std::memory_order_relaxed); }
   // Detailed messages are formatted only when LOGLEVEL is at least 3.

@@ -60,10 +60,9 @@ class ClientsBaseTest : public ::testing::Test {
     clients_->OnClientMove(kHandler, kOwnID, kChannel, table_);
   }
 
-  // The queued lines written so far. The direct marker line waits for the writer's open batch.
+  // The queued lines written so far.
   std::vector<LogLine> Lines() {
-    while (log_->QueueCount() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    log_->WriteDirect("marker", "", 0);
+    log_->Flush();
     std::vector<LogLine> lines;
     std::istringstream file(ReadFile(dir_.path() / "Halcyra.log"));
     static const std::regex queued(R"(\[2024-05-17 14:02:03\.045\]\[L(\d\d)\] \(\d{3}\) (.*?)\r?)");

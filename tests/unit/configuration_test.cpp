@@ -47,8 +47,7 @@ class ConfigTest : public ::testing::Test {
   void WriteIni(const std::string& content) { WriteFile(dir_.path() / "Halcyra" / "Halcyra.ini", content); }
   void MakeLogFolder() { std::filesystem::create_directories(dir_.path() / "Halcyra"); }
   std::string LogText() {
-    for (int i = 0; i < 5000 && log_.QueueCount() > 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    log_.Flush();
     return ReadFile(dir_.path() / "Halcyra" / "Halcyra.log");
   }
 
