@@ -7,10 +7,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,42 +23,22 @@
 #include "server_loop.h"
 #include "station/channel_clients.h"
 #include "station_server.h"
+#include "station_stand_in.h"
 
 namespace halcyra {
 namespace {
 
 constexpr char kPilot[] = "Viper";
 
-// The station server's loop on a loopback port; stops when destroyed.
-class InProcessServer {
- public:
-  InProcessServer() : env_(platform::Env::Default()), server_({}) {
-    env_.StartNetworking();
-    socket_ = env_.CreateUdpSocket();
-    if (!socket_ || socket_->Bind(kLoopbackAddress, 0) != 0) {
-      std::fprintf(stderr, "cannot open a loopback UDP socket\n");
-      std::abort();
-    }
-    server::ServerLoopTiming timing;
-    timing.summaryIntervalMs = 0;
-    timing.receiveWaitMs = 20;
-    loop_ = std::make_unique<server::ServerLoop>(env_, *socket_, server_, timing, [](const std::string&) {});
-    thread_ = env_.StartThread([this] { loop_->Run([this] { return stop_.load(); }); });
-  }
-  ~InProcessServer() {
-    stop_ = true;
-    thread_->Join();
-  }
-  uint16_t port() const { return socket_->LocalPort(); }
-
- private:
-  platform::Env& env_;
-  std::unique_ptr<platform::UdpSocket> socket_;
-  server::StationServer server_;
-  std::unique_ptr<server::ServerLoop> loop_;
-  std::atomic<bool> stop_{false};
-  std::unique_ptr<platform::Thread> thread_;
-};
+// Serves with the station server's own loop until stopping() holds.
+void ServeStationLoop(platform::UdpSocket& socket, const std::function<bool()>& stopping) {
+  server::StationServer server({});
+  server::ServerLoopTiming timing;
+  timing.summaryIntervalMs = 0;
+  timing.receiveWaitMs = 20;
+  server::ServerLoop(platform::Env::Default(), socket, server, timing, [](const std::string&) {
+  }).Run(stopping);
+}
 
 double Percentile(std::vector<double> values, double fraction) {
   if (values.empty()) return 0;
@@ -71,7 +49,8 @@ double Percentile(std::vector<double> values, double fraction) {
 
 void BM_RefreshClientStatusRoundTrip(benchmark::State& state) {
   platform::Env& env = platform::Env::Default();
-  InProcessServer server;
+  testing::LoopbackService server;
+  if (!server.Start(ServeStationLoop)) return state.SkipWithError(server.error().c_str());
   Clog log(env);  // not set up: every line is dropped, as at LOGLEVEL 0
   CHGTFiles tiles(env, log);
   CHalcyra model(log, tiles);
@@ -112,7 +91,8 @@ BENCHMARK(BM_RefreshClientStatusRoundTrip)->Iterations(2000)->Unit(benchmark::kM
 // no query thread, no port 10601 and no storing.
 void BM_PlainGetRoundTrip(benchmark::State& state) {
   platform::Env& env = platform::Env::Default();
-  InProcessServer server;
+  testing::LoopbackService server;
+  if (!server.Start(ServeStationLoop)) return state.SkipWithError(server.error().c_str());
   std::unique_ptr<platform::UdpSocket> socket = env.CreateUdpSocket();
   if (!socket || socket->Bind(kLoopbackAddress, 0) != 0) {
     state.SkipWithError("cannot open a loopback UDP socket");

@@ -11,7 +11,6 @@
 //   build/bench/bin/server_bench
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +25,7 @@
 #include "platform/ipv4.h"
 #include "server_loop.h"
 #include "station_server.h"
+#include "station_stand_in.h"
 #include "wire/station_messages.h"
 
 namespace halcyra::server {
@@ -51,26 +51,6 @@ std::unique_ptr<platform::UdpSocket> LoopbackSocket() {
   }
   return socket;
 }
-
-// A serving thread on its own loopback socket; stops when destroyed.
-class Service {
- public:
-  using Body = std::function<void(platform::UdpSocket&, const std::function<bool()>&)>;
-  explicit Service(Body body) : socket_(LoopbackSocket()) {
-    thread_ = platform::Env::Default().StartThread(
-        [this, body] { body(*socket_, [this] { return stop_.load(); }); });
-  }
-  ~Service() {
-    stop_ = true;
-    thread_->Join();
-  }
-  uint16_t port() const { return socket_->LocalPort(); }
-
- private:
-  std::unique_ptr<platform::UdpSocket> socket_;
-  std::atomic<bool> stop_{false};
-  std::unique_ptr<platform::Thread> thread_;
-};
 
 // Sends requests round-robin with at most window outstanding until answers replies came back.
 // Returns the replies lost (not answered within kLostReplyWaitMs).
@@ -138,16 +118,17 @@ StationServerLimits LimitsOff() {
   return limits;
 }
 
-std::unique_ptr<Service> ServeStore(StationServer& server, SourceDefences defences) {
+std::unique_ptr<testing::LoopbackService> ServeStore(StationServer& server, SourceDefences defences) {
   for (int i = 0; i < kPilots; ++i) server.Handle("SET:" + PilotRecord(i), kLoopbackAddress + i % 16, 0);
-  return std::make_unique<Service>(
-      [&server, defences](platform::UdpSocket& socket, const std::function<bool()>& stop) {
-        ServerLoopTiming timing;
-        timing.summaryIntervalMs = 0;
-        ServerLoop loop(
-            platform::Env::Default(), socket, server, timing, [](const std::string&) {}, defences);
-        loop.Run(stop);
-      });
+  auto service = std::make_unique<testing::LoopbackService>();
+  service->Start([&server, defences](platform::UdpSocket& socket, const std::function<bool()>& stop) {
+    ServerLoopTiming timing;
+    timing.summaryIntervalMs = 0;
+    ServerLoop loop(
+        platform::Env::Default(), socket, server, timing, [](const std::string&) {}, defences);
+    loop.Run(stop);
+  });
+  return service;
 }
 
 // Station server GETs with the defences on, the same with them off, and echoes of record-sized
@@ -155,9 +136,10 @@ std::unique_ptr<Service> ServeStore(StationServer& server, SourceDefences defenc
 // answers per second of each and their ratios to the echo.
 void BM_ServerGetVersusEcho(benchmark::State& state) {
   StationServer defended({}), open(LimitsOff());
-  std::unique_ptr<Service> on = ServeStore(defended, DefencesOn());
-  std::unique_ptr<Service> off = ServeStore(open, SourceDefences{});
-  Service echo(&EchoLoop);
+  std::unique_ptr<testing::LoopbackService> on = ServeStore(defended, DefencesOn());
+  std::unique_ptr<testing::LoopbackService> off = ServeStore(open, SourceDefences{});
+  testing::LoopbackService echo;
+  echo.Start(&EchoLoop);
 
   std::vector<std::string> queries, records;
   for (int i = 0; i < kPilots; ++i) {

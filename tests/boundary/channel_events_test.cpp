@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "fake_host.h"
-#include "fake_station_server.h"
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "log_reader.h"
 #include "simulator_sender.h"
+#include "station_stand_in.h"
 #include "temp_dir.h"
 #include "wait_until.h"
 
@@ -21,9 +21,9 @@ namespace {
 
 using testing::CountContaining;
 using testing::FakeHost;
-using testing::FakeStationServer;
 using testing::LineContaining;
 using testing::LoadedPlugin;
+using testing::StationStandIn;
 using testing::TempDir;
 using testing::WaitUntil;
 
@@ -87,7 +87,7 @@ class ChannelEventsTest : public ::testing::Test {
   FakeHost host_;
   TempDir dir_;
   testing::ScopedSavedGames savedGames_{dir_.path().string()};
-  FakeStationServer server_;
+  StationStandIn server_;
   bool started_ = false;
 };
 

@@ -33,6 +33,7 @@
 #include "scripted_station_server.h"
 #include "simulator_sender.h"
 #include "temp_dir.h"
+#include "wait_until.h"
 
 namespace halcyra {
 namespace {
@@ -57,8 +58,7 @@ bool ReturnsWithin(int timeoutMs, const std::function<void()>& work, const std::
     work();
     done = true;
   });
-  bool returned =
-      ScriptedStationServer::WaitFor([&] { return done.load(); }, static_cast<uint32_t>(timeoutMs));
+  bool returned = WaitUntil([&] { return done.load(); }, timeoutMs);
   if (!returned) release();
   thread.join();
   return returned;
@@ -126,7 +126,7 @@ class PluginFaultTest : public ::testing::Test {
   // publish made after this call (the plug-in may not listen yet when the first ones arrive).
   bool SendUntilPublished(const std::vector<std::string>& datagrams, const std::string& expected) {
     int before = server_.PublishCount();
-    return ScriptedStationServer::WaitFor(
+    return WaitUntil(
         [&] {
           for (const std::string& datagram : datagrams) simulator_.Send(datagram);
           return server_.PublishCount() > before && server_.LastPublish(kOwnNickname) == expected;
@@ -154,7 +154,7 @@ class PluginFaultTest : public ::testing::Test {
   }
   // Waits until the refresh cycle has fetched the talker, so that a talk event places him.
   bool BecomesHeard(const Talker& talker) {
-    return ScriptedStationServer::WaitFor([&] { return HeardOnTheLeftEar(talker); }, kRecordWaitMs);
+    return WaitUntil([&] { return HeardOnTheLeftEar(talker); }, kRecordWaitMs);
   }
 
   // The log, once the writer has had time to write what is queued.
@@ -296,7 +296,7 @@ TEST_F(PluginFaultTest, ShortEmptyOversizedAndUnreadableTilesAreSurvived) {
   server_.SetRecord("Viper", TalkerRecord("Viper", 44.2, 41.45, 20000));
   EXPECT_TRUE(BecomesHeard(Viper()));
   server_.SetRecord("Viper", TalkerRecord("Viper", 44.2, 41.8, 20000));
-  EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return PlacedFarAway(Viper()); }, kRecordWaitMs));
+  EXPECT_TRUE(WaitUntil([&] { return PlacedFarAway(Viper()); }, kRecordWaitMs));
   std::string log = LogText();
   EXPECT_NE(std::string::npos, log.find("HGT file is shorter than 1201 x 1201 samples"));
   EXPECT_NE(std::string::npos, log.find("HGT file is longer than 1201 x 1201 samples"));
@@ -311,7 +311,7 @@ TEST_F(PluginFaultTest, MissingHalcyraFolderStartsWithDefaultsAndWithoutLog) {
   ASSERT_TRUE(SendUntilPublished({TuneRadios(), Position(42.2, 41.2, 10000), "SET_ACTIV X__"},
                                  "Me@42.200000 41.200000 10000 251.000 124.000 030.000 X__ 251.000 12 0 "));
   // Every ear defaults to "in front": (0, 1).
-  EXPECT_TRUE(ScriptedStationServer::WaitFor(
+  EXPECT_TRUE(WaitUntil(
       [&] {
         std::optional<TS3_VECTOR> placed = Talk(Viper());
         return placed && Near(placed->x, 0.0f) && Near(placed->y, 1.0f);
@@ -340,7 +340,7 @@ TEST_F(PluginFaultTest, LogThatCannotBeCreatedOrVanishesLeavesThePluginWorking) 
   ASSERT_TRUE(std::filesystem::exists(LogFile(dir_.path())));
   // The writer may have the file open (Windows then refuses to delete it) or create it again
   // between the file and its folder: remove until the folder is gone.
-  ScriptedStationServer::WaitFor(
+  WaitUntil(
       [&] {
         std::error_code error;
         std::filesystem::remove_all(dir_ / "Halcyra", error);
@@ -411,7 +411,7 @@ TEST_F(PluginFaultTest, UnresolvableServerNameFallsBackToTheLoopbackAddressAndTh
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
   JoinAndFly();  // publishes reach 127.0.0.1:10600
   int queries = server_.Queries();
-  EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return server_.Queries() > queries + 2; }, kRecordWaitMs))
+  EXPECT_TRUE(WaitUntil([&] { return server_.Queries() > queries + 2; }, kRecordWaitMs))
       << "the refresh cycle stopped querying";
   EXPECT_TRUE(BecomesHeard(Viper()));
   std::string log = LogText();
@@ -443,8 +443,7 @@ TEST_F(PluginFaultTest, StopReturnsWhileHostFunctionsDoNotReturn) {
   server_.SetAnswerChooser([](const std::string& nickname) {
     return nickname == "Cobra" ? ServerAnswer::kNotFound : ServerAnswer::kRecord;
   });
-  ASSERT_TRUE(
-      ScriptedStationServer::WaitFor([&] { return host_.PlacementsInProgress() >= 2; }, kRecordWaitMs));
+  ASSERT_TRUE(WaitUntil([&] { return host_.PlacementsInProgress() >= 2; }, kRecordWaitMs));
 
   Clock::time_point stopStart = Clock::now();
   bool stopped = ReturnsWithin(
@@ -459,10 +458,10 @@ TEST_F(PluginFaultTest, StopReturnsWhileHostFunctionsDoNotReturn) {
   host_.BlockPlacements(FakeHost::Block::kNone);
   talk.join();
   // The plug-in is released when the event has left it: its log closes then.
-  EXPECT_TRUE(ScriptedStationServer::WaitFor(
+  EXPECT_TRUE(WaitUntil(
       [&] { return ReadFile(LogFile(dir_.path())).find("~Clog : Close log file.") != std::string::npos; },
       5000));
-  EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return host_.PlacementsInProgress() == 0; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return host_.PlacementsInProgress() == 0; }, 5000));
 }
 
 // The server says "(no found) " for the talker, and the host does not return from the call that puts
@@ -502,7 +501,7 @@ TEST_F(PluginFaultTest, TalkEventGivesUpAQueryWhoseHostCallDoesNotReturn) {
   };
   size_t resetsBefore = resets();
   host_.BlockPlacements(FakeHost::Block::kNone);
-  EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return host_.PlacementsInProgress() == 0; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return host_.PlacementsInProgress() == 0; }, 5000));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(resetsBefore, resets());
 }
@@ -563,11 +562,11 @@ TEST_F(RuntimeFaultTest, NeitherStartNorStopWaitsForOpenBoxesOrAStalledNameServi
 
   std::atomic<int> started{-1};
   std::thread start([&] { started = lifecycle_.Init(); });
-  bool lookingUp = ScriptedStationServer::WaitFor([&] { return env_.lookupGate.Waiting() == 1; }, 5000);
+  bool lookingUp = WaitUntil([&] { return env_.lookupGate.Waiting() == 1; }, 5000);
   bool ignored = lookingUp && ReturnsWithin(
                                   5000, [&] { Events(); }, [&] { ReleaseAll(); });
   int startedWhileEvents = started.load();
-  bool startEnded = lookingUp && ScriptedStationServer::WaitFor([&] { return started.load() != -1; }, 10000);
+  bool startEnded = lookingUp && WaitUntil([&] { return started.load() != -1; }, 10000);
   if (!startEnded) ReleaseAll();
   start.join();
   ASSERT_TRUE(lookingUp) << "the start never looked the server's name up: held by a box?";
@@ -582,7 +581,7 @@ TEST_F(RuntimeFaultTest, NeitherStartNorStopWaitsForOpenBoxesOrAStalledNameServi
   // The refresh cycle reloads the configuration every seventh tick: a new name to look up.
   ini_.host = "second.stalled.example";
   WriteIni();
-  ASSERT_TRUE(ScriptedStationServer::WaitFor([&] { return env_.lookupGate.Waiting() == 2; }, 20000));
+  ASSERT_TRUE(WaitUntil([&] { return env_.lookupGate.Waiting() == 2; }, 20000));
   // With the clock standing still, a stop that waited for the look-up's time limit would never end.
   env_.clockStopped = true;
   Clock::time_point stopStart = Clock::now();
@@ -615,7 +614,7 @@ TEST_F(RuntimeFaultTest, SocketLibraryThatDoesNotStartFailsTheStartCleanly) {
   env_.startNetworkingResult = 10091;  // WSASYSNOTREADY
   int threads = ThreadsOfThisProcess();
   EXPECT_EQ(1, lifecycle_.Init());
-  EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return ThreadsOfThisProcess() == threads; }, 5000))
+  EXPECT_TRUE(WaitUntil([&] { return ThreadsOfThisProcess() == threads; }, 5000))
       << ThreadsOfThisProcess() << " threads, " << threads << " before the start";
   Events();
   EXPECT_EQ(0, host_.TotalCalls());

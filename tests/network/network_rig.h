@@ -4,11 +4,11 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fake_host.h"
-#include "fake_station_server.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "log_reader.h"
@@ -16,9 +16,16 @@
 #include "propagation/hgt_files.h"
 #include "propagation/station_model.h"
 #include "station/channel_clients.h"
+#include "station_stand_in.h"
 #include "temp_dir.h"
 
 namespace halcyra::testing {
+
+// A reply that carries the record of whoever was asked for ("GET:<name>@ " -> "<name>@...").
+inline std::optional<std::string> EchoRecord(const StandInRequest& request) {
+  std::string nickname = request.text.substr(4, request.text.find('@') - 4);
+  return nickname + "@1.5 2.5 100 124.000 000.000 000.000 X__ 000.000 0 0 ";
+}
 
 class NetworkRig {
  public:
@@ -54,7 +61,7 @@ class NetworkRig {
   std::unique_ptr<CHalcyra> model;
   std::unique_ptr<CTS3ClientsBase> clients;
   std::unique_ptr<HostCallRelay> hostCalls;  // outlives the exchange
-  FakeStationServer server;
+  StationStandIn server;
   std::unique_ptr<StationServerExchange> exchange;
 
  private:

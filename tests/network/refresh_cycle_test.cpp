@@ -17,17 +17,13 @@ namespace halcyra {
 namespace {
 
 using testing::CountContaining;
+using testing::EchoRecord;
 using testing::FakeEnv;
 using testing::LineContaining;
 using testing::NetworkRig;
 using testing::WriteFile;
 
 constexpr uint64 kHandler = 0x51;
-
-std::optional<std::string> EchoRecord(const std::string& request) {
-  std::string nickname = request.substr(4, request.find('@') - 4);
-  return nickname + "@1.5 2.5 100 124.000 000.000 000.000 X__ 000.000 0 0 ";
-}
 
 class RefreshCycleTest : public ::testing::Test {
  protected:
@@ -92,8 +88,8 @@ TEST_F(RefreshCycleTest, EmptyChannelMakesNoQuery) {
 // The count is read once per tick: a client who joins during a pass is asked for on the next one.
 TEST_F(RefreshCycleTest, ClientJoiningDuringAPassIsAskedForOnTheNextTick) {
   JoinBobAndAnn();
-  rig_.server.SetAnswer([this](const std::string& request) {
-    if (request == "GET:Bob@ " && rig_.clients->Count() == 2) rig_.clients->AddCDB_item("Cy", 11);
+  rig_.server.SetAnswer([this](const testing::StandInRequest& request) {
+    if (request.text == "GET:Bob@ " && rig_.clients->Count() == 2) rig_.clients->AddCDB_item("Cy", 11);
     return EchoRecord(request);
   });
   cycle_.Tick();

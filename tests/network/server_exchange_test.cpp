@@ -15,6 +15,7 @@ namespace {
 
 using testing::ChildProcess;
 using testing::CountContaining;
+using testing::EchoRecord;
 using testing::LineContaining;
 using testing::NetworkRig;
 
@@ -24,12 +25,6 @@ constexpr char kBobRecord[] = "Bob@42.5 41.25 3000 124.000 251.000 030.000 _X_ 1
 int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
       .count();
-}
-
-// A reply that carries the record of whoever was asked for ("GET:<name>@ " -> "<name>@...").
-std::optional<std::string> EchoRecord(const std::string& request) {
-  std::string nickname = request.substr(4, request.find('@') - 4);
-  return nickname + "@1.5 2.5 100 124.000 000.000 000.000 X__ 000.000 0 0 ";
 }
 
 class ServerExchangeTest : public ::testing::Test {
@@ -216,8 +211,7 @@ TEST_F(ServerExchangeTest, SilentServerEndsEachQueryAt450MsAndFreesThePort) {
 }
 
 TEST_F(ServerExchangeTest, AnswerAfter600MsIsIgnored) {
-  rig_.server.AnswerWith(kBobRecord);
-  rig_.server.SetReplyDelayMs(600);
+  rig_.server.AnswerWith(kBobRecord, 600);
   rig_.exchange->RefreshClientStatus("Bob");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(1, rig_.server.RepliesSent());  // the answer did go out
@@ -243,8 +237,7 @@ TEST_F(ServerExchangeTest, StoppingTheCallerAbandonsTheWaitAtOnce) {
 // port 10601, so the second fails at its bind and says so at level 0; the first gets its reply, and
 // neither hangs.
 TEST_F(ServerExchangeTest, OverlappingQueriesOfBothSlotsNeverHang) {
-  rig_.server.AnswerWith(kBobRecord);
-  rig_.server.SetReplyDelayMs(300);  // the talk query holds the port for 300 ms
+  rig_.server.AnswerWith(kBobRecord, 300);  // the talk query holds the port for 300 ms
   auto start = std::chrono::steady_clock::now();
   std::thread talk([this] { rig_.exchange->RefreshClientStatus("Bob"); });
   ASSERT_TRUE(rig_.server.WaitForRequests(1, 3000));

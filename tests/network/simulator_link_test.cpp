@@ -12,6 +12,7 @@
 #include "fake_env.h"
 #include "hgt_tile.h"
 #include "network_rig.h"
+#include "platform/ipv4.h"
 #include "wait_until.h"
 #include "wire/station_messages.h"
 

@@ -13,6 +13,7 @@
 #include "fake_env.h"
 #include "platform/ipv4.h"
 #include "platform/mutex.h"
+#include "station_stand_in.h"
 #include "wire/station_messages.h"
 
 namespace halcyra::server {
@@ -120,28 +121,22 @@ class RunningLoop {
  public:
   RunningLoop(testing::FakeEnv& env, StationServerLimits limits, ServerLoopTiming timing,
               SourceDefences defences = {})
-      : server_(limits), socket_(NewSocket(env)) {
-    EXPECT_EQ(0, socket_->Bind(kLoopbackAddress, 0));
-    port_ = socket_->LocalPort();
-    loop_ = std::make_unique<ServerLoop>(env, *socket_, server_, timing, lines.Sink(), std::move(defences));
-    thread_ = env.StartThread([this] { loop_->Run([this] { return stop_.load(); }); });
+      : server_(limits) {
+    EXPECT_TRUE(service_.ok()) << service_.error();
+    loop_ = std::make_unique<ServerLoop>(env, service_.socket(), server_, timing, lines.Sink(),
+                                         std::move(defences));
+    service_.Start(
+        [this](platform::UdpSocket&, const std::function<bool()>& stopping) { loop_->Run(stopping); });
   }
-  ~RunningLoop() {
-    stop_ = true;
-    thread_->Join();
-  }
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return service_.port(); }
   ServerStatus Status() { return loop_->Status(); }
 
   Lines lines;
 
  private:
   StationServer server_;
-  std::unique_ptr<platform::UdpSocket> socket_;
-  uint16_t port_ = 0;
   std::unique_ptr<ServerLoop> loop_;
-  std::atomic<bool> stop_{false};
-  std::unique_ptr<platform::Thread> thread_;
+  testing::LoopbackService service_;  // last: its thread has stopped before the loop goes
 };
 
 ServerLoopTiming QuickTiming() {

@@ -38,6 +38,7 @@
 #include "scripted_station_server.h"
 #include "simulator_sender.h"
 #include "temp_dir.h"
+#include "wait_until.h"
 
 namespace halcyra {
 namespace {
@@ -258,7 +259,7 @@ class PluginStressTest : public ::testing::Test {
     Load load(entry, host_, IniFile(dir_.path()), ini_, sendActiveMarks_);
     load.Start();
     sleepOnPluginClock(seconds * 1000);
-    ScriptedStationServer::WaitFor([&] { return !host_.Placements().empty(); }, 20000);
+    WaitUntil([&] { return !host_.Placements().empty(); }, 20000);
 
     int queriesBefore = server_.Queries();
     int publishesBefore = server_.PublishCount();
@@ -349,7 +350,7 @@ TEST_F(PluginStressTest, LoadedLibraryIsUnloadedAndLoadedAgainTenTimes) {
       if (hostHoldsACall) {
         host_.BlockPlacements(FakeHost::Block::kResets);
         server_.SetAnswer(ServerAnswer::kNotFound);
-        EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return host_.PlacementsInProgress() > 0; }, 10000));
+        EXPECT_TRUE(WaitUntil([&] { return host_.PlacementsInProgress() > 0; }, 10000));
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
       std::atomic<bool> stopped{false};
@@ -357,8 +358,7 @@ TEST_F(PluginStressTest, LoadedLibraryIsUnloadedAndLoadedAgainTenTimes) {
         entry.shutdown();
         stopped = true;
       });
-      EXPECT_TRUE(ScriptedStationServer::WaitFor([&] { return stopped.load(); }, 5000))
-          << "the stop waited for the host";
+      EXPECT_TRUE(WaitUntil([&] { return stopped.load(); }, 5000)) << "the stop waited for the host";
       if (!stopped) host_.BlockPlacements(FakeHost::Block::kNone);  // so that it can end
       stop.join();
       load.Stop();  // events that came after the stop were ignored
@@ -369,14 +369,13 @@ TEST_F(PluginStressTest, LoadedLibraryIsUnloadedAndLoadedAgainTenTimes) {
       host_.BlockPlacements(FakeHost::Block::kNone);
       ServeUnreliably(server_);
     }
-    EXPECT_TRUE(ScriptedStationServer::WaitFor([] { return !PluginLibraryIsLoaded(); }, 5000))
+    EXPECT_TRUE(WaitUntil([] { return !PluginLibraryIsLoaded(); }, 5000))
         << "the library stayed loaded after its unload";
     if (round == 0) {
       threadsAfterFirstRound = ThreadsOfThisProcess();
       continue;
     }
-    EXPECT_TRUE(ScriptedStationServer::WaitFor(
-        [&] { return ThreadsOfThisProcess() == threadsAfterFirstRound; }, 5000))
+    EXPECT_TRUE(WaitUntil([&] { return ThreadsOfThisProcess() == threadsAfterFirstRound; }, 5000))
         << ThreadsOfThisProcess() << " threads after the unload, " << threadsAfterFirstRound
         << " after the first round";
   }

@@ -1,16 +1,12 @@
 #include "scripted_station_server.h"
 
-#include <chrono>
-#include <thread>
-
-#include "platform/ipv4.h"
-#include "wait_until.h"
-
 namespace halcyra::testing {
 namespace {
 
-constexpr int kReceiveSliceMs = 5;
 constexpr char kNotFound[] = "(no found) ";
+
+bool IsPublish(const std::string& request) { return request.rfind("SET:", 0) == 0; }
+bool IsQuery(const std::string& request) { return request.rfind("GET:", 0) == 0; }
 
 // "GET:nick@ " or "SET:nick@fields": the nickname, empty when the datagram has no "@".
 std::string NicknameOf(const std::string& datagram) {
@@ -20,100 +16,65 @@ std::string NicknameOf(const std::string& datagram) {
 
 }  // namespace
 
-ScriptedStationServer::ScriptedStationServer() : env_(platform::Env::Default()) {
-  env_.StartNetworking();
-  std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
-  int bound = socket ? socket->Bind(kLoopbackAddress, kPort) : -1;
-  if (!socket || bound != 0) {
-    error_ = "cannot bind 127.0.0.1:" + std::to_string(kPort) + " (error " + std::to_string(bound) + ")";
-    return;
-  }
-  socket_ = std::move(socket);
-  thread_ = env_.StartThread([this] { Serve(); });
-}
-
-ScriptedStationServer::~ScriptedStationServer() {
-  stop_ = true;
-  if (thread_) thread_->Join();
+ScriptedStationServer::ScriptedStationServer() : StationStandIn(kPort) {
+  StationStandIn::SetAnswer([this](const StandInRequest& request) { return Answer(request); });
 }
 
 void ScriptedStationServer::SetRecord(const std::string& nickname, const std::string& record) {
-  platform::MutexLock lock(mutex_);
+  platform::MutexLock lock(scriptLock_);
   records_[nickname] = record;
 }
 
 void ScriptedStationServer::SetAnswer(ServerAnswer answer) {
-  platform::MutexLock lock(mutex_);
+  platform::MutexLock lock(scriptLock_);
   answer_ = answer;
   chooser_ = nullptr;
 }
 
 void ScriptedStationServer::SetAnswerChooser(std::function<ServerAnswer(const std::string&)> chooser) {
-  platform::MutexLock lock(mutex_);
+  platform::MutexLock lock(scriptLock_);
   chooser_ = std::move(chooser);
 }
 
 std::optional<std::string> ScriptedStationServer::LastPublish(const std::string& nickname) const {
-  platform::MutexLock lock(mutex_);
-  auto found = lastPublish_.find(nickname);
-  return found == lastPublish_.end() ? std::nullopt : std::optional<std::string>(found->second);
+  std::optional<std::string> last;
+  for (const std::string& request : Requests()) {
+    if (IsPublish(request) && NicknameOf(request) == nickname) last = request.substr(4);
+  }
+  return last;
 }
 
 std::set<std::string> ScriptedStationServer::DistinctPublishes() const {
-  platform::MutexLock lock(mutex_);
-  return distinctPublishes_;
+  std::set<std::string> publishes;
+  for (const std::string& request : Requests()) {
+    if (IsPublish(request)) publishes.insert(request.substr(4));
+  }
+  return publishes;
 }
+
+int ScriptedStationServer::Queries() const { return CountRequests(IsQuery); }
 
 int ScriptedStationServer::QueriesFor(const std::string& nickname) const {
-  platform::MutexLock lock(mutex_);
-  auto found = queriesFor_.find(nickname);
-  return found == queriesFor_.end() ? 0 : found->second;
+  return CountRequests(
+      [&](const std::string& request) { return IsQuery(request) && NicknameOf(request) == nickname; });
 }
 
-bool ScriptedStationServer::WaitFor(const std::function<bool()>& predicate, uint32_t timeoutMs) {
-  return WaitUntil(predicate, static_cast<int>(timeoutMs));
-}
+int ScriptedStationServer::PublishCount() const { return CountRequests(IsPublish); }
 
-void ScriptedStationServer::Serve() {
-  char buffer[2048];
-  while (!stop_.load()) {
-    uint32_t address = 0;
-    uint16_t port = 0;
-    int received = socket_->ReceiveFrom(buffer, sizeof buffer, kReceiveSliceMs, &address, &port);
-    if (received > 0) Handle(std::string(buffer, static_cast<size_t>(received)), address, port);
-    SendDue();
-  }
-}
-
-void ScriptedStationServer::Handle(const std::string& datagram, uint32_t address, uint16_t port) {
-  std::string nickname = NicknameOf(datagram);
-  if (datagram.rfind("SET:", 0) == 0) {
-    platform::MutexLock lock(mutex_);
-    lastPublish_[nickname] = datagram.substr(4);
-    distinctPublishes_.insert(datagram.substr(4));
-    ++publishCount_;
-    return;
-  }
-  if (datagram.rfind("GET:", 0) != 0) return;
-  ++queries_;
+std::optional<StandInReply> ScriptedStationServer::Answer(const StandInRequest& request) {
+  if (!IsQuery(request.text)) return std::nullopt;
+  std::string nickname = NicknameOf(request.text);
   std::function<ServerAnswer(const std::string&)> chooser;
   ServerAnswer answer;
   {
-    platform::MutexLock lock(mutex_);
-    ++queriesFor_[nickname];
+    platform::MutexLock lock(scriptLock_);
     chooser = chooser_;
     answer = answer_;
   }
   if (chooser) answer = chooser(nickname);
-  if (answer == ServerAnswer::kSilent) return;
-  platform::MutexLock lock(mutex_);
-  std::string reply = ReplyFor(answer, nickname);
-  if (answer == ServerAnswer::kLate) {
-    pending_.push_back({env_.TickMs() + lateMs_.load(), reply, address, port});
-    return;
-  }
-  socket_->SendTo(reply.data(), reply.size(), address, port);
-  ++replies_;
+  if (answer == ServerAnswer::kSilent) return std::nullopt;
+  platform::MutexLock lock(scriptLock_);
+  return StandInReply(ReplyFor(answer, nickname), answer == ServerAnswer::kLate ? lateMs_.load() : 0);
 }
 
 std::string ScriptedStationServer::ReplyFor(ServerAnswer answer, const std::string& nickname) {
@@ -144,20 +105,6 @@ std::string ScriptedStationServer::ReplyFor(ServerAnswer answer, const std::stri
       break;
   }
   return record;
-}
-
-void ScriptedStationServer::SendDue() {
-  platform::MutexLock lock(mutex_);
-  uint64_t now = env_.TickMs();
-  for (auto it = pending_.begin(); it != pending_.end();) {
-    if (it->dueMs > now) {
-      ++it;
-      continue;
-    }
-    socket_->SendTo(it->reply.data(), it->reply.size(), it->address, it->port);
-    ++replies_;
-    it = pending_.erase(it);
-  }
 }
 
 }  // namespace halcyra::testing
