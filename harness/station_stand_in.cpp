@@ -91,6 +91,15 @@ int StationStandIn::CountRequests(const std::function<bool(const std::string&)>&
                     [&](const StandInRequest& request) { return matches(request.text); }));
 }
 
+std::optional<std::string> StationStandIn::LastRequest(
+    const std::function<bool(const std::string&)>& matches) const {
+  platform::MutexLock lock(mutex_);
+  for (auto it = requests_.rbegin(); it != requests_.rend(); ++it) {
+    if (matches(it->text)) return it->text;
+  }
+  return std::nullopt;
+}
+
 void StationStandIn::ClearRequests() {
   platform::MutexLock lock(mutex_);
   requests_.clear();

@@ -95,6 +95,9 @@ class StationStandIn {
   size_t RequestCount() const EXCLUDES(mutex_);
   int CountRequests(const std::string& text) const;
   int CountRequests(const std::function<bool(const std::string& request)>& matches) const EXCLUDES(mutex_);
+  // The latest request that matches, if any (without copying the others).
+  std::optional<std::string> LastRequest(const std::function<bool(const std::string& request)>& matches) const
+      EXCLUDES(mutex_);
   void ClearRequests() EXCLUDES(mutex_);
   // Wait until a request equal to text has come at index >= from, or until there are count
   // requests; false when that has not happened after timeoutMs.

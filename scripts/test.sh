@@ -1,10 +1,10 @@
 #!/bin/sh
 # The whole test run: installs what is missing, checks that every C++ source is formatted, builds
 # the Linux library and the Windows DLL, and runs the Linux suite natively and the Windows suite under
-# wine64; builds the installer packages and checks them; runs the Linux suite again under
-# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer (built with clang, whose
-# thread-safety analysis checks the lock annotations as errors), and every fuzz target for a short
-# time. Fails if any test fails, any sanitizer reports or a lock annotation does not hold.
+# wine64; runs the Linux suite again under ThreadSanitizer (built with clang, whose thread-safety
+# analysis checks the lock annotations as errors) and under AddressSanitizer +
+# UndefinedBehaviorSanitizer; builds the installer packages and checks them, and runs every fuzz
+# target for a short time. Fails if any test fails, any sanitizer reports or a lock annotation does not hold.
 #
 # The suites mostly wait on sockets and timers, so the next build runs beside each suite (its output
 # goes to build/logs/ and is shown when it is waited for), and the installer packages and the fuzz

@@ -37,11 +37,10 @@ void ScriptedStationServer::SetAnswerChooser(std::function<ServerAnswer(const st
 }
 
 std::optional<std::string> ScriptedStationServer::LastPublish(const std::string& nickname) const {
-  std::optional<std::string> last;
-  for (const std::string& request : Requests()) {
-    if (IsPublish(request) && NicknameOf(request) == nickname) last = request.substr(4);
-  }
-  return last;
+  std::optional<std::string> last = LastRequest(
+      [&](const std::string& request) { return IsPublish(request) && NicknameOf(request) == nickname; });
+  if (!last) return std::nullopt;
+  return last->substr(4);
 }
 
 std::set<std::string> ScriptedStationServer::DistinctPublishes() const {
