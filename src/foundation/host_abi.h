@@ -1,8 +1,7 @@
 // The host's binary interface: the types and the function table of the TeamSpeak 3 client plug-in
-// API, written from the published facts of API 20 and API 26. Only the seven functions Halcyra
-// calls are named; every other slot is reserved with padding of the right count, so the table has
-// exactly 209 (API 20) or 230 (API 26) pointers. The API version comes from the build
-// (HALCYRA_API_VERSION, default 20).
+// API, written from the published facts of API 20 and API 26. Only the functions Halcyra calls are
+// named; every other slot is reserved with padding of the right count, so the table is exactly the
+// 209 pointers that every client's table begins with.
 #pragma once
 
 #include <cstddef>
@@ -35,10 +34,20 @@ enum {
   STATUS_CONNECTION_ESTABLISHED = 4,
 };
 
-#define HALCYRA_HOST_FUNCTION_COUNT (HALCYRA_API_VERSION == 26 ? 230 : 209)
+// The number of pointers every client's table begins with: API 20 and 21 have exactly these, later
+// versions append more (210, 226, 230). The plug-in reads only this common prefix, so one build
+// works with every client.
+#define HALCYRA_HOST_FUNCTION_COUNT 209
 
-// The host's function table, handed over by value to ts3plugin_setFunctionPointers.
-// Slot numbers (zero-based) are the same in API 20 and 26.
+enum { CLIENT_INPUT_DEACTIVATED = 10 };  // own client property: 0 = microphone sends, 1 = it does not
+enum { CONNECTION_SERVER_IP = 6 };       // connection property: the host name or address connected to
+
+// What an info panel request or a menu item is about.
+enum PluginItemType { PLUGIN_SERVER = 0, PLUGIN_CHANNEL = 1, PLUGIN_CLIENT = 2 };
+enum PluginMenuType { PLUGIN_MENU_TYPE_GLOBAL = 0, PLUGIN_MENU_TYPE_CHANNEL = 1, PLUGIN_MENU_TYPE_CLIENT = 2 };
+
+// The host's function table, handed over by value to ts3plugin_setFunctionPointers: its first 209
+// pointers, which have the same order in every API version. Slot numbers are zero-based.
 struct TS3Functions {
   void* reservedSlots0To4[5];
   unsigned int (*freeMemory)(void* pointer);  // slot 5
@@ -53,13 +62,35 @@ struct TS3Functions {
                                          anyID clientID, const TS3_VECTOR* position);
   void* reservedSlots46To72[27];
   unsigned int (*getClientID)(uint64 serverConnectionHandlerID, anyID* result);  // slot 73
-  void* reservedSlots74To80[7];
+  void* reservedSlots74To75[2];
+  unsigned int (*setClientSelfVariableAsInt)(uint64 serverConnectionHandlerID, size_t flag,  // slot 76
+                                             int value);
+  void* reservedSlot77;
+  unsigned int (*flushClientSelfUpdates)(uint64 serverConnectionHandlerID,  // slot 78
+                                         const char* returnCode);
+  void* reservedSlots79To80[2];
   unsigned int (*getClientVariableAsString)(uint64 serverConnectionHandlerID,  // slot 81
                                             anyID clientID, size_t flag, char** result);
-  void* reservedSlots82To93[12];
+  void* reservedSlot82;
+  unsigned int (*getChannelOfClient)(uint64 serverConnectionHandlerID, anyID clientID,  // slot 83
+                                     uint64* result);
+  void* reservedSlots84To93[10];
   unsigned int (*getChannelClientList)(uint64 serverConnectionHandlerID,  // slot 94
                                        uint64 channelID, anyID** result);
-  void* reservedSlotsFrom95[HALCYRA_HOST_FUNCTION_COUNT - 95];
+  void* reservedSlots95To103[9];
+  unsigned int (*getConnectionVariableAsString)(uint64 serverConnectionHandlerID,  // slot 104
+                                                anyID clientID, size_t flag, char** result);
+  void* reservedSlots105To181[77];
+  void (*getPluginPath)(char* path, size_t maxLen, const char* pluginID);  // slot 182
+  void* reservedSlots183To184[2];
+  void (*printMessageToCurrentTab)(const char* message);  // slot 185
+  void* reservedSlots186To188[3];
+  unsigned int (*getServerConnectInfo)(uint64 serverConnectionHandlerID, char* host,  // slot 189
+                                       unsigned short* port, char* password, size_t maxLen);
+  void* reservedSlots190To191[2];
+  unsigned int (*requestInfoUpdate)(uint64 serverConnectionHandlerID,  // slot 192
+                                    enum PluginItemType itemType, uint64 itemID);
+  void* reservedSlots193To208[16];
 };
 
 }  // extern "C"
@@ -80,5 +111,13 @@ static_assert(offsetof(TS3Functions, channelset3DAttributes) == 45 * sizeof(void
 static_assert(offsetof(TS3Functions, getClientID) == 73 * sizeof(void*));
 static_assert(offsetof(TS3Functions, getClientVariableAsString) == 81 * sizeof(void*));
 static_assert(offsetof(TS3Functions, getChannelClientList) == 94 * sizeof(void*));
+static_assert(offsetof(TS3Functions, setClientSelfVariableAsInt) == 76 * sizeof(void*));
+static_assert(offsetof(TS3Functions, flushClientSelfUpdates) == 78 * sizeof(void*));
+static_assert(offsetof(TS3Functions, getChannelOfClient) == 83 * sizeof(void*));
+static_assert(offsetof(TS3Functions, getConnectionVariableAsString) == 104 * sizeof(void*));
+static_assert(offsetof(TS3Functions, getPluginPath) == 182 * sizeof(void*));
+static_assert(offsetof(TS3Functions, printMessageToCurrentTab) == 185 * sizeof(void*));
+static_assert(offsetof(TS3Functions, getServerConnectInfo) == 189 * sizeof(void*));
+static_assert(offsetof(TS3Functions, requestInfoUpdate) == 192 * sizeof(void*));
 
 }  // namespace halcyra
