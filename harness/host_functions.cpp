@@ -56,6 +56,7 @@ TS3Functions HostFunctions::Table() const {
   table.getClientID = &Thunk<&HostFunctions::GetClientID>::Call;
   table.getClientVariableAsString = &Thunk<&HostFunctions::GetClientVariableAsString>::Call;
   table.getChannelClientList = &Thunk<&HostFunctions::GetChannelClientList>::Call;
+  table.getServerConnectInfo = &Thunk<&HostFunctions::GetServerConnectInfo>::Call;
   return table;
 }
 
@@ -76,6 +77,8 @@ unsigned int HostFunctions::Set3DListener(uint64, const TS3_VECTOR*, const TS3_V
 }
 
 unsigned int HostFunctions::Set3DSettings(uint64, float, float) { return 0; }
+
+unsigned int HostFunctions::GetServerConnectInfo(uint64, char*, unsigned short*, char*, size_t) { return 1; }
 
 void* HostFunctions::Allocate(size_t bytes) {
   void* memory = std::malloc(bytes);

@@ -1,5 +1,5 @@
 // HostFunctions: the host's function table as a program that hosts the plug-in hands it over. The
-// seven slots the plug-in uses call the active HostFunctions object; every other slot is null, as
+// slots the plug-in uses call the active HostFunctions object; every other slot is null, as
 // a host that the plug-in must never call through. The table's functions are plain C functions,
 // so one object is the active host at a time: the one constructed last.
 //
@@ -43,6 +43,9 @@ class HostFunctions {
   virtual unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag,
                                                  char** result) = 0;
   virtual unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) = 0;
+  // The host of the TeamSpeak server of the connection: refused (1) unless a subclass tells it.
+  virtual unsigned int GetServerConnectInfo(uint64 schid, char* host, unsigned short* port, char* password,
+                                            size_t maxLen);
 
  protected:
   // Stops being the active host. A subclass's destructor calls it first, so that no call of the

@@ -1,72 +1,118 @@
 #include "foundation/configuration.h"
 
-#include <climits>
 #include <cstdio>
 #include <cwctype>
 
 #include "foundation/format.h"
+#include "foundation/ini_keys.h"
 #include "platform/dynamic_library.h"
+#include "platform/files.h"
 #include "platform/ipv4.h"
 
 namespace halcyra {
 namespace {
 
 constexpr char kTag[] = "ReadIniFile";
+constexpr char kUpdateTag[] = "UpdatePluginInfo";
 constexpr size_t kTileFolderCapacity = 260;  // characters, terminator included
+constexpr char kLoopback[] = "127.0.0.1";
 
 constexpr wchar_t kResolveCaption[] = L"Halcyra TS plugin : IP Address Error";
-constexpr wchar_t kResolveText[] =
-    L"Can not resolve HC server address.\nCheck Halcyra server address from Halcyra Control program, please.";
 constexpr wchar_t kNoTilesText[] = L"No path for relief database is found. Mask of relief will not work !";
 
 // The caption of the missing-tiles warning names our own library file.
 std::wstring NoTilesCaption() { return L"TeamSpeak3 : " + platform::Utf8ToWide(platform::PluginFileName()); }
 
-std::wstring JoinPath(const std::wstring& folder, const wchar_t* first, const wchar_t* second) {
-  std::wstring separator(1, static_cast<wchar_t>(platform::PathSeparator()));
-  return folder + separator + first + separator + second;
+std::wstring Separator() { return std::wstring(1, static_cast<wchar_t>(platform::PathSeparator())); }
+
+std::wstring JoinPath(const std::wstring& folder, const wchar_t* name) { return folder + Separator() + name; }
+
+bool EqualsNoCase(const std::string& text, const char* word) {
+  size_t i = 0;
+  for (; i < text.size() && word[i] != '\0'; ++i) {
+    if (std::towlower(static_cast<unsigned char>(text[i])) !=
+        std::towlower(static_cast<unsigned char>(word[i])))
+      return false;
+  }
+  return i == text.size() && word[i] == '\0';
 }
 
-// Scans "%d %d"; a value that does not hold two integers counts as unbound (-1 -1).
-void ScanBinding(const std::wstring& value, int* device, int* button) {
-  std::string text = platform::WideToUtf8(value);
-  if (std::sscanf(text.c_str(), "%d %d", device, button) != 2) {
-    *device = -1;
-    *button = -1;
+const IniKey& KeyOf(const wchar_t* section, const wchar_t* key) {
+  for (const IniKey& known : IniKeys()) {
+    if (std::wstring(known.section) == section && std::wstring(known.key) == key) return known;
   }
+  static const IniKey kNone{L"", L"", L"", "", ""};
+  return kNone;
+}
+
+std::string KeyName(const wchar_t* section, const wchar_t* key) {
+  return "[" + platform::WideToUtf8(section) + "] " + platform::WideToUtf8(key);
+}
+
+// "device button" with a joystick id 0..31 and a button 1..32, or "-1 -1" for none.
+bool ScanBinding(const std::wstring& value, int* device, int* button) {
+  std::wstring text = value;
+  size_t blank = text.find_first_of(L" \t");
+  if (blank == std::wstring::npos) return false;
+  std::optional<int> first = ParseWholeNumber(text.substr(0, blank));
+  std::optional<int> second = ParseWholeNumber(text.substr(blank + 1));
+  if (!first || !second) return false;
+  bool unbound = *first == -1 && *second == -1;
+  bool bound = *first >= 0 && *first <= 31 && *second >= 1 && *second <= 32;
+  if (!unbound && !bound) return false;
+  *device = *first;
+  *button = *second;
+  return true;
 }
 
 }  // namespace
 
-int ParseLeadingInt(const std::wstring& text) {
-  size_t i = 0;
-  while (i < text.size() && std::iswspace(static_cast<wint_t>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) {
-    negative = text[i] == L'-';
-    ++i;
-  }
-  long long value = 0;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    value = value * 10 + (text[i] - L'0');
-    if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) value = INT_MAX;
-  if (value < INT_MIN) value = INT_MIN;
-  return static_cast<int>(value);
-}
-
 Configuration::Configuration(platform::Env& env, Clog& log, Settings& settings, SimulatorStatus& simulator)
     : env_(env), log_(log), settings_(settings), simulator_(simulator), nameLookup_(env) {}
 
-std::wstring Configuration::ReadString(const wchar_t* section, const wchar_t* key,
-                                       const wchar_t* defaultValue) {
-  return env_.ReadIniString(settings_.iniPath, section, key, defaultValue);
+std::wstring Configuration::ReadValue(const wchar_t* section, const wchar_t* key) {
+  return WithoutInlineComment(
+      env_.ReadIniString(settings_.iniPath, section, key, KeyOf(section, key).defaultValue));
 }
 
-int Configuration::ReadInt(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue) {
-  return ParseLeadingInt(ReadString(section, key, defaultValue));
+int Configuration::ReadNumber(const wchar_t* section, const wchar_t* key, int low, int high,
+                              const char* what) {
+  std::wstring value = ReadValue(section, key);
+  std::optional<int> number = ParseWholeNumber(value);
+  if (number && *number >= low && *number <= high) return *number;
+  std::wstring fallback = KeyOf(section, key).defaultValue;
+  Report(KeyName(section, key) + "=" + platform::WideToUtf8(value) + " is not " + what + ": using " +
+         platform::WideToUtf8(fallback));
+  return ParseWholeNumber(fallback).value_or(0);
+}
+
+void Configuration::Report(const std::string& line) {
+  bool newInPass = problemsOfPass_.insert(line).second;
+  if (!newInPass || problemsBefore_.count(line) != 0) return;
+  if (log_.IsSetUp()) {
+    log_.Write(kTag, line, 0);
+  } else {
+    unlogged_.push_back(line);  // written as soon as the log is set up
+  }
+}
+
+// The first start makes the folder and a settings file with every key, so that a pilot finds the
+// file to edit and the log from the start on; a file that exists is left as it is.
+void Configuration::PrepareFolder(const std::wstring& folder) {
+  std::string problem;
+  if (!platform::MakeFolders(platform::PathFromWide(folder), &problem)) return;  // no log can say it
+  switch (platform::WriteNewFile(platform::PathFromWide(settings_.iniPath), DefaultIniText(), &problem)) {
+    case platform::NewFileResult::kWritten:
+      Report("Wrote the default settings to " + platform::WideToUtf8(settings_.iniPath) +
+             ": edit them there (the station server is [HCS] HOST)");
+      break;
+    case platform::NewFileResult::kFailed:
+      Report("Cannot write " + platform::WideToUtf8(settings_.iniPath) + " (" + problem +
+             "): the defaults are used");
+      break;
+    case platform::NewFileResult::kExists:
+      break;
+  }
 }
 
 int Configuration::ReadIniFile() {
@@ -74,9 +120,18 @@ int Configuration::ReadIniFile() {
   std::wstring savedGames;
   if (!env_.SavedGamesFolder(&savedGames)) return 0;
 
-  settings_.iniPath = JoinPath(savedGames, L"Halcyra", L"Halcyra.ini");
-  settings_.logLevel = ReadInt(L"LOG", L"LOGLEVEL", L"0");
-  log_.Init(JoinPath(savedGames, L"Halcyra", L"Halcyra.log"), settings_.logLevel);
+  BeginPass();
+  std::wstring folder = JoinPath(savedGames, L"Halcyra");
+  folderText_ = folder;
+  settings_.iniPath = JoinPath(folder, L"Halcyra.ini");
+  PrepareFolder(folder);
+  settings_.logLevel = ReadNumber(L"LOG", L"LOGLEVEL", 0, 6, "a level from 0 to 6");
+  log_.Init(JoinPath(folder, L"Halcyra.log"), settings_.logLevel);
+  if (log_.IsSetUp()) {
+    for (const std::string& line : unlogged_) log_.Write(kTag, line, 0);
+  }
+  unlogged_.clear();
+  ReportUnknownEntries();
 
   log_.Write(kTag, "Read HGT parameters", 3);
   std::wstring tileFolder = FindTileFolder();
@@ -86,19 +141,31 @@ int Configuration::ReadIniFile() {
       tileFolder.size() < kTileFolderCapacity ? platform::WideToUtf8(tileFolder) : std::string();
   if (tiles_) tiles_->SetTileFolder(settings_.hgtPath);
 
-  UpdatePluginInfo();
+  ReadReloadable(nullptr);
   if (selectors_) selectors_->ShowRadioSelectors();
 
   ServerEndpoint server = settings_.Server();
   log_.Write(kTag, Format("Halcyra Server : %s:%d", server.address.c_str(), server.port), 0);
   ReadSimulatorListenAddress();
+  EndPass();
   return 1;
+}
+
+void Configuration::ReportUnknownEntries() {
+  std::FILE* file = env_.OpenFile(settings_.iniPath, "rb");
+  if (file == nullptr) return;
+  std::string text;
+  char buffer[4096];
+  size_t count = 0;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
+  std::fclose(file);
+  for (const std::string& line : UnknownIniEntries(text)) Report(line);
 }
 
 // Only a simulator on this computer may command the aircraft unless the user opens the port to
 // other computers; a value that is no address keeps it closed.
 void Configuration::ReadSimulatorListenAddress() {
-  std::string text = platform::WideToUtf8(ReadString(L"DCS", L"LISTEN", L"127.0.0.1"));
+  std::string text = platform::WideToUtf8(ReadValue(L"DCS", L"LISTEN"));
   uint32_t address = 0;
   if (!ParseDottedIPv4(text, &address)) {
     log_.Write(kTag,
@@ -112,18 +179,48 @@ void Configuration::ReadSimulatorListenAddress() {
              0);
 }
 
+// [HGT] Path, else the installer's folder, else halcyra/HGT beside the plug-in. A folder the user or
+// the installer named must exist (the warning box says so when it does not); the one beside the
+// plug-in is made when it is missing. An empty result means no tiles at all, never the root folder.
 std::wstring Configuration::FindTileFolder() {
-  std::wstring folder = ReadString(L"HGT", L"Path", L"");
-  if (!folder.empty()) return folder;
+  std::wstring folder = ReadValue(L"HGT", L"Path");
+  if (!folder.empty()) return ConfiguredTileFolder(folder, "[HGT] Path");
   std::wstring installFolder;
   if (ReadInstallFolder(platform::RegistryRoot::kLocalMachine, "! Can not read HGT path in Registry HKLM",
                         &installFolder) ||
       ReadInstallFolder(platform::RegistryRoot::kCurrentUser, "! Can not read HGT path in Registry HKCU",
                         &installFolder)) {
-    return installFolder + static_cast<wchar_t>(platform::PathSeparator()) + L"HGT";
+    return ConfiguredTileFolder(JoinPath(installFolder, L"HGT"), "the installer's folder");
   }
-  ShowBox(NoTilesCaption(), kNoTilesText, platform::MessageIcon::kWarning);
-  return std::wstring();
+  return DefaultTileFolder();
+}
+
+std::wstring Configuration::ConfiguredTileFolder(const std::wstring& folder, const char* origin) {
+  if (!platform::FolderExists(platform::PathFromWide(folder))) {
+    log_.Write(kTag,
+               "The elevation tile folder " + platform::WideToUtf8(folder) + " (" + origin +
+                   ") does not exist: terrain is not masked",
+               0);
+    ShowBox(NoTilesCaption(), kNoTilesText, platform::MessageIcon::kWarning);
+  }
+  return folder;
+}
+
+std::wstring Configuration::DefaultTileFolder() {
+  std::wstring moduleFolder;
+  if (!env_.ModuleFolder(&moduleFolder) || moduleFolder.empty()) {
+    log_.Write(kTag, "The plug-in's own folder is unknown: no elevation tile folder, terrain is not masked",
+               0);
+    return std::wstring();
+  }
+  std::wstring folder = JoinPath(JoinPath(moduleFolder, L"halcyra"), L"HGT");
+  std::string problem;
+  if (!platform::MakeFolders(platform::PathFromWide(folder), &problem)) {
+    log_.Write(kTag,
+               "Cannot make the elevation tile folder " + platform::WideToUtf8(folder) + " (" + problem + ")",
+               0);
+  }
+  return folder;
 }
 
 bool Configuration::ReadInstallFolder(platform::RegistryRoot root, const char* failureMessage,
@@ -143,20 +240,33 @@ bool Configuration::ReadInstallFolder(platform::RegistryRoot root, const char* f
 void Configuration::ReadSelectors() {
   static const wchar_t* const kKeys[] = {L"RADIO1", L"RADIO2", L"RADIO3"};
   for (int radio = 0; radio < 3; ++radio) {
+    std::wstring value = ReadValue(L"SELECTOR", kKeys[radio]);
     int device = -1;
     int button = -1;
-    ScanBinding(ReadString(L"SELECTOR", kKeys[radio], L"-1 -1"), &device, &button);
+    if (!ScanBinding(value, &device, &button)) {
+      Report(KeyName(L"SELECTOR", kKeys[radio]) + "=" + platform::WideToUtf8(value) +
+             " is not a joystick id (0 to 31) and a button (1 to 32): using -1 -1 (none)");
+      device = -1;
+      button = -1;
+    }
     if (selectors_) selectors_->SetRadioSelector(radio, device, button);
   }
 }
 
 void Configuration::UpdatePluginInfo(const std::atomic<bool>* stop) {
-  constexpr char kUpdateTag[] = "UpdatePluginInfo";
+  BeginPass();
+  ReportUnknownEntries();
+  ReadReloadable(stop);
+  EndPass();
+}
+
+void Configuration::ReadReloadable(const std::atomic<bool>* stop) {
   ReadSelectors();
 
-  settings_.ear1 = ReadInt(L"EAR", L"RADIO1", L"0");
-  settings_.ear2 = ReadInt(L"EAR", L"RADIO2", L"0");
-  settings_.ear3 = ReadInt(L"EAR", L"RADIO3", L"0");
+  constexpr char kEar[] = "-1 (left), 0 (both) or 1 (right)";
+  settings_.ear1 = ReadNumber(L"EAR", L"RADIO1", -1, 1, kEar);
+  settings_.ear2 = ReadNumber(L"EAR", L"RADIO2", -1, 1, kEar);
+  settings_.ear3 = ReadNumber(L"EAR", L"RADIO3", -1, 1, kEar);
   if (log_.Detailed()) {
     log_.Write(kUpdateTag,
                Format("Listening ears : #1=%d / #2=%d / #3=%d", settings_.ear1.load(), settings_.ear2.load(),
@@ -164,20 +274,68 @@ void Configuration::UpdatePluginInfo(const std::atomic<bool>* stop) {
                5);
   }
 
-  std::string host = platform::WideToUtf8(ReadString(L"HCS", L"HOST", L"127.0.0.1"));
+  std::string host = platform::WideToUtf8(ReadValue(L"HCS", L"HOST"));
+  if (host.empty()) {
+    Report("[HCS] HOST is empty: using 127.0.0.1");
+    host = kLoopback;
+  }
   ServerEndpoint server;
-  server.address = GetRemoteIP(host, stop);
-  server.port = ReadInt(L"HCS", L"UDP", L"10600");
+  server.port = ReadNumber(L"HCS", L"UDP", 1, 65535, "a port from 1 to 65535");
+  serverPort_ = server.port;
+  server.address = ServerAddressOf(host, stop);
   settings_.SetServer(server);
   if (log_.Detailed()) {
     log_.Write(kUpdateTag,
                Format("Halcyra Server : (%s) %s:%d", host.c_str(), server.address.c_str(), server.port), 0);
   }
 
-  settings_.attenuation = ReadInt(L"SYSTEM", L"ATTN", L"1");
+  settings_.attenuation = ReadNumber(L"SYSTEM", L"ATTN", 0, 1, "0 (off) or 1 (on)");
   if (log_.Detailed()) {
     log_.Write(kUpdateTag, settings_.attenuation.load() == 1 ? "Attenuation is ON" : "Attenuation is OFF", 5);
   }
+}
+
+// The address of the station server for the HOST text: "teamspeak" stands for the host of the
+// TeamSpeak server (asked for again now, else the one of the last connection).
+std::string Configuration::ServerAddressOf(const std::string& hostText, const std::atomic<bool>* stop) {
+  bool teamspeak = EqualsNoCase(hostText, "teamspeak");
+  teamspeakMode_ = teamspeak;
+  if (!teamspeak) return GetRemoteIP(hostText, stop);
+
+  std::optional<std::string> asked = teamspeakHost_ ? teamspeakHost_() : std::nullopt;
+  std::optional<std::string> host;
+  bool named = false;
+  {
+    platform::MutexLock lock(teamspeakLock_);
+    if (asked && !asked->empty()) teamspeakHostText_ = asked;
+    host = teamspeakHostText_;
+    if (host && *host != teamspeakHostLogged_) {
+      teamspeakHostLogged_ = *host;
+      named = true;
+    }
+  }
+  if (!host) {
+    Report(
+        "[HCS] HOST=teamspeak: not connected to a TeamSpeak server yet, the station server is taken as "
+        "127.0.0.1 until then");
+    return kLoopback;
+  }
+  if (named) log_.Write(kUpdateTag, "[HCS] HOST=teamspeak: the station server is on " + *host, 0);
+  return GetRemoteIP(*host, stop);
+}
+
+void Configuration::NoteTeamSpeakServer(const std::string& host) {
+  if (host.empty()) return;
+  {
+    platform::MutexLock lock(teamspeakLock_);
+    teamspeakHostText_ = host;
+  }
+  if (!teamspeakMode_.load()) return;
+  uint32_t address = 0;
+  if (!host.empty() && host[0] >= '1' && host[0] <= '9' && ParseDottedIPv4(host, &address)) {
+    settings_.SetServer(ServerEndpoint{host, serverPort_.load()});
+  }
+  reloadRequested_ = true;  // the reload names it in the log, and looks a name up
 }
 
 std::string Configuration::GetRemoteIP(const std::string& host, const std::atomic<bool>* stop) {
@@ -191,7 +349,7 @@ std::string Configuration::GetRemoteIP(const std::string& host, const std::atomi
     ForgetFailedHost();
     return FormatDottedIPv4(address);
   }
-  if (stop != nullptr && stop->load()) return "127.0.0.1";  // stopping: nobody needs the address or a box
+  if (stop != nullptr && stop->load()) return kLoopback;  // stopping: nobody needs the address or a box
   std::string message = Format("Can not resolve server address : %s !", host.c_str());
   if (outcome == NameLookup::Outcome::kNoAnswer) {
     message += Format(" (no answer within %u ms)", static_cast<unsigned>(NameLookup::kWaitMs));
@@ -203,8 +361,12 @@ std::string Configuration::GetRemoteIP(const std::string& host, const std::atomi
     showBox = lastFailedHost_ != host;
     lastFailedHost_ = host;
   }
-  if (showBox) ShowBox(kResolveCaption, kResolveText, platform::MessageIcon::kError);
-  return "127.0.0.1";
+  if (showBox) {
+    ShowBox(kResolveCaption,
+            L"Can not resolve HC server address.\nCheck [HCS] HOST in " + settings_.iniPath + L", please.",
+            platform::MessageIcon::kError);
+  }
+  return kLoopback;
 }
 
 void Configuration::ForgetFailedHost() {

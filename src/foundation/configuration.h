@@ -2,17 +2,28 @@
 //
 // ReadIniFile runs once at plug-in start on the host's thread; UpdatePluginInfo re-reads the
 // re-readable keys ([SELECTOR], [EAR], [HCS], [SYSTEM]) and runs again on the refresh thread every
-// seventh tick. Neither is ever held by the user or the network: message boxes are shown on
-// threads of their own (nothing waits for them to be closed), and a name look-up is waited for at
-// most NameLookup::kWaitMs, or until the caller's stop flag is raised. Keys, defaults and log lines:
-//   [LOG] LOGLEVEL "0"        [HGT] Path ""              [SELECTOR] RADIO1..3 "-1 -1"
-//   [EAR] RADIO1..3 "0"       [HCS] HOST "127.0.0.1"     [HCS] UDP "10600"
-//   [SYSTEM] ATTN "1"         [DCS] LISTEN "127.0.0.1" (read at start only)
+// seventh tick, or at the next tick after a new TeamSpeak connection. Neither is ever held by the
+// user or the network: message boxes are shown on threads of their own (nothing waits for them to be
+// closed), and a name look-up is waited for at most NameLookup::kWaitMs, or until the caller's stop
+// flag is raised. The keys, their defaults and the file the first start writes: foundation/ini_keys.h.
+//
+// At the first start the Halcyra folder and an Halcyra.ini with every key are made (a file that
+// exists is never touched). A value that is not what its key takes, an unknown section or key, gets
+// one level-0 line that names it and says what is used instead; the same line is not repeated by the
+// reloads while the file stays as it is.
+//
+// [HCS] HOST=teamspeak means the host of the TeamSpeak server this client is connected to: the
+// runtime hands it over at each connection (NoteTeamSpeakServer) and the reloads ask for it again
+// (SetTeamSpeakHostSource).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "foundation/log.h"
 #include "foundation/name_lookup.h"
@@ -25,15 +36,17 @@
 
 namespace halcyra {
 
-// The leading decimal integer of a text, 0 when there is none (clamped to the int range).
-int ParseLeadingInt(const std::wstring& text);
-
 class Configuration {
  public:
+  // The host of the TeamSpeak server the client is connected to now; nothing when it is not
+  // connected or cannot tell. Called on the thread of a reload.
+  using TeamSpeakHostSource = std::function<std::optional<std::string>()>;
+
   Configuration(platform::Env& env, Clog& log, Settings& settings, SimulatorStatus& simulator);
 
   void SetRadioSelectorSink(RadioSelectorSink* sink) { selectors_ = sink; }
   void SetTileFolderSink(TileFolderSink* sink) { tiles_ = sink; }
+  void SetTeamSpeakHostSource(TeamSpeakHostSource source) { teamspeakHost_ = std::move(source); }
 
   // 1 = read, 0 = the Saved Games folder could not be found (nothing was logged).
   int ReadIniFile();
@@ -45,15 +58,35 @@ class Configuration {
   std::string GetRemoteIP(const std::string& host, const std::atomic<bool>* stop = nullptr)
       EXCLUDES(boxLock_);
 
+  // The host of the TeamSpeak server just connected to (any host thread). With HOST=teamspeak a
+  // dotted address is used at once; a name is looked up by the next reload, which it asks for.
+  void NoteTeamSpeakServer(const std::string& host) EXCLUDES(teamspeakLock_);
+  // True once after NoteTeamSpeakServer asked for a reload (the refresh thread polls it each tick).
+  bool TakeReloadRequest() { return reloadRequested_.exchange(false); }
+
  private:
-  std::wstring ReadString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue);
-  int ReadInt(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue);
+  std::wstring ReadValue(const wchar_t* section, const wchar_t* key);
+  // The key's value when it is a whole number from low to high; else its default, with a line.
+  int ReadNumber(const wchar_t* section, const wchar_t* key, int low, int high, const char* what);
+  void PrepareFolder(const std::wstring& folder);
   std::wstring FindTileFolder();
+  std::wstring ConfiguredTileFolder(const std::wstring& folder, const char* origin);
+  std::wstring DefaultTileFolder();
   bool ReadInstallFolder(platform::RegistryRoot root, const char* failureMessage, std::wstring* folder);
   void ReadSelectors();
+  void ReadReloadable(const std::atomic<bool>* stop);
+  std::string ServerAddressOf(const std::string& hostText, const std::atomic<bool>* stop)
+      EXCLUDES(teamspeakLock_);
   void ShowBox(const std::wstring& caption, const std::wstring& text, platform::MessageIcon icon);
   void ForgetFailedHost() EXCLUDES(boxLock_);
   void ReadSimulatorListenAddress();
+
+  // The lines about the file's content: a pass (the start, or one reload) collects them, and only
+  // those not seen by the pass before are written.
+  void BeginPass() { problemsOfPass_.clear(); }
+  void Report(const std::string& line);
+  void EndPass() { problemsBefore_ = problemsOfPass_; }
+  void ReportUnknownEntries();
 
   platform::Env& env_;
   Clog& log_;
@@ -61,7 +94,21 @@ class Configuration {
   SimulatorStatus& simulator_;
   RadioSelectorSink* selectors_ = nullptr;
   TileFolderSink* tiles_ = nullptr;
+  TeamSpeakHostSource teamspeakHost_;
   NameLookup nameLookup_;
+  std::wstring folderText_;  // the Halcyra folder, for messages; set at start
+
+  // Used by the thread of a pass only: the start, then the refresh thread (passes never overlap).
+  std::set<std::string> problemsBefore_;
+  std::set<std::string> problemsOfPass_;
+  std::vector<std::string> unlogged_;  // lines of the start that came before the log was set up
+
+  std::atomic<bool> teamspeakMode_{false};  // the last pass read HOST=teamspeak
+  std::atomic<bool> reloadRequested_{false};
+  std::atomic<int> serverPort_{10600};  // [HCS] UDP of the last pass
+  platform::Mutex teamspeakLock_;       // a leaf: held only to copy the texts
+  std::optional<std::string> teamspeakHostText_ GUARDED_BY(teamspeakLock_);  // of the last connection
+  std::string teamspeakHostLogged_ GUARDED_BY(teamspeakLock_);               // the last one named in the log
 
   platform::Mutex boxLock_;  // a leaf: held only to compare and set lastFailedHost_
   // The host text whose error box was shown last.

@@ -1,5 +1,6 @@
 #include "foundation/host_calls.h"
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 
@@ -12,6 +13,19 @@ constexpr auto kCancelPoll = std::chrono::milliseconds(2);
 constexpr auto kIdleThreadEndWait = std::chrono::milliseconds(500);
 
 }  // namespace
+
+std::optional<std::string> ReadServerHost(const TS3Functions& host, uint64 serverConnectionHandlerID) {
+  if (host.getServerConnectInfo == nullptr || serverConnectionHandlerID == 0) return std::nullopt;
+  constexpr size_t kCapacity = 512;
+  char name[kCapacity] = {};
+  char password[kCapacity] = {};
+  unsigned short port = 0;
+  unsigned int error = host.getServerConnectInfo(serverConnectionHandlerID, name, &port, password, kCapacity);
+  std::fill(password, password + kCapacity, '\0');
+  name[kCapacity - 1] = '\0';
+  if (error != 0 || name[0] == '\0') return std::nullopt;
+  return std::string(name);
+}
 
 struct HostCallRelay::State {
   struct Job {

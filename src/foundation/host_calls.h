@@ -15,6 +15,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "foundation/host_abi.h"
 #include "platform/env.h"
@@ -42,6 +44,11 @@ class CancelToken {
   platform::Mutex lock_;  // orders Cancel against TryBegin; guards no data (cancelled_ is atomic)
   std::atomic<bool> cancelled_{false};
 };
+
+// The host name or address of the TeamSpeak server of a connection, as the client connected to it
+// (getServerConnectInfo); nothing when the host does not tell (not connected, no such function).
+// A host call: never from inside a voice callback.
+std::optional<std::string> ReadServerHost(const TS3Functions& host, uint64 serverConnectionHandlerID);
 
 class HostCallRelay {
  public:

@@ -50,7 +50,8 @@ void RefreshCycle::Run() {
 }
 
 void RefreshCycle::Tick() {
-  if (tickCounter_ < kReloadEveryTicks - 1) {
+  // A new TeamSpeak connection asks for a reload at once: HOST=teamspeak may name a new server.
+  if (tickCounter_ < kReloadEveryTicks - 1 && !config_.TakeReloadRequest()) {
     ++tickCounter_;
   } else {
     tickCounter_ = 0;

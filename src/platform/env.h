@@ -113,6 +113,9 @@ class Env {
   // The installer's folder (value "Install_Dir" of "Software\Qoral\Halcyra" under root; POSIX:
   // $HALCYRA_INSTALL_DIR for both roots, "value missing" when unset).
   virtual RegistryResult InstallFolder(RegistryRoot root, std::wstring* folder) = 0;
+  // The folder of the library (or program) this code is part of: beside the plug-in library for the
+  // plug-in. False when it cannot be found.
+  virtual bool ModuleFolder(std::wstring* folder) = 0;
   // Reads one INI value: sections and keys case-insensitive, value trimmed and cut to 511
   // characters; defaultValue when the file, section or key is missing.
   virtual std::wstring ReadIniString(const std::wstring& path, const std::wstring& section,
@@ -157,6 +160,7 @@ class EnvWrapper : public Env {
   RegistryResult InstallFolder(RegistryRoot root, std::wstring* folder) override {
     return target_.InstallFolder(root, folder);
   }
+  bool ModuleFolder(std::wstring* folder) override { return target_.ModuleFolder(folder); }
   std::wstring ReadIniString(const std::wstring& path, const std::wstring& section, const std::wstring& key,
                              const std::wstring& defaultValue) override {
     return target_.ReadIniString(path, section, key, defaultValue);

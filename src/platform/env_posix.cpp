@@ -1,6 +1,7 @@
 // POSIX implementation of Env: BSD sockets, pthreads, the Linux joystick API, and our own
 // stand-ins for the Windows registry (environment variables) and profile API (ini_reader).
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/joystick.h>
 #include <netdb.h>
@@ -279,6 +280,9 @@ class LinuxJoysticks {
   Device devices_[kDevices] GUARDED_BY(mutex_);
 };
 
+// An address inside this module, for dladdr to name the file that holds it.
+void ModuleAnchor() {}
+
 class PosixEnv : public Env {
  public:
   uint64_t TickMs() override {
@@ -366,6 +370,16 @@ class PosixEnv : public Env {
       return true;
     }
     return false;
+  }
+
+  bool ModuleFolder(std::wstring* folder) override {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ModuleAnchor), &info) == 0 || info.dli_fname == nullptr) return false;
+    std::string path = info.dli_fname;
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return false;
+    *folder = Utf8ToWide(slash == 0 ? "/" : path.substr(0, slash));
+    return true;
   }
 
   RegistryResult InstallFolder(RegistryRoot, std::wstring* folder) override {

@@ -264,6 +264,30 @@ class Win32Env : public Env {
            RegistryResult::kOk;
   }
 
+  bool ModuleFolder(std::wstring* folder) override {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&RunDetached), &module)) {
+      return false;
+    }
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+      DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+      if (length == 0) return false;
+      if (length < path.size()) {
+        path.resize(length);
+        break;
+      }
+      if (path.size() >= 32768) return false;
+      path.resize(path.size() * 2);
+    }
+    size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) return false;
+    *folder = path.substr(0, separator);
+    return true;
+  }
+
   RegistryResult InstallFolder(RegistryRoot root, std::wstring* folder) override {
     HKEY hive = root == RegistryRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     return ReadRegistryString(hive, kInstallerKey, kInstallDirValue, folder);

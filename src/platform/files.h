@@ -19,4 +19,19 @@ std::string PathText(const std::filesystem::path& path);
 // Otherwise false with the reason ("read-only", or the system's message).
 bool CanRewriteFile(const std::filesystem::path& file, std::string* reason);
 
+// Makes the folder and every missing folder above it. True when it exists afterwards; otherwise
+// false with the system's reason.
+[[nodiscard]] bool MakeFolders(const std::filesystem::path& folder, std::string* reason);
+[[nodiscard]] bool FolderExists(const std::filesystem::path& folder);
+
+enum class NewFileResult {
+  kWritten,  // the file did not exist and now holds the content
+  kExists,   // a file of that name exists: it is left as it is
+  kFailed,   // it could not be written (reason says why); nothing is left behind
+};
+// Writes content into a new file; never replaces or changes a file that exists, even one that
+// appears meanwhile.
+[[nodiscard]] NewFileResult WriteNewFile(const std::filesystem::path& file, const std::string& content,
+                                         std::string* reason);
+
 }  // namespace halcyra::platform

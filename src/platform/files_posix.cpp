@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,6 +34,47 @@ bool CanRewriteFile(const std::filesystem::path& file, std::string* reason) {
   }
   std::fclose(opened);
   return true;
+}
+
+bool MakeFolders(const std::filesystem::path& folder, std::string* reason) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (std::filesystem::is_directory(folder)) return true;
+  *reason = error ? error.message() : "not a folder";
+  return false;
+}
+
+bool FolderExists(const std::filesystem::path& folder) {
+  std::error_code error;
+  return std::filesystem::is_directory(folder, error);
+}
+
+NewFileResult WriteNewFile(const std::filesystem::path& file, const std::string& content,
+                           std::string* reason) {
+  int descriptor = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (descriptor < 0) {
+    if (errno == EEXIST) return NewFileResult::kExists;
+    *reason = std::strerror(errno);
+    return NewFileResult::kFailed;
+  }
+  size_t written = 0;
+  while (written < content.size()) {
+    ssize_t count = ::write(descriptor, content.data() + written, content.size() - written);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) {
+      *reason = count < 0 ? std::strerror(errno) : "nothing written";
+      ::close(descriptor);
+      ::unlink(file.c_str());
+      return NewFileResult::kFailed;
+    }
+    written += static_cast<size_t>(count);
+  }
+  if (::close(descriptor) != 0) {
+    *reason = std::strerror(errno);
+    ::unlink(file.c_str());
+    return NewFileResult::kFailed;
+  }
+  return NewFileResult::kWritten;
 }
 
 }  // namespace halcyra::platform

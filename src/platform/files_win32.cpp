@@ -51,4 +51,40 @@ bool CanRewriteFile(const std::filesystem::path& file, std::string* reason) {
   return true;
 }
 
+bool MakeFolders(const std::filesystem::path& folder, std::string* reason) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (FolderExists(folder)) return true;
+  *reason = error ? error.message() : "not a folder";
+  return false;
+}
+
+bool FolderExists(const std::filesystem::path& folder) {
+  DWORD attributes = GetFileAttributesW(folder.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+NewFileResult WriteNewFile(const std::filesystem::path& file, const std::string& content,
+                           std::string* reason) {
+  HANDLE created =
+      CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (created == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return NewFileResult::kExists;
+    *reason = SystemMessage(code);
+    return NewFileResult::kFailed;
+  }
+  DWORD written = 0;
+  bool ok = WriteFile(created, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+            written == content.size();
+  DWORD code = ok ? 0 : GetLastError();
+  ok = CloseHandle(created) && ok;
+  if (!ok) {
+    *reason = code != 0 ? SystemMessage(code) : "the file could not be completed";
+    DeleteFileW(file.c_str());
+    return NewFileResult::kFailed;
+  }
+  return NewFileResult::kWritten;
+}
+
 }  // namespace halcyra::platform

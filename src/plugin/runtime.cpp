@@ -38,6 +38,7 @@ int PluginRuntime::Start() {
   config_ = std::make_unique<Configuration>(env_, *log_, settings_, simulator_);
   config_->SetRadioSelectorSink(joystick_.get());
   config_->SetTileFolderSink(tiles_.get());
+  config_->SetTeamSpeakHostSource([this] { return AskTeamSpeakHost(); });
 
   if (config_->ReadIniFile() == 0) {
     joystick_->Terminate();
@@ -84,6 +85,19 @@ void PluginRuntime::NoteMissingExportHook() {
               0);
 }
 
+// The TeamSpeak server's host, asked for on the refresh thread (through the relay, which gives up
+// when the plug-in stops).
+std::optional<std::string> PluginRuntime::AskTeamSpeakHost() {
+  if (!clients_ || !hostCalls_) return std::nullopt;
+  uint64 connection = clients_->CurrentServerConnectionHandlerID();
+  if (connection == 0) return std::nullopt;
+  auto answer = std::make_shared<std::optional<std::string>>();
+  bool asked = hostCalls_->Run(
+      [answer, connection](const TS3Functions& host) { *answer = ReadServerHost(host, connection); },
+      hostQuestions_);
+  return asked ? *answer : std::nullopt;
+}
+
 void PluginRuntime::StartThreads() {
   hostCalls_ = std::make_unique<HostCallRelay>(env_, host_);
   exchange_ =
@@ -128,6 +142,7 @@ void PluginRuntime::Stop() {
 }
 
 void PluginRuntime::RequestStops() {
+  hostQuestions_.Cancel();
   if (refreshCycle_) refreshCycle_->RequestStop();
   if (exchange_) exchange_->StopQueries();
   if (hostCalls_) hostCalls_->Stop();
@@ -171,7 +186,12 @@ void PluginRuntime::FreeObjects() {
 
 void PluginRuntime::OnConnectStatusChange(uint64 serverConnectionHandlerID, int newStatus, unsigned int) {
   Event event(*this);
-  if (event) clients_->OnConnectStatusChange(serverConnectionHandlerID, newStatus, host_);
+  if (!event) return;
+  clients_->OnConnectStatusChange(serverConnectionHandlerID, newStatus, host_);
+  if (newStatus == STATUS_CONNECTION_ESTABLISHED) {
+    if (std::optional<std::string> host = ReadServerHost(host_, serverConnectionHandlerID))
+      config_->NoteTeamSpeakServer(*host);
+  }
 }
 
 void PluginRuntime::OnClientMove(uint64 serverConnectionHandlerID, anyID clientID, uint64,

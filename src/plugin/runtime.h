@@ -81,6 +81,7 @@ class PluginRuntime {
   class Event;  // an event in progress
 
   void NoteMissingExportHook();
+  std::optional<std::string> AskTeamSpeakHost();
   void StartThreads();
   void RequestStops();
   bool WaitForEvents();  // true when none is in progress any more
@@ -100,6 +101,7 @@ class PluginRuntime {
   std::unique_ptr<CHalcyra> model_;
   std::unique_ptr<CTS3ClientsBase> clients_;
   std::unique_ptr<HostCallRelay> hostCalls_;
+  CancelToken hostQuestions_;  // cancelled by the stop: the reloads' questions to the host give up
   std::unique_ptr<StationServerExchange> exchange_;
   std::unique_ptr<SimulatorCommands> commands_;
   std::unique_ptr<SimulatorLink> simulatorLink_;

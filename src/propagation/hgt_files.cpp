@@ -207,6 +207,7 @@ uint16_t CHGTFiles::GetElevationFromLL(const LLAltPoint& point) {
 // A miss is looked up again under the lock: another thread may have loaded the tile meanwhile.
 CHGTFiles::HGTMap* CHGTFiles::FindOrAddMap(int latitude, int longitude) {
   platform::MutexLock lock(tileLock_);
+  if (hgtPath_.empty()) return nullptr;  // no folder: no tiles (never files of the root folder)
   HGTMap* map = FindLoaded(latitude, longitude);
   return map != nullptr ? map : AddMap(latitude, longitude);
 }

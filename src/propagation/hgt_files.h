@@ -40,7 +40,7 @@ class CHGTFiles : public TileFolderSink {
   CHGTFiles(platform::Env& env, Clog& log);
   ~CHGTFiles() override;
 
-  // Sets the folder (UTF-8, may be empty) and forgets every loaded tile. Called at start only.
+  // Sets the folder (UTF-8; empty = no tiles) and forgets every loaded tile. Called at start only.
   void SetTileFolder(const std::string& folderUtf8) override EXCLUDES(tileLock_);
 
   // Terrain elevation in metres (0..8900) at the point; 0 when no tile can be had there.

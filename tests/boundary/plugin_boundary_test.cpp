@@ -51,6 +51,7 @@ class PluginBoundaryTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(plugin_.ok()) << plugin_.error(); }
 
   void WriteIni(int logLevel, const std::string& more = "") {
+    std::filesystem::create_directories(dir_ / "HGT");
     WriteFile(dir_ / "Halcyra" / "Halcyra.ini", "[LOG]\nLOGLEVEL=" + std::to_string(logLevel) +
                                                     "\n[HGT]\nPath=" + (dir_ / "HGT").string() +
                                                     "\n[HCS]\nHOST=127.0.0.1\nUDP=10600\n" + more);

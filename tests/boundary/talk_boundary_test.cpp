@@ -126,7 +126,7 @@ class TalkTest : public ::testing::Test {
     SessionOptions options;
     options.ear1 = -1;
     options.ear2 = 1;
-    options.ear3 = 2;
+    options.ear3 = 0;
     shared_ = new TalkSession(options);
     startError_ = shared_->Start();
   }
@@ -230,7 +230,7 @@ TEST_F(TalkTest, AudibleClearTalkerIsRefreshedJudgedAndPlacedOnTheLeftEarOfRadio
   // The event asked the station server for the talker before judging him.
   EXPECT_TRUE(session().server().WaitForRequest("GET:Talker@ ", requestsBefore, 0));
   EXPECT_TRUE(
-      session().WaitForLogLine("Set3DSoundPositionTS3 : Listening ears : Current 1. #1=-1 / #2=1 / #3=2 "
+      session().WaitForLogLine("Set3DSoundPositionTS3 : Listening ears : Current 1. #1=-1 / #2=1 / #3=0 "
                                "{x=-1.001000,y=0.100000}",
                                LastEventLine(session().LogLines()), kWaitMs));
 }

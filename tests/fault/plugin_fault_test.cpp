@@ -304,8 +304,8 @@ TEST_F(PluginFaultTest, ShortEmptyOversizedAndUnreadableTilesAreSurvived) {
 
 // --- folders ---
 
-TEST_F(PluginFaultTest, MissingHalcyraFolderStartsWithDefaultsAndWithoutLog) {
-  Start();  // Saved Games exists, Halcyra\ does not: no INI file, no log file
+TEST_F(PluginFaultTest, MissingHalcyraFolderIsMadeWithTheSettingsFileAndTheLog) {
+  Start();  // Saved Games exists, Halcyra\ does not: the first start makes both files
   plugin_.onConnectStatusChangeEvent(kConnection, STATUS_CONNECTION_ESTABLISHED, 0);
   plugin_.onClientMoveEvent(kConnection, kOwnClient, 0, kChannel, 0, "");
   ASSERT_TRUE(SendUntilPublished({TuneRadios(), Position(42.2, 41.2, 10000), "SET_ACTIV X__"},
@@ -317,7 +317,8 @@ TEST_F(PluginFaultTest, MissingHalcyraFolderStartsWithDefaultsAndWithoutLog) {
         return placed && Near(placed->x, 0.0f) && Near(placed->y, 1.0f);
       },
       kRecordWaitMs));
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "Halcyra"));
+  EXPECT_TRUE(std::filesystem::exists(IniFile(dir_.path())));
+  EXPECT_NE(std::string::npos, LogText().find("Wrote the default settings to "));
 }
 
 TEST_F(PluginFaultTest, LogThatCannotBeCreatedOrVanishesLeavesThePluginWorking) {
@@ -364,17 +365,18 @@ TEST_F(PluginFaultTest, ReadOnlyHalcyraFolderLeavesThePluginWorking) {
   EXPECT_FALSE(std::filesystem::exists(LogFile(dir_.path())));
 }
 
-TEST_F(PluginFaultTest, SavedGamesFolderThatDoesNotExistStartsWithoutIniOrLog) {
+TEST_F(PluginFaultTest, SavedGamesFolderThatDoesNotExistIsMadeAtTheStart) {
   savedGames_.emplace((dir_ / "nowhere").string());
   plugin_.setFunctionPointers(host_.Table());
-  // The folder is "found" but does not exist: the start goes on without INI and without log.
+  // The folder is "found" but does not exist: the start makes it, with the settings and the log.
   ASSERT_EQ(0, plugin_.init());
   started_ = true;
   plugin_.onConnectStatusChangeEvent(kConnection, STATUS_CONNECTION_ESTABLISHED, 0);
   plugin_.onClientMoveEvent(kConnection, kOwnClient, 0, kChannel, 0, "");
   EXPECT_TRUE(SendUntilPublished({TuneRadios(), Position(42.2, 41.2, 10000), "SET_ACTIV X__"},
                                  "Me@42.200000 41.200000 10000 251.000 124.000 030.000 X__ 251.000 12 0 "));
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "nowhere"));
+  EXPECT_TRUE(std::filesystem::exists(IniFile(dir_ / "nowhere")));
+  EXPECT_TRUE(std::filesystem::exists(LogFile(dir_ / "nowhere")));
 }
 
 // A Saved Games folder of 252 characters makes the log file's path 272 characters long: every line
@@ -549,13 +551,14 @@ class RuntimeFaultTest : public ::testing::Test {
   PluginLifecycle lifecycle_{env_};
 };
 
-// Both boxes of the configuration stay open (no tile folder anywhere; a server name that cannot be
-// resolved) and the name service never answers. The start waits for the name a bounded time and
+// Both boxes of the configuration stay open (a tile folder that does not exist; a server name that
+// cannot be resolved) and the name service never answers. The start waits for the name a bounded time and
 // events that come meanwhile are ignored at once; the stop, while the refresh cycle waits for a
 // second name, returns with the boxes still open and the look-ups still stalled.
 TEST_F(RuntimeFaultTest, NeitherStartNorStopWaitsForOpenBoxesOrAStalledNameService) {
   ini_.logLevel = 3;
   ini_.host = "hcs.stalled.example";
+  ini_.tileFolder = (dir_ / "no-tiles").string();
   WriteIni();
   env_.boxGate.Close();
   env_.lookupGate.Close();

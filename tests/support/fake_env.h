@@ -141,6 +141,14 @@ class FakeEnv : public platform::EnvWrapper {
     return found->second.result;
   }
 
+  std::optional<std::wstring> moduleFolder;  // the plug-in's own folder; empty text = unknown
+  bool ModuleFolder(std::wstring* folder) override {
+    if (!moduleFolder) return target().ModuleFolder(folder);
+    if (moduleFolder->empty()) return false;
+    *folder = *moduleFolder;
+    return true;
+  }
+
   // --- name look-up: names listed here resolve (or fail) without DNS; lookupGate closed holds every
   // look-up, as a name service that does not answer ---
   std::map<std::string, std::optional<uint32_t>> names;

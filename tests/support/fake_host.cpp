@@ -50,6 +50,22 @@ void FakeHost::SetNickname(anyID id, const std::string& nickname) {
   nicknames_[id] = nickname;
 }
 
+void FakeHost::SetServerHost(const std::string& host) {
+  platform::MutexLock lock(mutex_);
+  serverHost_ = host;
+}
+
+unsigned int FakeHost::GetServerConnectInfo(uint64 schid, char* host, unsigned short* port, char* password,
+                                            size_t maxLen) {
+  platform::MutexLock lock(mutex_);
+  ++totalCalls_;
+  if (!KnownConnection(schid) || serverHost_.empty() || host == nullptr || maxLen == 0) return 1;
+  std::snprintf(host, maxLen, "%s", serverHost_.c_str());
+  if (port) *port = 9987;
+  if (password) password[0] = '\0';
+  return 0;
+}
+
 void FakeHost::RefuseChannelList(bool refuse) {
   platform::MutexLock lock(mutex_);
   refuseChannelList_ = refuse;

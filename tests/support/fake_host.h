@@ -29,6 +29,8 @@ class FakeHost : public HostFunctions {
   // The channel the own client is in and its clients, in order.
   void SetChannel(uint64 channelID, const std::vector<anyID>& clientIDs) EXCLUDES(mutex_);
   void SetNickname(anyID id, const std::string& nickname) EXCLUDES(mutex_);
+  // The TeamSpeak server's host name or address that getServerConnectInfo tells; empty: refused.
+  void SetServerHost(const std::string& host) EXCLUDES(mutex_);
   // Fault switches.
   void RefuseChannelList(bool refuse) EXCLUDES(mutex_);
   void MakeNicknameUnreadable(anyID id) EXCLUDES(mutex_);
@@ -70,6 +72,8 @@ class FakeHost : public HostFunctions {
   unsigned int GetClientVariableAsString(uint64 schid, anyID clientID, size_t flag, char** result) override
       EXCLUDES(mutex_);
   unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) override EXCLUDES(mutex_);
+  unsigned int GetServerConnectInfo(uint64 schid, char* host, unsigned short* port, char* password,
+                                    size_t maxLen) override EXCLUDES(mutex_);
 
  private:
   bool KnownConnection(uint64 schid) const REQUIRES(mutex_) { return schid == connection_; }
@@ -87,6 +91,7 @@ class FakeHost : public HostFunctions {
   int placementsInProgress_ GUARDED_BY(mutex_) = 0;
   std::vector<std::string> setupCalls_ GUARDED_BY(mutex_);
   std::map<anyID, std::string> nicknames_ GUARDED_BY(mutex_);
+  std::string serverHost_ GUARDED_BY(mutex_);
   bool refuseChannelList_ GUARDED_BY(mutex_) = false;
   std::set<anyID> unreadable_ GUARDED_BY(mutex_);
   std::vector<Placement> placements_ GUARDED_BY(mutex_);

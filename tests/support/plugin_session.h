@@ -29,7 +29,7 @@ struct SessionOptions {
   int attenuation = 1;  // [SYSTEM] ATTN
   int ear1 = -1;        // [EAR] RADIO1..3
   int ear2 = 1;
-  int ear3 = 2;
+  int ear3 = 0;
   std::filesystem::path tileFolder;  // [HGT] Path; empty: an empty folder of the session
   uint16_t stationServerPort = 0;    // [HCS] UDP; 0: the session's loopback station server
 };

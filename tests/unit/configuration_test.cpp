@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "fake_env.h"
+#include "foundation/ini_keys.h"
 #include "host_folders.h"
 #include "temp_dir.h"
 
@@ -41,6 +42,7 @@ class ConfigTest : public ::testing::Test {
  protected:
   ConfigTest() : log_(env_), config_(env_, log_, settings_, simulator_) {
     env_.savedGames = dir_.path().wstring();
+    env_.moduleFolder = (dir_.path() / "plugins").wstring();
     config_.SetRadioSelectorSink(&selectors_);
     config_.SetTileFolderSink(&tiles_);
   }
@@ -49,6 +51,21 @@ class ConfigTest : public ::testing::Test {
   std::string LogText() {
     log_.Flush();
     return ReadFile(dir_.path() / "Halcyra" / "Halcyra.log");
+  }
+  // The boxes about the station server's address (a missing tile folder shows another).
+  std::vector<FakeEnv::Box> ServerBoxes() {
+    std::vector<FakeEnv::Box> boxes = env_.Boxes();
+    boxes.erase(
+        std::remove_if(boxes.begin(), boxes.end(),
+                       [](const FakeEnv::Box& box) { return box.icon != platform::MessageIcon::kError; }),
+        boxes.end());
+    return boxes;
+  }
+  size_t Count(const std::string& text) {
+    std::string log = LogText();
+    size_t count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+    return count;
   }
 
   TempDir dir_;
@@ -68,21 +85,21 @@ TEST_F(ConfigTest, WithoutSavedGamesFolderTheStartFailsSilently) {
   EXPECT_TRUE(env_.Boxes().empty());
 }
 
-TEST_F(ConfigTest, NoIniFileGivesEveryDefault) {
-  MakeLogFolder();
-  env_.install[RegistryRoot::kLocalMachine] = {RegistryResult::kOk, L"C:\\Halcyra"};
+TEST_F(ConfigTest, FirstStartWritesEverySettingAndGivesEveryDefault) {
   simulator_.alive = 0;
   ASSERT_EQ(1, config_.ReadIniFile());
   EXPECT_EQ(0, settings_.logLevel);
   EXPECT_EQ(0, settings_.ear1);
   EXPECT_EQ(0, settings_.ear2);
   EXPECT_EQ(0, settings_.ear3);
-  EXPECT_EQ("127.0.0.1", settings_.Server().address);
+  EXPECT_EQ("127.0.0.1", settings_.Server().address);  // HOST=teamspeak, and no connection yet
   EXPECT_EQ(10600, settings_.Server().port);
   EXPECT_EQ(1, settings_.attenuation);
   EXPECT_EQ(1, simulator_.alive);
-  std::string separator(1, platform::PathSeparator());
-  EXPECT_EQ("C:\\Halcyra" + separator + "HGT", settings_.hgtPath);
+  // Without the installer's folder the tiles live beside the plug-in, in a folder made for them.
+  std::filesystem::path tiles = dir_.path() / "plugins" / "halcyra" / "HGT";
+  EXPECT_EQ(tiles.string(), settings_.hgtPath);
+  EXPECT_TRUE(std::filesystem::is_directory(tiles));
   ASSERT_EQ(1u, tiles_.folders.size());
   EXPECT_EQ(settings_.hgtPath, tiles_.folders[0]);
   ASSERT_EQ(3u, selectors_.calls.size());
@@ -93,6 +110,28 @@ TEST_F(ConfigTest, NoIniFileGivesEveryDefault) {
   }
   EXPECT_EQ(1, selectors_.shows);
   EXPECT_TRUE(env_.Boxes().empty());
+
+  // The file holds every key, is read back without a complaint, and is never written over.
+  std::filesystem::path ini = dir_.path() / "Halcyra" / "Halcyra.ini";
+  std::string written = ReadFile(ini);
+  EXPECT_EQ(DefaultIniText(), written);
+  for (const IniKey& key : IniKeys()) {
+    EXPECT_NE(std::string::npos, written.find("\n" + platform::WideToUtf8(key.key) + "=")) << key.comment;
+  }
+  EXPECT_NE(std::string::npos, written.find("\nHOST=teamspeak\r\n"));
+  std::string log = LogText();
+  EXPECT_NE(std::string::npos, log.find("Wrote the default settings to " + ini.string())) << log;
+  EXPECT_NE(std::string::npos, log.find("[HCS] HOST=teamspeak: not connected to a TeamSpeak server yet"));
+  EXPECT_EQ(std::string::npos, log.find(" is not ")) << log;
+  EXPECT_EQ(std::string::npos, log.find("unknown")) << log;
+
+  WriteIni("[LOG]\nLOGLEVEL=2\n");
+  Clog secondLog(env_);
+  Settings secondSettings;
+  Configuration second(env_, secondLog, secondSettings, simulator_);
+  ASSERT_EQ(1, second.ReadIniFile());
+  EXPECT_EQ("[LOG]\nLOGLEVEL=2\n", ReadFile(ini));
+  EXPECT_EQ(2, secondSettings.logLevel);
 }
 
 TEST_F(ConfigTest, LogLinesOfAStartAtLevelThree) {
@@ -116,28 +155,98 @@ TEST_F(ConfigTest, LogLinesOfAStartAtLevelThree) {
 }
 
 TEST_F(ConfigTest, LevelFiveShowsEarsAndAttenuation) {
-  WriteIni("[LOG]\nLOGLEVEL=5\n[HGT]\nPath=x\n[EAR]\nRADIO1=-1\nRADIO2=1\nRADIO3=2\n[SYSTEM]\nATTN=0\n");
+  WriteIni("[LOG]\nLOGLEVEL=5\n[HGT]\nPath=x\n[EAR]\nRADIO1=-1\nRADIO2=1\nRADIO3=0\n[SYSTEM]\nATTN=0\n");
   ASSERT_EQ(1, config_.ReadIniFile());
   std::string log = LogText();
-  EXPECT_NE(std::string::npos, log.find("UpdatePluginInfo : Listening ears : #1=-1 / #2=1 / #3=2"));
+  EXPECT_NE(std::string::npos, log.find("UpdatePluginInfo : Listening ears : #1=-1 / #2=1 / #3=0"));
   EXPECT_NE(std::string::npos, log.find("UpdatePluginInfo : Attenuation is OFF"));
 }
 
-TEST_F(ConfigTest, NonNumericValuesCountAsZero) {
-  WriteIni("[LOG]\nLOGLEVEL=verbose\n[HGT]\nPath=x\n[SYSTEM]\nATTN=yes\n[EAR]\nRADIO1= 7 apples\n");
+TEST_F(ConfigTest, WrongValuesAndUnknownKeysGetOneLineEachAndTheirDefault) {
+  WriteIni(
+      "[LOG]\nLOGLEVEL=9\n[HGT]\nPath=x\n[HCS]\nHOTS=10.0.0.5\nUDP=70000\n[EAR]\nRADIO1=left\nRADIO2= 1 ; "
+      "right\n"
+      "RADIO3=7 apples\n[SYSTEM]\nATTN=yes\n[SELECTOR]\nRADIO1=0 33\nRADIO2=3 14\n[HSC]\nHOST=10.0.0.6\n");
   ASSERT_EQ(1, config_.ReadIniFile());
   EXPECT_EQ(0, settings_.logLevel);
-  EXPECT_EQ(0, settings_.attenuation);
-  EXPECT_EQ(7, settings_.ear1);
+  EXPECT_EQ(10600, settings_.Server().port);
+  EXPECT_EQ("127.0.0.1", settings_.Server().address);
+  EXPECT_EQ(0, settings_.ear1);
+  EXPECT_EQ(1, settings_.ear2) << "a comment behind a value is no part of it";
+  EXPECT_EQ(0, settings_.ear3);
+  EXPECT_EQ(1, settings_.attenuation);
+  ASSERT_EQ(3u, selectors_.calls.size());
+  EXPECT_EQ(-1, selectors_.calls[0].device);
+  EXPECT_EQ(3, selectors_.calls[1].device);
+  EXPECT_EQ(14, selectors_.calls[1].button);
+
+  const char* const lines[] = {
+      "ReadIniFile : [LOG] LOGLEVEL=9 is not a level from 0 to 6: using 0",
+      "ReadIniFile : [HCS] UDP=70000 is not a port from 1 to 65535: using 10600",
+      "ReadIniFile : [EAR] RADIO1=left is not -1 (left), 0 (both) or 1 (right): using 0",
+      "ReadIniFile : [EAR] RADIO3=7 apples is not -1 (left), 0 (both) or 1 (right): using 0",
+      "ReadIniFile : [SYSTEM] ATTN=yes is not 0 (off) or 1 (on): using 1",
+      "ReadIniFile : [SELECTOR] RADIO1=0 33 is not a joystick id (0 to 31) and a button (1 to 32): using -1 "
+      "-1",
+      "ReadIniFile : Halcyra.ini: unknown key HOTS in [HCS] is ignored (its keys: HOST, UDP)",
+      "ReadIniFile : Halcyra.ini: unknown section [HSC] is ignored with its keys",
+  };
+  for (const char* line : lines) EXPECT_EQ(1u, Count(line)) << line << "\n" << LogText();
+
+  // Reloads of the same file say nothing again; a new mistake is told at once.
+  config_.UpdatePluginInfo();
+  config_.UpdatePluginInfo();
+  for (const char* line : lines) EXPECT_EQ(1u, Count(line)) << line;
+  WriteIni("[HGT]\nPath=x\n[HCS]\nUDP=0x2968\n");
+  config_.UpdatePluginInfo();
+  EXPECT_EQ(1u, Count("[HCS] UDP=0x2968 is not a port from 1 to 65535: using 10600"));
+  EXPECT_EQ(1, settings_.attenuation);
 }
 
-TEST_F(ConfigTest, ParseLeadingIntFollowsTheProfileRules) {
-  EXPECT_EQ(0, ParseLeadingInt(L""));
-  EXPECT_EQ(0, ParseLeadingInt(L"abc"));
-  EXPECT_EQ(-12, ParseLeadingInt(L"  -12xyz"));
-  EXPECT_EQ(5, ParseLeadingInt(L"+5"));
-  EXPECT_EQ(2147483647, ParseLeadingInt(L"99999999999999999999"));
-  EXPECT_EQ(-2147483647 - 1, ParseLeadingInt(L"-99999999999999999999"));
+TEST_F(ConfigTest, NumbersAreWholeDecimalsAndCommentsEndValues) {
+  EXPECT_EQ(-12, ParseWholeNumber(L"  -12 "));
+  EXPECT_EQ(5, ParseWholeNumber(L"+5"));
+  EXPECT_EQ(std::nullopt, ParseWholeNumber(L""));
+  EXPECT_EQ(std::nullopt, ParseWholeNumber(L"-"));
+  EXPECT_EQ(std::nullopt, ParseWholeNumber(L"12xyz"));
+  EXPECT_EQ(std::nullopt, ParseWholeNumber(L"99999999999999999999"));
+  EXPECT_EQ(-2147483647 - 1, ParseWholeNumber(L"-2147483648"));
+  EXPECT_EQ(L"127.0.0.1", WithoutInlineComment(L"127.0.0.1      ; station server"));
+  EXPECT_EQ(L"", WithoutInlineComment(L"; nothing"));
+  EXPECT_EQ(L"C:\\tiles;2", WithoutInlineComment(L"C:\\tiles;2"));
+}
+
+TEST_F(ConfigTest, TeamSpeakHostIsTheStationServerOfEachConnection) {
+  WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=TeamSpeak\nUDP=10700\n");
+  std::optional<std::string> connected;
+  config_.SetTeamSpeakHostSource([&connected] { return connected; });
+  ASSERT_EQ(1, config_.ReadIniFile());
+  EXPECT_EQ("127.0.0.1", settings_.Server().address);
+
+  // A new connection's address is used at once; a name is looked up by the reload it asks for.
+  config_.NoteTeamSpeakServer("10.20.30.40");
+  EXPECT_EQ("10.20.30.40", settings_.Server().address);
+  EXPECT_EQ(10700, settings_.Server().port);
+  EXPECT_TRUE(config_.TakeReloadRequest());
+  EXPECT_FALSE(config_.TakeReloadRequest());
+  env_.names["ts.squadron.example"] = 0xC0A80A14;
+  config_.NoteTeamSpeakServer("ts.squadron.example");
+  EXPECT_EQ("10.20.30.40", settings_.Server().address);
+  EXPECT_TRUE(config_.TakeReloadRequest());
+  config_.UpdatePluginInfo();
+  EXPECT_EQ("192.168.10.20", settings_.Server().address);
+  // Each reload asks the host again.
+  connected = "10.0.0.9";
+  config_.UpdatePluginInfo();
+  EXPECT_EQ("10.0.0.9", settings_.Server().address);
+  EXPECT_NE(std::string::npos,
+            LogText().find("[HCS] HOST=teamspeak: the station server is on ts.squadron.example"));
+
+  // Another HOST is not touched by connections.
+  WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=10.0.0.5\n");
+  config_.UpdatePluginInfo();
+  config_.NoteTeamSpeakServer("10.20.30.40");
+  EXPECT_EQ("10.0.0.5", settings_.Server().address);
 }
 
 TEST_F(ConfigTest, NumericHostIsUsedWithoutLookUpAndNamedHostIsResolved) {
@@ -166,51 +275,83 @@ TEST_F(ConfigTest, UnresolvableHostFallsBackToLoopbackWithLogLineAndOneErrorBox)
   env_.names["nowhere.invalid"] = std::nullopt;
   ASSERT_EQ(1, config_.ReadIniFile());
   EXPECT_EQ("127.0.0.1", settings_.Server().address);
-  auto boxes = env_.Boxes();
+  auto boxes = ServerBoxes();
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(L"Halcyra TS plugin : IP Address Error", boxes[0].caption);
-  EXPECT_EQ(
-      L"Can not resolve HC server address.\nCheck Halcyra server address from Halcyra Control program, "
-      L"please.",
-      boxes[0].text);
+  EXPECT_EQ(L"Can not resolve HC server address.\nCheck [HCS] HOST in " +
+                (dir_.path() / "Halcyra" / "Halcyra.ini").wstring() + L", please.",
+            boxes[0].text);
   EXPECT_EQ(platform::MessageIcon::kError, boxes[0].icon);
 
   // Reloads keep logging, but the box comes back only for a different failing name, or for the
   // same one after a working address or name in between.
   config_.UpdatePluginInfo();
   config_.UpdatePluginInfo();
-  EXPECT_EQ(1u, env_.Boxes().size());
+  EXPECT_EQ(1u, ServerBoxes().size());
   WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=elsewhere.invalid\n");
   env_.names["elsewhere.invalid"] = std::nullopt;
   config_.UpdatePluginInfo();
-  EXPECT_EQ(2u, env_.Boxes().size());
+  EXPECT_EQ(2u, ServerBoxes().size());
   WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=10.0.0.5\n");
   config_.UpdatePluginInfo();
   WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=elsewhere.invalid\n");
   config_.UpdatePluginInfo();
-  EXPECT_EQ(3u, env_.Boxes().size()) << "bad name, 10.0.0.5, the same bad name";
+  EXPECT_EQ(3u, ServerBoxes().size()) << "bad name, 10.0.0.5, the same bad name";
   env_.names["hcs.squadron.example"] = 0xC0A80A14;
   WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=hcs.squadron.example\n");
   config_.UpdatePluginInfo();
   WriteIni("[HGT]\nPath=x\n[HCS]\nHOST=elsewhere.invalid\n");
   config_.UpdatePluginInfo();
-  EXPECT_EQ(4u, env_.Boxes().size()) << "bad name, a name that resolves, the same bad name";
+  EXPECT_EQ(4u, ServerBoxes().size()) << "bad name, a name that resolves, the same bad name";
   EXPECT_NE(std::string::npos,
             LogText().find("GetRemoteIP : Can not resolve server address : nowhere.invalid !"));
 }
 
-TEST_F(ConfigTest, RegistryFallbackTriesMachineThenUserAndWarnsWhenBothFail) {
+TEST_F(ConfigTest, RegistryFallbackTriesMachineThenUserThenThePluginsFolder) {
   MakeLogFolder();
   env_.install[RegistryRoot::kLocalMachine] = {RegistryResult::kValueMissing, L""};
   env_.install[RegistryRoot::kCurrentUser] = {RegistryResult::kValueMissing, L""};
   ASSERT_EQ(1, config_.ReadIniFile());
-  EXPECT_EQ("", settings_.hgtPath);
+  EXPECT_EQ((dir_.path() / "plugins" / "halcyra" / "HGT").string(), settings_.hgtPath);
   std::string log = LogText();
   size_t machine = log.find("ReadIniFile : ! Can not read HGT path in Registry HKLM");
   size_t user = log.find("ReadIniFile : ! Can not read HGT path in Registry HKCU");
   EXPECT_NE(std::string::npos, machine);
   EXPECT_LT(machine, user);
   EXPECT_NE(std::string::npos, user);
+  EXPECT_TRUE(env_.Boxes().empty());
+
+  // A plug-in that cannot tell its own folder has no tiles: never those of the root folder.
+  TempDir other;
+  env_.savedGames = other.path().wstring();
+  env_.moduleFolder = L"";
+  Clog secondLog(env_);
+  Settings secondSettings;
+  Configuration second(env_, secondLog, secondSettings, simulator_);
+  ASSERT_EQ(1, second.ReadIniFile());
+  EXPECT_EQ("", secondSettings.hgtPath);
+  EXPECT_TRUE(env_.Boxes().empty());
+}
+
+TEST_F(ConfigTest, UserRegistryIsUsedWhenTheMachineKeyIsMissing) {
+  MakeLogFolder();
+  std::filesystem::create_directories(dir_.path() / "Games" / "HGT");
+  env_.install[RegistryRoot::kCurrentUser] = {RegistryResult::kOk, (dir_.path() / "Games").wstring()};
+  ASSERT_EQ(1, config_.ReadIniFile());
+  EXPECT_EQ((dir_.path() / "Games" / "HGT").string(), settings_.hgtPath);
+  EXPECT_EQ(std::string::npos, LogText().find("Registry HKLM"));
+  EXPECT_TRUE(env_.Boxes().empty());
+}
+
+TEST_F(ConfigTest, ConfiguredTileFolderSkipsTheRegistryAndWarnsWhenMissingOnDisk) {
+  WriteIni("[HGT]\nPath=/no/such/folder\n");
+  env_.install[RegistryRoot::kLocalMachine] = {RegistryResult::kValueMissing, L""};
+  ASSERT_EQ(1, config_.ReadIniFile());
+  EXPECT_EQ("/no/such/folder", settings_.hgtPath);
+  std::string log = LogText();
+  EXPECT_EQ(std::string::npos, log.find("Registry HKLM"));
+  EXPECT_NE(std::string::npos,
+            log.find("The elevation tile folder /no/such/folder ([HGT] Path) does not exist"));
   auto boxes = env_.Boxes();
   ASSERT_EQ(1u, boxes.size());
   // The caption names the library file as the build names it.
@@ -218,24 +359,6 @@ TEST_F(ConfigTest, RegistryFallbackTriesMachineThenUserAndWarnsWhenBothFail) {
   EXPECT_EQ(L"TeamSpeak3 : " + library.filename().wstring(), boxes[0].caption);
   EXPECT_EQ(L"No path for relief database is found. Mask of relief will not work !", boxes[0].text);
   EXPECT_EQ(platform::MessageIcon::kWarning, boxes[0].icon);
-}
-
-TEST_F(ConfigTest, UserRegistryIsUsedWhenTheMachineKeyIsMissing) {
-  MakeLogFolder();
-  env_.install[RegistryRoot::kCurrentUser] = {RegistryResult::kOk, L"D:\\Games\\Halcyra"};
-  ASSERT_EQ(1, config_.ReadIniFile());
-  std::string separator(1, platform::PathSeparator());
-  EXPECT_EQ("D:\\Games\\Halcyra" + separator + "HGT", settings_.hgtPath);
-  EXPECT_EQ(std::string::npos, LogText().find("Registry HKLM"));
-  EXPECT_TRUE(env_.Boxes().empty());
-}
-
-TEST_F(ConfigTest, ConfiguredTileFolderSkipsTheRegistryEvenWhenMissingOnDisk) {
-  WriteIni("[HGT]\nPath=/no/such/folder\n");
-  env_.install[RegistryRoot::kLocalMachine] = {RegistryResult::kValueMissing, L""};
-  ASSERT_EQ(1, config_.ReadIniFile());
-  EXPECT_EQ("/no/such/folder", settings_.hgtPath);
-  EXPECT_TRUE(env_.Boxes().empty());
 }
 
 TEST_F(ConfigTest, TileFolderOf260CharactersOrMoreLeavesItEmpty) {
