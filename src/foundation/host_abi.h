@@ -44,7 +44,11 @@ enum { CONNECTION_SERVER_IP = 6 };       // connection property: the host name o
 
 // What an info panel request or a menu item is about.
 enum PluginItemType { PLUGIN_SERVER = 0, PLUGIN_CHANNEL = 1, PLUGIN_CLIENT = 2 };
-enum PluginMenuType { PLUGIN_MENU_TYPE_GLOBAL = 0, PLUGIN_MENU_TYPE_CHANNEL = 1, PLUGIN_MENU_TYPE_CLIENT = 2 };
+enum PluginMenuType {
+  PLUGIN_MENU_TYPE_GLOBAL = 0,
+  PLUGIN_MENU_TYPE_CHANNEL = 1,
+  PLUGIN_MENU_TYPE_CLIENT = 2
+};
 
 // The host's function table, handed over by value to ts3plugin_setFunctionPointers: its first 209
 // pointers, which have the same order in every API version. Slot numbers are zero-based.
