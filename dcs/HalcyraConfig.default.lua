@@ -14,8 +14,8 @@ port = 10602
 -- without one.
 send_rate = 4
 
--- Radios, volumes and the selected radio are sent when they change and again every this many
--- seconds (1 to 60), so a plug-in started later learns them.
+-- Radios and volumes are sent when they change and again every this many seconds (1 to 60), so a
+-- plug-in started later learns them.
 resend_seconds = 5
 
 -- Radio class of this station: 0 aircraft; 1 and 2 ground stations that the plug-in puts on the
@@ -27,9 +27,11 @@ radio_class = 0
 crypto_frequency = 0
 crypto_key = 0
 
--- The radio you transmit on: 0 leaves the choice to the plug-in's joystick buttons ([SELECTOR] in
--- Halcyra.ini); 1, 2 or 3 selects that radio from here.
-active_radio = 0
+-- The radio you transmit on: 1, 2 or 3 is selected each time you enter an aircraft, and a radio
+-- you select afterwards with the plug-in's joystick buttons ([SELECTOR] in Halcyra.ini) stays
+-- until you enter one again. "none" (or 0) leaves the choice to those buttons alone: until one is
+-- pressed you transmit on no radio and nobody hears you.
+active_radio = 1
 
 -- Playback volume of radio 1, 2 and 3 in percent, 0 to 200.
 volumes = { 100, 100, 100 }

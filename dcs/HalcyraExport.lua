@@ -17,8 +17,11 @@
 --   SET_LLALT <lat %.6f> <lon %.6f> <altitude, whole feet> <radio class>    send_rate per second
 --   SET_RADIO <f1> <f2> <f3> <crypto frequency> <crypto key>                 MHz as %07.3f
 --   SET_VOLUM <v1> <v2> <v3>                                                 percent
---   SET_ACTIV <X__|_X_|__X>                                                  only when active_radio is set
--- The last three are sent when they change and again every resend_seconds. Nothing is sent while
+--   SET_ACTIV <X__|_X_|__X>                                                  on entering an aircraft
+-- SET_RADIO and SET_VOLUM are sent when they change and again every resend_seconds. SET_ACTIV
+-- selects active_radio once each time the pilot enters an aircraft (a new type, or any aircraft
+-- after none), and never with the resends, so that a radio selected later with the plug-in's
+-- joystick buttons stays selected; active_radio "none" (or 0) sends none. Nothing is sent while
 -- there is no own aircraft (spectator, slot selection).
 
 if HalcyraExport and HalcyraExport.loaded then
@@ -85,7 +88,7 @@ local function defaults()
     radio_class = 0,
     crypto_frequency = 0,
     crypto_key = 0,
-    active_radio = 0,
+    active_radio = 1,
     volumes = { 100, 100, 100 },
     channel_spacing_khz = 25,
     check_power = true,
@@ -119,6 +122,15 @@ local function isRadioDevice(item)
   return isInteger(item, 0, 100000)
 end
 
+-- active_radio: 1, 2 or 3, or "none"; 0 is the "none" of settings files of earlier versions.
+local NO_RADIO = 0
+
+local function activeRadioOf(value)
+  if value == "none" or value == NO_RADIO then return NO_RADIO end
+  if isInteger(value, 1, 3) then return value end
+  return nil
+end
+
 local function isMap(value, check)
   if type(value) ~= "table" then return false end
   for key, item in pairs(value) do
@@ -135,7 +147,7 @@ local rules = {
   radio_class = { "a whole number (0, 1, 2, 100 or 200)", function(v) return isInteger(v, -2147483648, 2147483647) end },
   crypto_frequency = { "a frequency in MHz below 1000, or 0", function(v) return isNumber(v, 0, 999.999) end },
   crypto_key = { "a whole number", function(v) return isInteger(v, -2147483648, 2147483647) end },
-  active_radio = { "0, 1, 2 or 3", function(v) return isInteger(v, 0, 3) end },
+  active_radio = { "1, 2, 3 or \"none\"", function(v) return activeRadioOf(v) ~= nil end },
   volumes = { "three percentages from 0 to 200, e.g. { 100, 100, 100 }",
     function(v) return isList(v, function(item) return isInteger(item, 0, 200) end) end },
   channel_spacing_khz = { "a number of kHz from 0.001 to 1000", function(v) return isNumber(v, 0.001, 1000) end },
@@ -206,6 +218,7 @@ local function loadSettings()
       settings[key] = value
     end
   end
+  settings.active_radio = activeRadioOf(settings.active_radio)
   return settings
 end
 
@@ -318,6 +331,7 @@ local active = false
 local nextPosition, nextResend = 0, 0
 local sent = {}            -- last text sent of each command word
 local ownType = false      -- aircraft type of the last update; nil while there is none, false at start
+local selectionDue = false -- SET_ACTIV waits to be sent: from entering an aircraft until a send works
 
 local searchPathsAdded = false
 
@@ -374,6 +388,7 @@ local function update(now)
   if typeName ~= ownType then
     ownType = typeName
     sent = {}
+    selectionDue = settings.active_radio ~= NO_RADIO
     say("own aircraft " .. typeName)
   end
   local position, problem = positionCommand(self, settings.radio_class)
@@ -390,7 +405,7 @@ local function update(now)
     frequencyText(settings.crypto_frequency), settings.crypto_key), due)
   local v = settings.volumes
   sendIfChanged(string.format("SET_VOLUM %d %d %d", v[1] or 100, v[2] or 100, v[3] or 100), due)
-  if settings.active_radio ~= 0 then sendIfChanged("SET_ACTIV " .. activeMarks(settings.active_radio), due) end
+  if selectionDue and send("SET_ACTIV " .. activeMarks(settings.active_radio)) then selectionDue = false end
 end
 
 local function clock()
@@ -402,7 +417,7 @@ local function start()
   reported = {}
   settings = loadSettings()
   aircraft = loadAircraftTable()
-  sent, ownType, nextPosition, nextResend = {}, false, 0, 0
+  sent, ownType, selectionDue, nextPosition, nextResend = {}, false, false, 0, 0
   local ok, problem = pcall(openSocket)
   if not ok then
     active = false
@@ -411,6 +426,9 @@ local function start()
   end
   active = true
   say("sending to " .. settings.host .. ":" .. settings.port .. ", " .. settings.send_rate .. " positions a second")
+  if settings.active_radio == NO_RADIO then
+    say("active_radio is \"none\": the plug-in's joystick buttons select the radio you transmit on")
+  end
 end
 
 local function stop()

@@ -4,12 +4,15 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "wire/station_messages.h"
+
 namespace halcyra::sim {
 namespace {
 
 using Json = nlohmann::json;
 
-constexpr size_t kMaxReplyNickname = 24;  // the station server's replies carry at most 24 characters
+// The longest nickname the plug-in takes from a station server's reply.
+constexpr size_t kMaxReplyNickname = wire::kReplyNicknameSearchLength - 1;
 constexpr size_t kMaxFrequencyText = 7;
 constexpr double kMaxDuration = 6 * 3600;
 
@@ -203,7 +206,8 @@ void ReadTrack(FieldReader& reader, std::vector<TrackPoint>& track) {
 void CheckNickname(FieldReader& reader, const std::string& nickname) {
   if (nickname.empty()) reader.Fail("nickname", "must not be empty");
   if (nickname.size() > kMaxReplyNickname) {
-    reader.Fail("nickname", "at most 24 characters (the station server cannot return longer ones)");
+    reader.Fail("nickname", "at most " + std::to_string(kMaxReplyNickname) +
+                                " characters (the plug-in cannot receive longer ones)");
   }
   if (nickname.find('@') != std::string::npos) reader.Fail("nickname", "must not hold \"@\"");
   for (unsigned char c : nickname) {

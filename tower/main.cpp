@@ -1,4 +1,5 @@
 // halcyra-tower: a radio station for a controller without the simulator.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -53,13 +54,19 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string target = FormatDottedIPv4(options.pluginAddress) + ":" + std::to_string(options.pluginPort);
-  std::vector<std::string> commands = tower::TowerCommands(options);
+  const std::vector<std::string> firstRound = tower::TowerCommands(options, true);
+  const std::vector<std::string> laterRounds = tower::TowerCommands(options, false);
   WriteLine(stdout, "halcyra-tower: sending to " + target + " every second (Ctrl-C stops):");
-  for (const std::string& command : commands) WriteLine(stdout, "  " + command);
+  for (const std::string& command : firstRound) {
+    bool firstOnly = std::find(laterRounds.begin(), laterRounds.end(), command) == laterRounds.end();
+    WriteLine(stdout, "  " + command + (firstOnly ? "   (first round only)" : ""));
+  }
 
   bool failing = false;
+  bool selectionSent = false;  // the selection goes out until a round could be sent
   int rounds = 0;
   do {
+    const std::vector<std::string>& commands = selectionSent ? laterRounds : firstRound;
     bool sent = true;
     int error = 0;
     for (const std::string& command : commands) {
@@ -73,6 +80,7 @@ int main(int argc, char** argv) {
                             "); trying again every second");
     if (sent && failing) WriteLine(stdout, "halcyra-tower: sending again");
     failing = !sent;
+    selectionSent = selectionSent || sent;
     ++rounds;
   } while ((options.count == 0 || rounds < options.count) && WaitOneRound(env));
   WriteLine(stdout,

@@ -259,8 +259,10 @@ std::string TowerUsage() {
          "  --radio1 MHZ             frequency of radio 1, 2, 3 (default 0 = off), e.g. 124.000\n"
          "  --radio2 MHZ\n"
          "  --radio3 MHZ\n"
-         "  --active 1|2|3|none      the radio you transmit on (default 1; none leaves it to the\n"
-         "                           joystick buttons of the plug-in's [SELECTOR])\n"
+         "  --active 1|2|3|none      the radio you transmit on (default 1), selected in the first\n"
+         "                           round only: a radio selected afterwards with the joystick\n"
+         "                           buttons of the plug-in's [SELECTOR] stays; none leaves the\n"
+         "                           choice to those buttons alone\n"
          "  --crypto-frequency MHZ   frequency the encryption applies to (default 0 = none)\n"
          "  --crypto-key N           encryption key (default 0)\n"
          "  --volumes A,B,C          volume of radio 1, 2, 3 in percent (default 100,100,100)\n"
@@ -271,12 +273,13 @@ std::string TowerUsage() {
          "  --help                   this text\n";
 }
 
-std::vector<std::string> TowerCommands(const TowerOptions& o) {
+std::vector<std::string> TowerCommands(const TowerOptions& o, bool withSelection) {
   std::vector<std::string> commands;
   commands.push_back(wire::SetVolumCommand(o.volumes[0], o.volumes[1], o.volumes[2]));
   commands.push_back(wire::SetLLAltCommand(wire::DegreesText(o.latitude), wire::DegreesText(o.longitude),
                                            std::to_string(o.altitudeFeet), o.radioClass));
-  if (o.activeRadio != 0) commands.push_back(wire::SetActivCommand(wire::ActiveMarks(o.activeRadio)));
+  if (withSelection && o.activeRadio != 0)
+    commands.push_back(wire::SetActivCommand(wire::ActiveMarks(o.activeRadio)));
   commands.push_back(wire::SetRadioCommand(o.frequencies[0], o.frequencies[1], o.frequencies[2],
                                            o.cryptoFrequency, o.cryptoKey));
   return commands;

@@ -18,7 +18,7 @@ struct TowerOptions {
   long altitudeFeet = 0;  // feet; the plug-in puts class 1 and 2 stations on its terrain instead
   int radioClass = 2;
   std::string frequencies[3] = {"000.000", "000.000", "000.000"};  // MHz as %07.3f
-  int activeRadio = 1;  // 1..3; 0 = SET_ACTIV is not sent (the joystick selector keeps the choice)
+  int activeRadio = 1;  // 1..3, selected in the first round; 0 = never selected from here
   std::string cryptoFrequency = "000.000";
   int cryptoKey = 0;
   int volumes[3] = {100, 100, 100};           // percent
@@ -36,8 +36,10 @@ struct ParsedTowerOptions {
 ParsedTowerOptions ParseTowerOptions(const std::vector<std::string>& arguments);
 std::string TowerUsage();
 
-// The four commands of one round, in the order they are sent: SET_VOLUM, SET_LLALT, SET_ACTIV (when
-// an active radio is set) and SET_RADIO.
-std::vector<std::string> TowerCommands(const TowerOptions& options);
+// The commands of one round, in the order they are sent: SET_VOLUM, SET_LLALT, SET_ACTIV (with
+// withSelection, when an active radio is set) and SET_RADIO. The selection goes out in the first
+// round only (and in the rounds after it until one could be sent), so that a radio selected
+// afterwards with the plug-in's joystick buttons stays selected.
+std::vector<std::string> TowerCommands(const TowerOptions& options, bool withSelection);
 
 }  // namespace halcyra::tower

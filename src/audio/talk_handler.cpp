@@ -130,8 +130,9 @@ void TalkHandler::OnTalkStatusChange(uint64 serverConnectionHandlerID, int statu
   }
 }
 
-void TalkHandler::OnEditPlaybackVoiceData(anyID clientID, short* samples, int sampleCount) {
-  if (samples == nullptr || sampleCount <= 0) return;
+void TalkHandler::OnEditPlaybackVoiceData(anyID clientID, short* samples, int sampleCount, int channels) {
+  size_t sampleTotal = InterleavedSampleCount(sampleCount, channels);
+  if (samples == nullptr || sampleTotal == 0) return;
   if (settings_.attenuation.load() == 0 || simulator_.alive.load() == 0) return;
   std::optional<ClientNode> node = clients_.FindByClientID(clientID);
   if (!node) return;
@@ -148,13 +149,14 @@ void TalkHandler::OnEditPlaybackVoiceData(anyID clientID, short* samples, int sa
   if (!(gain < kGainLimit)) {
     // No local radio receives him now. His talk event may have placed him on an ear before he
     // went behind terrain or out of range, so his voice itself must not reach the listener.
-    std::fill_n(samples, sampleCount, static_cast<short>(0));
+    std::fill_n(samples, sampleTotal, static_cast<short>(0));
     LogDetailedVoice(Format("Cannot receive \"%s\" : voice block silenced", record->nickname));
     return;
   }
   StationRecord local = model_.LocalStation();
   RadioVolumes volumes{local.volume1, local.volume2, local.volume3};
-  TreatVoiceBlock(samples, sampleCount, gain, encrypted, record->cryptoKey, localRadio, volumes, &log_);
+  TreatInterleavedVoiceBlock(samples, sampleCount, channels, gain, encrypted, record->cryptoKey, localRadio,
+                             volumes, &log_);
 }
 
 }  // namespace halcyra

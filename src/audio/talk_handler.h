@@ -6,7 +6,9 @@
 // (0, 100, 0) where the host's rolloff makes him inaudible. OnEditPlaybackVoiceData (host playback
 // thread) judges every block again and makes it sound like the radio; a block of a talker who has
 // a station but cannot be received at that moment (no local radio on his frequency, out of range,
-// behind terrain) is silenced, clear or encrypted alike.
+// behind terrain) is silenced, clear or encrypted alike. A block holds sampleCount frames of
+// channels interleaved samples (2 on a stereo channel); every sample of every channel is treated or
+// silenced, and channels below 1 edits nothing.
 //
 // Units: 3D positions in the host's space (listener at the origin, distance factor 1, rolloff 100);
 // gain 0 (perfect) .. 20 (not receivable).
@@ -36,7 +38,7 @@ class TalkHandler {
               CHalcyra& model, StationServerExchange& exchange, const TS3Functions& host);
 
   void OnTalkStatusChange(uint64 serverConnectionHandlerID, int status, anyID clientID);
-  void OnEditPlaybackVoiceData(anyID clientID, short* samples, int sampleCount);
+  void OnEditPlaybackVoiceData(anyID clientID, short* samples, int sampleCount, int channels);
 
   // Fills the ear position of the receiving local radio (and logs it at LOGLEVEL >= 3).
   void Set3DSoundPositionTS3(TS3_VECTOR* position, int localRadio, float v);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "foundation/format.h"
 
@@ -188,6 +190,41 @@ void TreatVoiceBlock(int16_t* samples, int count, float gain, bool encrypted, in
   }
   MixRadioNoise(samples, count, gain);
   SamplesByHCVolumes(samples, samples, count, localRadio, volumes, log);
+}
+
+size_t InterleavedSampleCount(int frames, int channels) {
+  if (frames < 1 || channels < 1) return 0;
+  return static_cast<size_t>(frames) * static_cast<size_t>(channels);
+}
+
+// A channel other than the only one is copied out of the interleaved block into scratch space,
+// treated there and copied back. The space belongs to the calling thread (the host's playback
+// thread) and only grows, so a steady stream of blocks allocates nothing.
+void TreatInterleavedVoiceBlock(int16_t* samples, int frames, int channels, float gain, bool encrypted,
+                                int32_t cryptoKey, int localRadio, const RadioVolumes& volumes, Clog* log) {
+  size_t total = InterleavedSampleCount(frames, channels);
+  if (samples == nullptr || total == 0) return;
+  if (channels == 1) {
+    TreatVoiceBlock(samples, frames, gain, encrypted, cryptoKey, localRadio, volumes, log);
+    return;
+  }
+  if (!(gain < kGainLimit)) return;
+  thread_local std::vector<int16_t> channel;
+  try {
+    if (channel.size() < static_cast<size_t>(frames)) channel.resize(static_cast<size_t>(frames));
+  } catch (const std::bad_alloc&) {
+    std::fill_n(samples, total, static_cast<int16_t>(0));
+    return;
+  }
+  const size_t stride = static_cast<size_t>(channels);
+  for (size_t c = 0; c < stride; ++c) {
+    const int16_t* in = samples + c;
+    for (int i = 0; i < frames; ++i, in += stride) channel[static_cast<size_t>(i)] = *in;
+    TreatVoiceBlock(channel.data(), frames, gain, encrypted, cryptoKey, localRadio, volumes,
+                    c == 0 ? log : nullptr);
+    int16_t* out = samples + c;
+    for (int i = 0; i < frames; ++i, out += stride) *out = channel[static_cast<size_t>(i)];
+  }
 }
 
 }  // namespace halcyra

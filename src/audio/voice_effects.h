@@ -1,14 +1,17 @@
 // Voice effects: the sample processing that makes a received voice sound like a radio.
 //
 // Samples are signed 16-bit at 48000 Hz; every clip limits to -32767..32767 (never -32768). A block
-// is edited in place; nothing is kept between blocks and no function here allocates. Every function
-// treats a null buffer or a count of 0 or less as an empty block and edits nothing.
+// is edited in place and nothing of the sound is kept between blocks. No function here allocates,
+// but for TreatInterleavedVoiceBlock, whose per-thread scratch space grows to the largest channel it
+// has seen and is kept. Every function treats a null buffer or a count of 0 or less as an empty
+// block and edits nothing.
 //
 // The arithmetic keeps the precision of each step as noted (float or double): the results are
 // compared sample for sample, so a "simpler" expression is a different sound. Faster loops that
 // reorder the work keep every step's arithmetic as it is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "audio/radio_noise.h"
@@ -58,5 +61,17 @@ void SamplesByHCVolumes(int16_t* out, const int16_t* in, int count, int localRad
 // the block is left as it came, and a gain below 0 counts as 0.
 void TreatVoiceBlock(int16_t* samples, int count, float gain, bool encrypted, int32_t cryptoKey,
                      int localRadio, const RadioVolumes& volumes, Clog* log);
+
+// Samples in a block of frames frames of channels interleaved samples each (1 mono, 2 stereo, ...);
+// 0 when either count is below 1.
+[[nodiscard]] size_t InterleavedSampleCount(int frames, int channels);
+
+// TreatVoiceBlock for a block of frames frames of channels interleaved samples: every channel is
+// treated as a mono block of its own (its own filter, tone and noise), and a mono block exactly as
+// TreatVoiceBlock treats it. The volume is logged once per block. Where the scratch space for a
+// channel cannot be had, the whole block is silenced rather than left as plain speech. channels
+// below 1 edits nothing.
+void TreatInterleavedVoiceBlock(int16_t* samples, int frames, int channels, float gain, bool encrypted,
+                                int32_t cryptoKey, int localRadio, const RadioVolumes& volumes, Clog* log);
 
 }  // namespace halcyra

@@ -91,7 +91,8 @@ HALCYRA_EXPORT void ts3plugin_onTalkStatusChangeEvent(uint64 serverConnectionHan
   Plugin().OnTalkStatusChange(serverConnectionHandlerID, status, isReceivedWhisper, clientID);
 }
 
-// Host playback thread, once per voice block; edits the samples in place.
+// Host playback thread, once per voice block of sampleCount frames of channels interleaved samples;
+// edits the samples in place.
 HALCYRA_EXPORT void ts3plugin_onEditPlaybackVoiceDataEvent(uint64 serverConnectionHandlerID, anyID clientID,
                                                            short* samples, int sampleCount, int channels) {
   Plugin().OnEditPlaybackVoiceData(serverConnectionHandlerID, clientID, samples, sampleCount, channels);

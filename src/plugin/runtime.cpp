@@ -214,9 +214,10 @@ void PluginRuntime::OnTalkStatusChange(uint64 serverConnectionHandlerID, int sta
   if (event) talk_->OnTalkStatusChange(serverConnectionHandlerID, status, clientID);
 }
 
-void PluginRuntime::OnEditPlaybackVoiceData(uint64, anyID clientID, short* samples, int sampleCount, int) {
+void PluginRuntime::OnEditPlaybackVoiceData(uint64, anyID clientID, short* samples, int sampleCount,
+                                            int channels) {
   Event event(*this);
-  if (event) talk_->OnEditPlaybackVoiceData(clientID, samples, sampleCount);
+  if (event) talk_->OnEditPlaybackVoiceData(clientID, samples, sampleCount, channels);
 }
 
 }  // namespace halcyra

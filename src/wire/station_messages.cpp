@@ -70,7 +70,8 @@ ParsedReply ParseReply(std::string_view reply, StationRecord* record) {
   if (at == std::string_view::npos || at == 0) return parsed;  // kInvalidFrame
 
   parsed.kind = ReplyKind::kRecord;
-  std::memcpy(record->nickname, reply.data(), at);  // at <= 24 < capacity
+  static_assert(kReplyNicknameSearchLength <= kNicknameCapacity);
+  std::memcpy(record->nickname, reply.data(), at);  // at < kReplyNicknameSearchLength <= capacity
   record->nickname[at] = '\0';
   FieldScanner scan(reply.substr(at + 1));
   scan.Text(record->latitudeText)

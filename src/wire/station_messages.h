@@ -25,8 +25,9 @@ inline constexpr std::string_view kQueryPrefix = "GET:";
 inline constexpr std::string_view kNotFoundReply = "(no found) ";
 
 // The "@" that ends the nickname of a reply must be among its first this many characters, so a
-// nickname of at most 24 characters can be received.
-inline constexpr size_t kReplyNicknameSearchLength = 25;
+// nickname of at most 30 bytes can be received: every nickname the host allows (30 characters)
+// while it is plain ASCII.
+inline constexpr size_t kReplyNicknameSearchLength = 31;
 
 // Fields of a record after the nickname.
 inline constexpr int kRecordFieldCount = 10;
@@ -58,7 +59,7 @@ std::string FormatRecordText(const StationRecord& station);
 enum class ReplyKind {
   kRecord,        // a station record; see ParsedReply::fields
   kNotFound,      // exactly "(no found) "
-  kInvalidFrame,  // no "@" among the first 25 characters, or nothing before it
+  kInvalidFrame,  // no "@" among the first kReplyNicknameSearchLength characters, or nothing before it
 };
 
 struct ParsedReply {

@@ -73,6 +73,16 @@ std::vector<short> LowPassed(std::vector<short> block) {
   return block;
 }
 
+// Left and right interleaved, frame by frame.
+std::vector<short> Stereo(const std::vector<short>& left, const std::vector<short>& right) {
+  std::vector<short> block;
+  for (size_t i = 0; i < left.size(); ++i) {
+    block.push_back(left[i]);
+    block.push_back(right[i]);
+  }
+  return block;
+}
+
 std::vector<short> Scaled(std::vector<short> block, float factor) {
   ScaleSamples(block.data(), block.data(), static_cast<int>(block.size()), factor);
   return block;
@@ -181,9 +191,11 @@ class TalkTest : public ::testing::Test {
     return texts;
   }
 
-  std::vector<short> Voice(std::vector<short> block) {
+  // block holds frames of channels interleaved samples.
+  std::vector<short> Voice(std::vector<short> block, int channels = 1) {
     session().plugin().onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient,
-                                                    block.data(), static_cast<int>(block.size()), 1);
+                                                    block.data(), static_cast<int>(block.size()) / channels,
+                                                    channels);
     return block;
   }
 
@@ -373,6 +385,30 @@ TEST_F(TalkTest, EncryptedTalkerIsNeverHeardInPlainSpeech) {
   EXPECT_EQ(silence, Voice(block)) << "no local radio on his frequency";
 }
 
+// On a stereo channel the host hands over frames of two interleaved samples: both halves of the
+// block are the talker's voice, each channel treated as a block of its own, or all of it silenced.
+TEST_F(TalkTest, StereoBlocksAreTreatedOrSilencedInEveryChannel) {
+  std::vector<short> left = SpeechBlock(960);
+  std::vector<short> right = Scaled(SpeechBlock(960), -0.25f);
+  std::vector<short> block = Stereo(left, right);
+
+  Simulate(Local(kNearLatitude, 1));
+  EXPECT_EQ(Stereo(Scaled(LowPassed(left), 2.0f), Scaled(LowPassed(right), 2.0f)), Voice(block, 2));
+
+  Simulate(Local(kNearLatitude, 1, kTalkerKey + 1));
+  std::vector<short> leftTone = LowPassed(left);
+  std::vector<short> rightTone = LowPassed(right);
+  MakeEncryptionTone(leftTone.data(), static_cast<int>(leftTone.size()), kTalkerKey);
+  MakeEncryptionTone(rightTone.data(), static_cast<int>(rightTone.size()), kTalkerKey);
+  EXPECT_EQ(Stereo(leftTone, rightTone), Voice(block, 2)) << "encrypted: the tone, never his speech";
+
+  const std::vector<short> silence(block.size(), 0);
+  Simulate(Local(kFarLatitude, 1));
+  EXPECT_EQ(silence, Voice(block, 2)) << "out of range";
+  Simulate(Local(kNearLatitude, 0));
+  EXPECT_EQ(silence, Voice(block, 2)) << "no local radio on his frequency";
+}
+
 TEST_F(TalkTest, EmptyOrMissingBlocksEditNothing) {
   Simulate(Local(kNearLatitude, 1));
   std::vector<short> block = SpeechBlock(16);
@@ -384,6 +420,10 @@ TEST_F(TalkTest, EmptyOrMissingBlocksEditNothing) {
                                       -5, 1);
   plugin.onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient, nullptr, 960,
                                       1);
+  for (int channels : {0, -2}) {
+    plugin.onEditPlaybackVoiceDataEvent(PluginSession::kConnection, PluginSession::kTalkerClient, copy.data(),
+                                        16, channels);
+  }
   EXPECT_EQ(block, copy);
   EXPECT_NE(block, Voice(block));  // the same talker's real block is treated
 }

@@ -152,7 +152,7 @@ volumes = { 80, 90, 100 }
   equal("SET_RADIO 243.000 124.975 000.000 251.000 7", radios[#radios], "radio after tuning")
   check(#radios >= 3 and #radios <= 5, "radios sent at start, every second and on the change, got " .. #radios)
   equal("SET_VOLUM 80 90 100", texts(mock, "SET_VOLUM")[1], "volumes")
-  equal("SET_ACTIV _X_", texts(mock, "SET_ACTIV")[1], "selection")
+  equal("SET_ACTIV _X_", table.concat(texts(mock, "SET_ACTIV"), ","), "one selection, none with the resends")
   for _, text in ipairs(texts(mock)) do
     check(#text >= 11 and #text <= 119, "datagram length " .. #text .. ": " .. text)
   end
@@ -247,6 +247,56 @@ test("the settings file: written with the defaults when missing, never overwritt
   equal(1, count(log, containing(": volumes must be three percentages")), "volumes line")
   equal(1, count(log, containing(": unknown setting colour ignored")), "unknown setting line")
   equal(1, count(log, containing("sending to 127.0.0.1:10602, 20 positions a second")), "settings used")
+end)
+
+-- The transmitting radio is selected on entering an aircraft only, so that a radio selected later
+-- with the plug-in's buttons stays selected through the resends.
+test("selection: radio 1 by default on entering an aircraft, again only on the next entry; none and 0 select nothing", function()
+  local mock, writedir = setUp({})
+  local path = writedir .. "Scripts/Halcyra/HalcyraConfig.lua"
+  mock:loadExportLua()
+  mock:start()                              -- writes the default settings; no aircraft: nothing sent
+  mock:run(0.5, mock.drain)
+  mock:stop()
+  local template = assert(readFile(path), "the default settings")
+  local function mission(settings, seconds)
+    writeFile(path, settings .. "\nport = " .. mock.port .. "\n")
+    mock:start()
+    mock:run(seconds, mock.drain)
+    mock:stop()
+  end
+  local function selections() return table.concat(texts(mock, "SET_ACTIV"), ",") end
+
+  writeFile(path, template .. "\nport = " .. mock.port .. "\n")
+  mock.self = F16
+  mock:start()
+  mock:run(12, mock.drain)                  -- the default settings resend every 5 s
+  check(#texts(mock, "SET_RADIO") >= 3, "radios resent, got " .. #texts(mock, "SET_RADIO"))
+  equal("SET_ACTIV X__", selections(), "the first aircraft")
+  mock.self = { Name = "FA-18C_hornet", LatLongAlt = F16.LatLongAlt }
+  mock:run(1, mock.drain)
+  equal("SET_ACTIV X__,SET_ACTIV X__", selections(), "another aircraft type")
+  mock.self = nil
+  mock:run(1, mock.drain)
+  mock.sendFails = true
+  mock.self = F16
+  mock:run(1, mock.drain)
+  mock.sendFails = false
+  mock:run(6, mock.drain)
+  equal("SET_ACTIV X__,SET_ACTIV X__,SET_ACTIV X__", selections(), "the same type after spectating, once sends work")
+  mock:stop()
+
+  mission('active_radio = "none"', 6)
+  mission("active_radio = 0", 6)
+  equal("SET_ACTIV X__,SET_ACTIV X__,SET_ACTIV X__", selections(), "none and 0 select nothing")
+  mission("active_radio = 3\nresend_seconds = 1", 3)
+  mission("active_radio = 4", 1)
+  mock.close()
+  equal("SET_ACTIV X__,SET_ACTIV X__,SET_ACTIV X__,SET_ACTIV __X,SET_ACTIV X__", selections(), "radio 3, then the default")
+  equal(0, #mock.errors, "errors that reached the simulator: " .. table.concat(mock.errors, "; "))
+  local log = mock.logLines
+  equal(2, count(log, containing("active_radio is \"none\": the plug-in's joystick buttons select")), "none lines")
+  equal(1, count(log, containing(': active_radio must be 1, 2, 3 or "none"; using the default')), "bad value line")
 end)
 
 test("texts: frequencies rounded to the channel spacing, positions within their field widths", function()

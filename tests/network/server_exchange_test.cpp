@@ -146,16 +146,16 @@ TEST_F(ServerExchangeTest, ReplyForAnotherNicknameIsStoredUnderTheRepliesName) {
   EXPECT_STREQ("100.000", ann->frequency1);
 }
 
-TEST_F(ServerExchangeTest, NicknamesUpTo24CharactersCanBeReceived) {
+TEST_F(ServerExchangeTest, NicknamesUpTo30CharactersCanBeReceived) {
   rig_.server.SetAnswer(EchoRecord);
-  std::string nickname24(24, 'N');
-  std::string nickname25(25, 'N');
-  EXPECT_EQ(kQueryStored, rig_.exchange->RefreshForCycle(nickname24.c_str()));
-  EXPECT_EQ(kQueryFailed, rig_.exchange->RefreshForCycle(nickname25.c_str()));
-  EXPECT_TRUE(rig_.model->FindStation(nickname24.c_str()));
-  EXPECT_FALSE(rig_.model->FindStation(nickname25.c_str()));
+  std::string nickname30(30, 'N');
+  std::string nickname31(31, 'N');
+  EXPECT_EQ(kQueryStored, rig_.exchange->RefreshForCycle(nickname30.c_str()));
+  EXPECT_EQ(kQueryFailed, rig_.exchange->RefreshForCycle(nickname31.c_str()));
+  EXPECT_TRUE(rig_.model->FindStation(nickname30.c_str()));
+  EXPECT_FALSE(rig_.model->FindStation(nickname31.c_str()));
   ASSERT_EQ(2u, rig_.server.RequestCount());
-  EXPECT_EQ("GET:" + nickname25 + "@ ", rig_.server.Requests()[1]);
+  EXPECT_EQ("GET:" + nickname31 + "@ ", rig_.server.Requests()[1]);
   EXPECT_EQ(1, CountContaining(rig_.LogLines(), "Thread_UDPRequest : Invalid frame"));
 }
 

@@ -82,8 +82,8 @@ TEST(ScenarioDocument, MissingOrWrongFieldsAreNamed) {
   EXPECT_NE(std::string::npos, ErrorOf(longFrequency).find("remotes[0].radios[0].frequency: "));
 
   Json longName = MinimalScenario();
-  longName["remotes"][0]["nickname"] = std::string(25, 'a');
-  EXPECT_NE(std::string::npos, ErrorOf(longName).find("remotes[0].nickname: at most 24 characters"));
+  longName["remotes"][0]["nickname"] = std::string(31, 'a');
+  EXPECT_NE(std::string::npos, ErrorOf(longName).find("remotes[0].nickname: at most 30 characters"));
 
   Json twice = MinimalScenario();
   twice["remotes"][0]["nickname"] = "Lead";

@@ -68,22 +68,23 @@ TEST(StationMessages, PublishedRecordRoundTripsThroughTheReplyParser) {
   EXPECT_FLOAT_EQ(16404.2f, received.altitude);
 }
 
-TEST(StationMessages, NicknameOf24CharactersIsReceivedAnd25IsAnInvalidFrame) {
-  std::string name24(24, 'n');
+// The host allows nicknames of 30 characters.
+TEST(StationMessages, NicknameOf30CharactersIsReceivedAnd31IsAnInvalidFrame) {
+  std::string name30(30, 'n');
   StationRecord record = DefaultStation("x");
-  ParsedReply ok = ParseReply(name24 + "@1 2 3 111.000 222.000 333.000 X__ 000.000 1 2 ", &record);
+  ParsedReply ok = ParseReply(name30 + "@1 2 3 111.000 222.000 333.000 X__ 000.000 1 2 ", &record);
   ASSERT_EQ(ReplyKind::kRecord, ok.kind);
-  EXPECT_EQ(name24, record.nickname);
+  EXPECT_EQ(name30, record.nickname);
   EXPECT_EQ(2, record.radioClass);
 
   StationRecord untouched = DefaultStation("x");
-  std::string name25(25, 'n');
+  std::string name31(31, 'n');
   EXPECT_EQ(ReplyKind::kInvalidFrame,
-            ParseReply(name25 + "@1 2 3 111.000 222.000 333.000 X__ 000.000 1 2 ", &untouched).kind);
+            ParseReply(name31 + "@1 2 3 111.000 222.000 333.000 X__ 000.000 1 2 ", &untouched).kind);
   EXPECT_STREQ("x", untouched.nickname);
   EXPECT_STREQ("0.000000", untouched.latitudeText);
-  // A 25-character nickname can still be published.
-  EXPECT_EQ("SET:" + name25 + "@", FormatPublish(DefaultStation(name25.c_str())).substr(0, 30));
+  // A 31-character nickname can still be published.
+  EXPECT_EQ("SET:" + name31 + "@", FormatPublish(DefaultStation(name31.c_str())).substr(0, 36));
 }
 
 TEST(StationMessages, NotFoundOnlyWhenExact) {

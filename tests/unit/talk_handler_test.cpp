@@ -78,7 +78,7 @@ class TalkHandlerTest : public ::testing::Test {
   }
 
   std::vector<short> Voice(std::vector<short> block) {
-    handler_->OnEditPlaybackVoiceData(kTalker, block.data(), static_cast<int>(block.size()));
+    handler_->OnEditPlaybackVoiceData(kTalker, block.data(), static_cast<int>(block.size()), 1);
     return block;
   }
 
@@ -121,7 +121,7 @@ TEST_F(TalkHandlerTest, VoiceOfClientsWithoutAStationAndWhileTheSimulatorIsSilen
 
   clients_->AddCDB_item("Ghost", kTalker + 1);  // in the channel, but never published a station
   std::vector<short> ghost = block;
-  handler_->OnEditPlaybackVoiceData(kTalker + 1, ghost.data(), static_cast<int>(ghost.size()));
+  handler_->OnEditPlaybackVoiceData(kTalker + 1, ghost.data(), static_cast<int>(ghost.size()), 1);
   EXPECT_EQ(block, ghost);
 
   model_->UpdateLocalStation([](StationRecord& local) { local.latitude = 43.0f; });  // out of range

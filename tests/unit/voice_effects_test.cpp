@@ -462,6 +462,74 @@ TEST_F(TreatVoiceBlockTest, BlocksOfAnySizeAreTreated) {
   }
 }
 
+// Interleaves channels of equal length frame by frame, and takes channel c out again.
+Block Interleaved(const std::vector<Block>& channels) {
+  Block block;
+  for (size_t i = 0; i < channels[0].size(); ++i) {
+    for (const Block& channel : channels) block.push_back(channel[i]);
+  }
+  return block;
+}
+Block ChannelOf(const Block& block, size_t c, size_t channels) {
+  Block channel;
+  for (size_t i = c; i < block.size(); i += channels) channel.push_back(block[i]);
+  return channel;
+}
+
+// Every channel of an interleaved block is a mono block of its own: filtered from its own first
+// sample, its own tone level, the receiving radio's volume on each.
+TEST_F(TreatVoiceBlockTest, EveryChannelOfAnInterleavedBlockIsTreatedAsItsOwnMonoBlock) {
+  const Block speech = SpeechBlock(960, 6000);
+  const Block other = SpeechBlock(960, -20000);
+  const Block quiet = SpeechBlock(960, 700);
+  auto treat = [this](Block block, int channels, bool encrypted, int radio) {
+    TreatInterleavedVoiceBlock(block.data(), static_cast<int>(block.size()) / channels, channels, 0.0f,
+                               encrypted, 123, radio, volumes_, nullptr);
+    return block;
+  };
+  for (bool encrypted : {false, true}) {
+    for (int radio : {1, 2}) {
+      Block mono = Treat(speech, 0.0f, encrypted, 123, radio);
+      EXPECT_EQ(mono, treat(speech, 1, encrypted, radio));
+      EXPECT_EQ(Interleaved({mono, mono}), treat(Interleaved({speech, speech}), 2, encrypted, radio))
+          << "the same signal on both channels, encrypted " << encrypted << ", radio " << radio;
+      EXPECT_EQ(Interleaved({mono, Treat(other, 0.0f, encrypted, 123, radio),
+                             Treat(quiet, 0.0f, encrypted, 123, radio)}),
+                treat(Interleaved({speech, other, quiet}), 3, encrypted, radio))
+          << "three channels, encrypted " << encrypted << ", radio " << radio;
+    }
+  }
+}
+
+// With loss every channel gets noise of its own; at or beyond the limit, or with no channels, the
+// block is left as it came.
+TEST_F(TreatVoiceBlockTest, InterleavedBlocksGetNoiseInEveryChannelAndKeepTheGainLimit) {
+  Block silence(2 * 960, 0);
+  Block noisy = silence;
+  TreatInterleavedVoiceBlock(noisy.data(), 960, 2, 10.0f, false, 0, 1, volumes_, nullptr);
+  for (size_t c = 0; c < 2; ++c) {
+    Block channel = ChannelOf(noisy, c, 2);
+    EXPECT_GT(std::count_if(channel.begin(), channel.end(), [](int16_t s) { return s != 0; }), 900)
+        << "channel " << c;
+  }
+
+  const Block stereo = Interleaved({SpeechBlock(960), SpeechBlock(960, 5000)});
+  for (float gain : {20.0f, 35.0f, std::nanf("")}) {
+    Block block = stereo;
+    TreatInterleavedVoiceBlock(block.data(), 960, 2, gain, true, 123, 1, volumes_, nullptr);
+    EXPECT_EQ(stereo, block) << "gain " << gain;
+  }
+  Block block = stereo;
+  TreatInterleavedVoiceBlock(block.data(), 960, 0, 0.0f, false, 0, 1, volumes_, nullptr);
+  TreatInterleavedVoiceBlock(block.data(), 960, -2, 0.0f, false, 0, 1, volumes_, nullptr);
+  TreatInterleavedVoiceBlock(block.data(), 0, 2, 0.0f, false, 0, 1, volumes_, nullptr);
+  TreatInterleavedVoiceBlock(nullptr, 960, 2, 0.0f, false, 0, 1, volumes_, nullptr);
+  EXPECT_EQ(stereo, block);
+  EXPECT_EQ(0u, InterleavedSampleCount(960, 0));
+  EXPECT_EQ(0u, InterleavedSampleCount(-1, 2));
+  EXPECT_EQ(size_t{65535} * 65535, InterleavedSampleCount(65535, 65535));  // beyond int, no overflow
+}
+
 // ---------------------------------------------------------------- golden outputs
 
 // The treatment's output for fixed blocks, recorded from the straightforward implementation with
