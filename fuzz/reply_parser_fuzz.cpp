@@ -22,10 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   wire::ParsedReply parsed = wire::ParseReply(reply, &record);
 
   std::string_view text = reply.substr(0, reply.find('\0'));
-  size_t at = text.substr(0, wire::kReplyNicknameSearchLength).find('@');
+  std::optional<size_t> nickname = wire::ReplyNicknameLength(text);
+  size_t at = nickname.value_or(0);
   if (text == wire::kNotFoundReply) {
     FUZZ_CHECK(parsed.kind == wire::ReplyKind::kNotFound);
-  } else if (at == std::string_view::npos || at == 0) {
+  } else if (at == 0) {
     FUZZ_CHECK(parsed.kind == wire::ReplyKind::kInvalidFrame);
   } else {
     FUZZ_CHECK(parsed.kind == wire::ReplyKind::kRecord);

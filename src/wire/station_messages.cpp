@@ -59,6 +59,17 @@ std::string FormatQuery(std::string_view nickname) {
 
 std::string FormatRecordText(const StationRecord& station) { return FormatRecord("", station, ""); }
 
+std::optional<size_t> ReplyNicknameLength(std::string_view reply) {
+  size_t characters = 0;
+  for (size_t i = 0; i < reply.size() && i < kNicknameCapacity; ++i) {
+    unsigned char byte = static_cast<unsigned char>(reply[i]);
+    if ((byte & 0xC0) == 0x80) continue;  // a continuation byte of a UTF-8 character
+    if (++characters > kReplyNicknameSearchLength) break;
+    if (byte == '@') return i;
+  }
+  return std::nullopt;
+}
+
 ParsedReply ParseReply(std::string_view reply, StationRecord* record) {
   reply = reply.substr(0, reply.find('\0'));
   ParsedReply parsed;
@@ -66,12 +77,12 @@ ParsedReply ParseReply(std::string_view reply, StationRecord* record) {
     parsed.kind = ReplyKind::kNotFound;
     return parsed;
   }
-  size_t at = reply.substr(0, kReplyNicknameSearchLength).find('@');
-  if (at == std::string_view::npos || at == 0) return parsed;  // kInvalidFrame
+  std::optional<size_t> nickname = ReplyNicknameLength(reply);
+  if (!nickname || *nickname == 0) return parsed;  // kInvalidFrame
+  size_t at = *nickname;
 
   parsed.kind = ReplyKind::kRecord;
-  static_assert(kReplyNicknameSearchLength <= kNicknameCapacity);
-  std::memcpy(record->nickname, reply.data(), at);  // at < kReplyNicknameSearchLength <= capacity
+  std::memcpy(record->nickname, reply.data(), at);  // at < kNicknameCapacity
   record->nickname[at] = '\0';
   FieldScanner scan(reply.substr(at + 1));
   scan.Text(record->latitudeText)

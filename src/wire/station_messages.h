@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,10 +25,14 @@ inline constexpr std::string_view kPublishPrefix = "SET:";
 inline constexpr std::string_view kQueryPrefix = "GET:";
 inline constexpr std::string_view kNotFoundReply = "(no found) ";
 
-// The "@" that ends the nickname of a reply must be among its first this many characters, so a
-// nickname of at most 30 bytes can be received: every nickname the host allows (30 characters)
-// while it is plain ASCII.
+// The "@" that ends the nickname of a reply must be among its first this many characters (UTF-8
+// characters, not bytes), so every nickname the host allows (30 characters) can be received.
 inline constexpr size_t kReplyNicknameSearchLength = 31;
+
+// The length in bytes of the nickname that a reply begins with: the bytes before its first "@",
+// when that "@" is among the first kReplyNicknameSearchLength UTF-8 characters and the nickname
+// fits a record (kNicknameCapacity - 1 bytes). Nothing otherwise.
+std::optional<size_t> ReplyNicknameLength(std::string_view reply);
 
 // Fields of a record after the nickname.
 inline constexpr int kRecordFieldCount = 10;

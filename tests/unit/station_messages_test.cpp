@@ -76,11 +76,20 @@ TEST(StationMessages, NicknameOf30CharactersIsReceivedAnd31IsAnInvalidFrame) {
   ASSERT_EQ(ReplyKind::kRecord, ok.kind);
   EXPECT_EQ(name30, record.nickname);
   EXPECT_EQ(2, record.radioClass);
+  // Characters, not bytes: 30 Cyrillic letters are 60 bytes of UTF-8.
+  std::string cyrillic30;
+  for (int i = 0; i < 30; ++i) cyrillic30 += "\xD0\x96";
+  ASSERT_EQ(ReplyKind::kRecord,
+            ParseReply(cyrillic30 + "@1 2 3 111.000 222.000 333.000 X__ 000.000 1 2 ", &record).kind);
+  EXPECT_EQ(cyrillic30, record.nickname);
 
   StationRecord untouched = DefaultStation("x");
   std::string name31(31, 'n');
   EXPECT_EQ(ReplyKind::kInvalidFrame,
             ParseReply(name31 + "@1 2 3 111.000 222.000 333.000 X__ 000.000 1 2 ", &untouched).kind);
+  EXPECT_EQ(
+      ReplyKind::kInvalidFrame,
+      ParseReply(cyrillic30 + "\xD0\x96@1 2 3 111.000 222.000 333.000 X__ 000.000 1 2 ", &untouched).kind);
   EXPECT_STREQ("x", untouched.nickname);
   EXPECT_STREQ("0.000000", untouched.latitudeText);
   // A 31-character nickname can still be published.
