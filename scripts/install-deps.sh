@@ -4,6 +4,8 @@ set -eu
 packages="cmake ninja-build g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nlohmann-json3-dev zip unzip
   clang libclang-rt-14-dev clang-format python3 espeak-ng util-linux locales"
+# Network namespaces (ip netns) for the test of two pilots on one machine.
+packages="$packages iproute2"
 # The export script for the simulator runs in its tests under Debian's Lua 5.1 with LuaSocket.
 packages="$packages lua5.1 lua-socket"
 # The station server's status page test (Chromium, the Prometheus text parser); the page itself is
