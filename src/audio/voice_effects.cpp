@@ -198,8 +198,10 @@ size_t InterleavedSampleCount(int frames, int channels) {
 }
 
 // A channel other than the only one is copied out of the interleaved block into scratch space,
-// treated there and copied back. The space belongs to the calling thread (the host's playback
-// thread) and only grows, so a steady stream of blocks allocates nothing.
+// treated there and copied back. The space is on the stack for blocks of up to kStackFrames frames
+// (the host's blocks are 20 ms: 960 frames), so the voice path allocates nothing; a longer block
+// takes it from the heap for the call. (A thread_local buffer would outlive a library the host has
+// unloaded on the host's own playback thread.)
 void TreatInterleavedVoiceBlock(int16_t* samples, int frames, int channels, float gain, bool encrypted,
                                 int32_t cryptoKey, int localRadio, const RadioVolumes& volumes, Clog* log) {
   size_t total = InterleavedSampleCount(frames, channels);
@@ -209,21 +211,26 @@ void TreatInterleavedVoiceBlock(int16_t* samples, int frames, int channels, floa
     return;
   }
   if (!(gain < kGainLimit)) return;
-  thread_local std::vector<int16_t> channel;
-  try {
-    if (channel.size() < static_cast<size_t>(frames)) channel.resize(static_cast<size_t>(frames));
-  } catch (const std::bad_alloc&) {
-    std::fill_n(samples, total, static_cast<int16_t>(0));
-    return;
+  constexpr int kStackFrames = 4096;
+  int16_t onStack[kStackFrames];
+  std::vector<int16_t> onHeap;
+  int16_t* channel = onStack;
+  if (frames > kStackFrames) {
+    try {
+      onHeap.resize(static_cast<size_t>(frames));
+    } catch (const std::bad_alloc&) {
+      std::fill_n(samples, total, static_cast<int16_t>(0));
+      return;
+    }
+    channel = onHeap.data();
   }
   const size_t stride = static_cast<size_t>(channels);
   for (size_t c = 0; c < stride; ++c) {
     const int16_t* in = samples + c;
-    for (int i = 0; i < frames; ++i, in += stride) channel[static_cast<size_t>(i)] = *in;
-    TreatVoiceBlock(channel.data(), frames, gain, encrypted, cryptoKey, localRadio, volumes,
-                    c == 0 ? log : nullptr);
+    for (int i = 0; i < frames; ++i, in += stride) channel[i] = *in;
+    TreatVoiceBlock(channel, frames, gain, encrypted, cryptoKey, localRadio, volumes, c == 0 ? log : nullptr);
     int16_t* out = samples + c;
-    for (int i = 0; i < frames; ++i, out += stride) *out = channel[static_cast<size_t>(i)];
+    for (int i = 0; i < frames; ++i, out += stride) *out = channel[i];
   }
 }
 

@@ -2,9 +2,8 @@
 //
 // Samples are signed 16-bit at 48000 Hz; every clip limits to -32767..32767 (never -32768). A block
 // is edited in place and nothing of the sound is kept between blocks. No function here allocates,
-// but for TreatInterleavedVoiceBlock, whose per-thread scratch space grows to the largest channel it
-// has seen and is kept. Every function treats a null buffer or a count of 0 or less as an empty
-// block and edits nothing.
+// but TreatInterleavedVoiceBlock for a block of more than 4096 frames. Every function treats a null
+// buffer or a count of 0 or less as an empty block and edits nothing.
 //
 // The arithmetic keeps the precision of each step as noted (float or double): the results are
 // compared sample for sample, so a "simpler" expression is a different sound. Faster loops that
