@@ -23,6 +23,7 @@ LoadedPlugin::LoadedPlugin(const std::string& path) {
   Find("ts3plugin_name", &name, &missing);
   Find("ts3plugin_version", &version, &missing);
   Find("ts3plugin_apiVersion", &apiVersion, &missing);
+  Find("ts3plugin_requestAutoload", &requestAutoload, &missing);
   Find("ts3plugin_author", &author, &missing);
   Find("ts3plugin_description", &description, &missing);
   Find("ts3plugin_setFunctionPointers", &setFunctionPointers, &missing);

@@ -20,6 +20,7 @@ class LoadedPlugin {
   const char* (*name)() = nullptr;
   const char* (*version)() = nullptr;
   int (*apiVersion)() = nullptr;
+  int (*requestAutoload)() = nullptr;
   const char* (*author)() = nullptr;
   const char* (*description)() = nullptr;
   void (*setFunctionPointers)(const TS3Functions) = nullptr;

@@ -5,14 +5,12 @@ plugins/halcyra/ (programs without an extension are marked executable). package.
 author come from VERSION_H, the foundation/version.h the build wrote for the plug-ins, so the package
 says what the plug-ins it holds say.
 
-usage: make_package.py OUTPUT API_VERSION VERSION_H LINUX_SO WINDOWS_DLL [FILE...]
+usage: make_package.py OUTPUT VERSION_H LINUX_SO WINDOWS_DLL [FILE...]
 """
 import pathlib
 import re
 import sys
 import zipfile
-
-CLIENTS = {"20": "TeamSpeak 3 clients 3.0.14 to 3.0.19", "26": "TeamSpeak 3 clients 3.6.0 and later"}
 
 
 def version_fact(version_h, name):
@@ -22,9 +20,9 @@ def version_fact(version_h, name):
     return match.group(1)
 
 
-def package_ini(api, version_h):
-    description = (f"Radio simulator for DCS-World: hear the other pilots over your aircraft's radios. "
-                   f"Host API {api}, for {CLIENTS[api]}.")
+def package_ini(version_h):
+    description = ("Radio simulator for DCS-World: hear the other pilots over your aircraft's radios. "
+                   "For TeamSpeak 3 clients 3.0.14 to 3.6.x.")
     lines = ["Name = Halcyra", "Type = Plugin", f"Author = {version_fact(version_h, 'kPluginAuthor')}",
              f"Version = {version_fact(version_h, 'kPluginVersion')}", "Platforms = win64, linux_amd64",
              f'Description = "{description}"']
@@ -32,10 +30,10 @@ def package_ini(api, version_h):
 
 
 def main():
-    if len(sys.argv) < 6 or sys.argv[2] not in CLIENTS:
+    if len(sys.argv) < 5:
         sys.exit(__doc__)
-    output, api, version_header, linux_so, windows_dll = sys.argv[1:6]
-    extras = sys.argv[6:]
+    output, version_header, linux_so, windows_dll = sys.argv[1:5]
+    extras = sys.argv[5:]
     for path in [version_header, linux_so, windows_dll] + extras:
         if not pathlib.Path(path).is_file():
             sys.exit(f"make_package.py: {path} does not exist (build it first)")
@@ -44,7 +42,7 @@ def main():
         ini = zipfile.ZipInfo("package.ini", date_time=(2024, 1, 1, 0, 0, 0))
         ini.external_attr = 0o644 << 16
         ini.compress_type = zipfile.ZIP_DEFLATED
-        package.writestr(ini, package_ini(api, pathlib.Path(version_header).read_text()))
+        package.writestr(ini, package_ini(pathlib.Path(version_header).read_text()))
         package.write(windows_dll, "plugins/halcyra_win64.dll")
         package.write(linux_so, "plugins/halcyra_linux_amd64.so")
         for path in extras:

@@ -3,12 +3,12 @@
 # the Linux library and the Windows DLL, and runs the Linux suite natively and the Windows suite under
 # wine64; runs the Linux suite again under ThreadSanitizer (built with clang, whose thread-safety
 # analysis checks the lock annotations as errors) and under AddressSanitizer +
-# UndefinedBehaviorSanitizer; builds the installer packages and checks them, and runs every fuzz
-# target for a short time. Fails if any test fails, any sanitizer reports or a lock annotation does not hold.
+# UndefinedBehaviorSanitizer; builds the installer package and checks it, builds a plug-in fixed to
+# host API 20 and checks its answer, and runs every fuzz target for a short time. Fails if any test fails, any sanitizer reports or a lock annotation does not hold.
 #
 # The suites mostly wait on sockets and timers, so the next build runs beside each suite (its output
-# goes to build/logs/ and is shown when it is waited for), and the installer packages and the fuzz
-# targets run beside the last suite. A failing suite still waits for its companion before the run
+# goes to build/logs/ and is shown when it is waited for), and the installer package, the fixed build
+# and the fuzz targets run beside the last suite. A failing suite still waits for its companion before the run
 # stops. Each section header says how many seconds the run had taken when it began.
 set -eu
 cd "$(dirname "$0")/.."
@@ -81,16 +81,23 @@ suite "ThreadSanitizer suite" flock "$HALCYRA_UDP_LOCK" setarch "$(uname -m)" -R
 await
 
 section "Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer (clang; the same build holds the fuzz targets): test"
-section "Installer packages: build and check; fuzz targets: a short run of each (background)"
-# Builds the installer packages and checks them, while each fuzz target runs for 10 s
-# (scripts/fuzz.sh SECONDS runs them longer).
+section "Installer package: build and check; fixed API build; fuzz targets: a short run of each (background)"
+# fixed_api_build: the plug-in alone, built to answer API 20 (preset linux-api20), answers 20 whatever
+# HALCYRA_TS3_API says.
+fixed_api_build() {
+  echo "--- plug-in fixed to host API 20"
+  cmake --preset linux-api20 >/dev/null && cmake --build --preset linux-api20 -j2 &&
+    HALCYRA_TS3_API=24 build/linux/bin/plugin_api_check build/linux-api20/bin/halcyra_linux_amd64.so 20
+}
+# Builds the installer package and checks it, and the fixed build, while each fuzz target runs for
+# 10 s (scripts/fuzz.sh SECONDS runs them longer).
 packages_and_fuzz() {
   env HALCYRA_FUZZ_BUILT=1 scripts/fuzz.sh 10 >build/logs/fuzz.log 2>&1 &
   fuzz=$!
   status=0
-  scripts/package.sh &&
+  { scripts/package.sh &&
     HALCYRA_WINEPREFIX="$PWD/build/win64/wineprefix" tests/package/package_test.sh build/packages \
-      build/linux/bin/plugin_api_check build/win64/bin/plugin_api_check.exe || status=$?
+      build/linux/bin/plugin_api_check build/win64/bin/plugin_api_check.exe && fixed_api_build; } || status=$?
   wait "$fuzz" || status=$?
   echo "--- fuzz targets ---"
   cat build/logs/fuzz.log

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Checks that the plug-in library exports exactly the 13 ts3plugin_* entry points, unmangled.
+# Checks that the plug-in library exports exactly the 14 ts3plugin_* entry points, unmangled.
 set -eu
 library="$1"
 expected="ts3plugin_apiVersion
@@ -12,6 +12,7 @@ ts3plugin_onClientMoveMovedEvent
 ts3plugin_onConnectStatusChangeEvent
 ts3plugin_onEditPlaybackVoiceDataEvent
 ts3plugin_onTalkStatusChangeEvent
+ts3plugin_requestAutoload
 ts3plugin_setFunctionPointers
 ts3plugin_shutdown
 ts3plugin_version"
@@ -32,4 +33,4 @@ if [ "$actual" != "$expected" ]; then
   echo "--- actual"; echo "$actual"
   exit 1
 fi
-echo "$library exports exactly the 13 ts3plugin_* entry points"
+echo "$library exports exactly the 14 ts3plugin_* entry points"

@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#ifndef HALCYRA_API_VERSION
-#define HALCYRA_API_VERSION 20
+// A build made with HALCYRA_API_VERSION set to a number defines it here; 0 = none (the usual build).
+#ifndef HALCYRA_FIXED_API_VERSION
+#define HALCYRA_FIXED_API_VERSION 0
 #endif
 
 extern "C" {
@@ -101,10 +102,17 @@ struct TS3Functions {
 
 namespace halcyra {
 
-inline constexpr int kHostApiVersion = HALCYRA_API_VERSION;
 inline constexpr size_t kHostFunctionCount = HALCYRA_HOST_FUNCTION_COUNT;
+// The host API versions whose tables begin with these 209 pointers: the plug-in works with all of
+// them, and answers the one the running client accepts (foundation/host_api_version.h).
+inline constexpr int kOldestHostApi = 20;
+inline constexpr int kNewestHostApi = 26;
+// The version a fixed build answers to every client; 0 when the running client's version decides.
+inline constexpr int kFixedHostApiVersion = HALCYRA_FIXED_API_VERSION;
 
-static_assert(HALCYRA_API_VERSION == 20 || HALCYRA_API_VERSION == 26, "API version must be 20 or 26");
+static_assert(kFixedHostApiVersion == 0 ||
+                  (kFixedHostApiVersion >= kOldestHostApi && kFixedHostApiVersion <= kNewestHostApi),
+              "a fixed host API version must be one from 20 to 26");
 static_assert(sizeof(void*) == 8, "the plug-in is built for 64-bit hosts only");
 static_assert(sizeof(TS3_VECTOR) == 12);
 static_assert(sizeof(TS3Functions) == kHostFunctionCount * sizeof(void*));

@@ -15,6 +15,8 @@ std::string ExecutableFolder() {
   return slash == std::string::npos ? "" : folder.substr(0, slash);
 }
 
+std::optional<ProgramVersion> RunningProgramVersion() { return std::nullopt; }
+
 bool SetEnvironmentVariableUtf8(const char* name, const char* value) {
   return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
 }

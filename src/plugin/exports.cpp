@@ -3,6 +3,7 @@
 #include <string>
 
 #include "foundation/host_abi.h"
+#include "foundation/host_api_version.h"
 #include "foundation/version.h"
 #include "platform/env.h"
 #include "platform/export.h"
@@ -40,8 +41,13 @@ HALCYRA_EXPORT const char* ts3plugin_name() {
 // Host main thread.
 HALCYRA_EXPORT const char* ts3plugin_version() { return halcyra::kPluginVersion; }
 
-// Host main thread.
-HALCYRA_EXPORT int ts3plugin_apiVersion() { return halcyra::kHostApiVersion; }
+// Host main thread, before every other call: the client loads the plug-in only when the answer lies
+// in the range it accepts. The API of the running client, chosen on the first call and kept.
+HALCYRA_EXPORT int ts3plugin_apiVersion() { return halcyra::CurrentHostApi().api; }
+
+// Host main thread. 1: the client enables the plug-in once it is installed, unless the user has
+// disabled it.
+HALCYRA_EXPORT int ts3plugin_requestAutoload() { return 1; }
 
 // Host main thread.
 HALCYRA_EXPORT const char* ts3plugin_author() { return halcyra::kPluginAuthor; }

@@ -2,6 +2,7 @@
 
 #include "export_hook/export_hook.h"
 #include "foundation/format.h"
+#include "foundation/host_api_version.h"
 #include "platform/files.h"
 
 namespace halcyra {
@@ -47,6 +48,9 @@ int PluginRuntime::Start() {
     return 1;
   }
   log_->Write("Halcyra plugin is initializing", "", 0);
+  // Which API the client was answered, and why. (A client that refuses the answer never starts the
+  // plug-in; its own message names the number.)
+  log_->Write("ts3plugin_apiVersion", DescribeHostApi(CurrentHostApi()), 0);
   NoteMissingExportHook();
 
   model_ = std::make_unique<CHalcyra>(*log_, *tiles_);

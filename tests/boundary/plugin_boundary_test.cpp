@@ -18,9 +18,6 @@
 namespace halcyra {
 namespace {
 
-static_assert(HALCYRA_API_VERSION == 20,
-              "the test suites are built for host API 20 (the default build) only");
-
 using testing::FakeHost;
 using testing::LoadedPlugin;
 using testing::ReadFile;
@@ -76,9 +73,10 @@ TEST_F(PluginBoundaryTest, IdentifiesItself) {
   EXPECT_STREQ("Halcyra", name);
   EXPECT_EQ(name, plugin_.name());                  // the same pointer every time
   EXPECT_STREQ(kPluginVersion, plugin_.version());  // the project version (CMakeLists.txt)
-  // A client loads only the version it expects: the suites run the default build, for clients
-  // 3.0.14 to 3.0.19 (the API 26 build is checked in its installer package).
-  EXPECT_EQ(20, plugin_.apiVersion());
+  // The test program has no version resource, like the Linux client: a client of unknown version
+  // gets the current API (the answers to known versions: the plugin_api_client_* tests).
+  EXPECT_EQ(kFixedHostApiVersion != 0 ? kFixedHostApiVersion : 26, plugin_.apiVersion());
+  EXPECT_EQ(1, plugin_.requestAutoload());
   EXPECT_GT(std::strlen(plugin_.author()), 0u);
   EXPECT_EQ(0, std::strncmp("Radio simulator for DCS-World\n", plugin_.description(), 30));
 }
@@ -107,12 +105,17 @@ TEST_F(PluginBoundaryTest, SuccessfulStartAtLevelZeroLogsSetUpConfigurationAndSt
   int server = Find(lines, ") ReadIniFile : Halcyra Server : 127.0.0.1:10600", path);
   EXPECT_GT(Find(lines, ") ReadIniFile : DCS Listen : 127.0.0.1:10602", server), server);
   int initializing = Find(lines, ") Halcyra plugin is initializing", server);
+  int api =
+      Find(lines, ") ts3plugin_apiVersion : TeamSpeak client version unknown: plug-in API ", initializing);
   int initialized = Find(lines, ") Halcyra plugin is initialized", initializing + 1);
   int closing = Find(lines, "][L00] ~Clog : Close log file.", initialized);
   EXPECT_GT(path, 0);
   EXPECT_GT(server, path);
   EXPECT_GT(initializing, server);
   EXPECT_GT(initialized, initializing);
+  ASSERT_GT(api, initializing);
+  EXPECT_LT(api, initialized);
+  EXPECT_NE(std::string::npos, lines[api].find("][L00] (")) << lines[api];
   EXPECT_EQ(static_cast<int>(lines.size()) - 1, closing);
   EXPECT_EQ(-1, Find(lines, "Launch Thread_RW_HCS"));
   EXPECT_EQ(-1, Find(lines, "Read HGT parameters"));
@@ -219,6 +222,36 @@ TEST_F(PluginBoundaryTest, SimulatorPortListensOnLoopbackUnlessOpened) {
     ASSERT_GE(listen, 0) << "opened " << opened;
     EXPECT_NE(std::string::npos, lines[listen].find("][L00] ("));
   }
+}
+
+// A client of API 26 hands over its whole table, 230 pointers by value; the plug-in reads the 209
+// that every client's table begins with, starts and calls the host through them.
+TEST_F(PluginBoundaryTest, StartsAndCallsTheHostWithTheLongerTableOfNewerClients) {
+  testing::ScopedSavedGames savedGames(dir_.path().string());
+  WriteIni(4);
+  struct Api26Functions {
+    TS3Functions prefix;
+    void* appended[230 - kHostFunctionCount];
+  };
+  static_assert(sizeof(Api26Functions) == 230 * sizeof(void*));
+  Api26Functions table{};
+  table.prefix = host_.Table();
+  // The client's own declaration of the entry point (through void (*)(), which converts to any).
+  auto setFunctionPointers = reinterpret_cast<void (*)(const Api26Functions)>(
+      reinterpret_cast<void (*)()>(plugin_.setFunctionPointers));
+  setFunctionPointers(table);
+  host_.SetOwnClient(3, "Viper");
+  host_.SetNickname(7, "Bob");
+  host_.SetChannel(0x42, {3, 7});
+  ASSERT_EQ(0, plugin_.init());
+  plugin_.onConnectStatusChangeEvent(1, STATUS_CONNECTION_ESTABLISHED, 0);
+  plugin_.onClientMoveEvent(1, 3, 0, 0x42, 0, "");  // lists the channel and reads Bob's nickname
+  plugin_.shutdown();
+  EXPECT_EQ(1, host_.ClientIdCalls());
+  EXPECT_EQ(2, host_.SettingsCalls());
+  EXPECT_EQ(100.0f, host_.LastRolloffScale());
+  EXPECT_EQ(0, host_.OutstandingAllocations());  // the list and the nickname went back through freeMemory
+  EXPECT_GE(Find(LogLines(LogFile()), "CTS3ClientsBase::AddCDB_item : new Client : [#001]\"Bob\""), 0);
 }
 
 TEST_F(PluginBoundaryTest, EventsOutsideAStartedPluginAreIgnored) {

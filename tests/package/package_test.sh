@@ -1,10 +1,11 @@
 #!/bin/sh
-# Opens each installer package and checks it: exactly package.ini, the two plug-ins under plugins/
-# and the simulator side under plugins/halcyra/, every entry deflated with a plain ASCII name,
-# package.ini naming both platforms, and each plug-in answering the package's API version - the .so
-# loaded by the Linux checker, the .dll by the Windows checker under wine. Every binary is stripped
-# and names its debug file; the Lua files compile; the programs answer --help (the Windows ones
-# under wine), and the Linux installer, run from the unpacked package, installs the script it finds
+# Opens the installer package and checks it: exactly package.ini, the two plug-ins under plugins/
+# and the simulator side and the tools under plugins/halcyra/, every entry deflated with a plain
+# ASCII name, package.ini naming both platforms, and each plug-in answering API 26 - the .so loaded
+# by the Linux checker, the .dll by the Windows checker under wine; neither checker carries a
+# client's version resource, so each is a client of unknown version. Every binary is stripped and
+# names its debug file; the Lua files compile; the programs answer --help (the Windows ones under
+# wine), and the Linux installer, run from the unpacked package, installs the script it finds
 # beside it.
 # usage: package_test.sh PACKAGE_FOLDER LINUX_CHECKER WINDOWS_CHECKER
 set -eu
@@ -16,20 +17,28 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
 passed=0
+# What plugins/halcyra/ holds (scripts/package.sh puts in the same): programs for both systems (NAME
+# and NAME.exe) and the simulator side's Lua files.
+tools="halcyra-dcs-install halcyra-tower"
+scripts="HalcyraExport.lua HalcyraAircraft.lua HalcyraConfig.default.lua"
+# What the user's environment would change in the plug-ins' answer.
+unset HALCYRA_TS3_API
 
-for api in 20 26; do
-  package="$packages/halcyra-api$api.ts3_plugin"
+# The API a client of unknown version gets.
+api=26
+# check_package PACKAGE: counts each check that passes or fails.
+check_package() {
+  package=$1
   echo "--- $package"
-  if ! python3 - "$package" <<'PY'
+  if ! python3 - "$package" "$tools" "$scripts" <<'PY'
 import sys, zipfile
 path = sys.argv[1]
+extras = sys.argv[3].split() + [tool + suffix for tool in sys.argv[2].split() for suffix in ("", ".exe")]
 problems = []
 with zipfile.ZipFile(path) as package:
     names = sorted(info.filename for info in package.infolist())
     want = sorted(["package.ini", "plugins/halcyra_linux_amd64.so", "plugins/halcyra_win64.dll"] +
-                  ["plugins/halcyra/" + name for name in (
-                      "HalcyraExport.lua", "HalcyraAircraft.lua", "HalcyraConfig.default.lua",
-                      "halcyra-dcs-install", "halcyra-dcs-install.exe", "halcyra-tower", "halcyra-tower.exe")])
+                  ["plugins/halcyra/" + name for name in extras])
     if names != want:
         problems.append(f"entries {names}, expected {want}")
     for info in package.infolist():
@@ -53,17 +62,17 @@ sys.exit(1 if problems else 0)
 PY
   then
     failed=$((failed + 1))
-    continue
+    return
   fi
-  mkdir -p "$work/$api"
-  (cd "$work/$api" && unzip -q "$package")
-  if "$linux_checker" "$work/$api/plugins/halcyra_linux_amd64.so" "$api"; then
+  mkdir -p "$work/package"
+  (cd "$work/package" && unzip -q "$package")
+  if "$linux_checker" "$work/package/plugins/halcyra_linux_amd64.so" "$api"; then
     passed=$((passed + 1))
   else
     echo "FAILED: the .so of $package does not answer API $api"
     failed=$((failed + 1))
   fi
-  if "$root/cmake/wine-run.sh" "$windows_checker" "$work/$api/plugins/halcyra_win64.dll" "$api" >"$work/wine.out" 2>&1; then
+  if "$root/cmake/wine-run.sh" "$windows_checker" "$work/package/plugins/halcyra_win64.dll" "$api" >"$work/wine.out" 2>&1; then
     tr -d '\r' <"$work/wine.out"
     passed=$((passed + 1))
   else
@@ -71,9 +80,10 @@ PY
     echo "FAILED: the .dll of $package does not answer API $api"
     failed=$((failed + 1))
   fi
-  tools="$work/$api/plugins/halcyra"
-  for binary in "$work/$api/plugins/halcyra_linux_amd64.so" "$tools/halcyra-dcs-install" "$tools/halcyra-tower" \
-      "$work/$api/plugins/halcyra_win64.dll" "$tools/halcyra-dcs-install.exe" "$tools/halcyra-tower.exe"; do
+  unpacked="$work/package/plugins/halcyra"
+  binaries="$work/package/plugins/halcyra_linux_amd64.so $work/package/plugins/halcyra_win64.dll"
+  for tool in $tools; do binaries="$binaries $unpacked/$tool $unpacked/$tool.exe"; done
+  for binary in $binaries; do
     case "$binary" in *.dll|*.exe) objdump=x86_64-w64-mingw32-objdump ;; *) objdump=objdump ;; esac
     sections=$("$objdump" -h "$binary" | awk '{print $2}')
     if echo "$sections" | grep -q '^\.debug_' || ! echo "$sections" | grep -q '^\.gnu_debuglink$'; then
@@ -83,30 +93,31 @@ PY
       passed=$((passed + 1))
     fi
   done
-  for script in HalcyraExport.lua HalcyraAircraft.lua HalcyraConfig.default.lua; do
-    if luac5.1 -p "$tools/$script"; then passed=$((passed + 1)); else
+  for script in $scripts; do
+    if luac5.1 -p "$unpacked/$script"; then passed=$((passed + 1)); else
       echo "FAILED: $script does not compile"
       failed=$((failed + 1))
     fi
   done
-  for program in halcyra-dcs-install halcyra-tower; do
-    if "$tools/$program" --help | grep -q "^Usage: $program" &&
-        "$root/cmake/wine-run.sh" "$tools/$program.exe" --help 2>&1 | grep -q "^Usage: $program"; then
+  for program in $tools; do
+    if "$unpacked/$program" --help | grep -q "^Usage: $program" &&
+        "$root/cmake/wine-run.sh" "$unpacked/$program.exe" --help 2>&1 | grep -q "^Usage: $program"; then
       passed=$((passed + 1))
     else
       echo "FAILED: $program or $program.exe does not answer --help"
       failed=$((failed + 1))
     fi
   done
-  mkdir -p "$work/saved$api/DCS.openbeta"
-  if HALCYRA_SAVED_GAMES="$work/saved$api" "$tools/halcyra-dcs-install" >/dev/null &&
-      grep -q 'Scripts/Halcyra/HalcyraExport.lua' "$work/saved$api/DCS.openbeta/Scripts/Export.lua" &&
-      cmp -s "$tools/HalcyraExport.lua" "$work/saved$api/DCS.openbeta/Scripts/Halcyra/HalcyraExport.lua"; then
+  mkdir -p "$work/saved/DCS.openbeta"
+  if HALCYRA_SAVED_GAMES="$work/saved" "$unpacked/halcyra-dcs-install" >/dev/null &&
+      grep -q 'Scripts/Halcyra/HalcyraExport.lua' "$work/saved/DCS.openbeta/Scripts/Export.lua" &&
+      cmp -s "$unpacked/HalcyraExport.lua" "$work/saved/DCS.openbeta/Scripts/Halcyra/HalcyraExport.lua"; then
     passed=$((passed + 1))
   else
     echo "FAILED: the unpacked halcyra-dcs-install does not install the script beside it"
     failed=$((failed + 1))
   fi
-done
+}
+check_package "$packages/halcyra.ts3_plugin"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,6 +1,7 @@
 // plugin_api_check LIBRARY API: loads a plug-in library as the host does and checks that it names
 // itself and answers the expected host API version. Prints what it found; exit code 0 when it
-// matches, 1 when not, 2 on a usage error.
+// matches, 1 when not, 2 on a usage error. Built with a version resource (client_version.rc.in), it
+// is the Windows client of that version as the plug-in sees it.
 #include <cstdio>
 #include <cstdlib>
 #include <string>

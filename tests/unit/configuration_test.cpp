@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "fake_env.h"
+#include "foundation/host_api_version.h"
 #include "foundation/ini_keys.h"
 #include "host_folders.h"
 #include "temp_dir.h"
@@ -423,6 +424,51 @@ TEST_F(ConfigTest, ReadersAlwaysSeeAConsistentServerAddressAndPort) {
   stop = true;
   reader.join();
   EXPECT_EQ(0, mismatches);
+}
+
+// The host API answered to a client, from its version and HALCYRA_TS3_API: the edges of each
+// version line, versions of other lines, and override values that are no whole number from 1 to 99.
+TEST(HostApiVersionTest, EachClientGetsTheApiOfItsVersionLineUnlessOverridden) {
+  using platform::ProgramVersion;
+  const std::pair<ProgramVersion, int> clients[] = {
+      {{3, 0, 14}, 20}, {{3, 0, 19}, 20}, {{3, 1, 0}, 21}, {{3, 1, 1}, 22}, {{3, 2, 9}, 22}, {{3, 3, 0}, 23},
+      {{3, 5, 6}, 23},  {{3, 6, 0}, 26},  {{3, 9, 1}, 26}, {{2, 0, 0}, 26}, {{4, 0, 0}, 26}, {{0, 0, 0}, 26}};
+  for (const auto& [client, api] : clients) {
+    EXPECT_EQ(api, HostApiForClient(client)) << client.major << "." << client.minor << "." << client.patch;
+  }
+  EXPECT_EQ(26, HostApiForClient(std::nullopt));
+
+  const ProgramVersion client{3, 5, 6};
+  EXPECT_EQ(24, ChooseHostApi(client, "24", 0).api);
+  EXPECT_EQ(7, ChooseHostApi(client, " 07\t", 0).api);
+  EXPECT_EQ(99, ChooseHostApi(client, "99", 0).api);
+  for (const char* ignored : {"0", "100", "-24", "+24", "24.0", "2 4", "abc", "99999999999999999999"}) {
+    HostApiChoice choice = ChooseHostApi(client, ignored, 0);
+    EXPECT_EQ(23, choice.api) << ignored;
+    EXPECT_EQ(HostApiSource::kClientVersion, choice.source) << ignored;
+  }
+  EXPECT_EQ(20, ChooseHostApi(client, "24", 20).api);  // a fixed build answers its number
+}
+
+TEST(HostApiVersionTest, StartLineNamesTheClientTheAnswerAndWhereItCameFrom) {
+  const platform::ProgramVersion client{3, 5, 6};
+  EXPECT_EQ("TeamSpeak client 3.5.6: plug-in API 23",
+            DescribeHostApi(ChooseHostApi(client, std::nullopt, 0)));
+  EXPECT_EQ("TeamSpeak client version unknown: plug-in API 26",
+            DescribeHostApi(ChooseHostApi(std::nullopt, std::nullopt, 0)));
+  EXPECT_EQ("TeamSpeak client 3.5.6: plug-in API 24 (HALCYRA_TS3_API)",
+            DescribeHostApi(ChooseHostApi(client, "24", 0)));
+  EXPECT_EQ("TeamSpeak client 3.5.6: plug-in API 20 (fixed by the build)",
+            DescribeHostApi(ChooseHostApi(client, std::nullopt, 20)));
+  EXPECT_EQ("TeamSpeak client version unknown: plug-in API 20 (fixed by the build; HALCYRA_TS3_API ignored)",
+            DescribeHostApi(ChooseHostApi(std::nullopt, "24", 20)));
+  EXPECT_EQ(
+      "TeamSpeak client 3.5.6: plug-in API 23 (HALCYRA_TS3_API=\"2?4\" ignored: not a whole number from 1 "
+      "to 99)",
+      DescribeHostApi(ChooseHostApi(client, "2\n4", 0)));
+  EXPECT_EQ("TeamSpeak client version unknown: plug-in API 26 (HALCYRA_TS3_API=\"" + std::string(24, '9') +
+                "...\" ignored: not a whole number from 1 to 99)",
+            DescribeHostApi(ChooseHostApi(std::nullopt, std::string(200, '9'), 0)));
 }
 
 }  // namespace
