@@ -187,8 +187,7 @@ TEST_F(ConfigTest, WrongValuesAndUnknownKeysGetOneLineEachAndTheirDefault) {
       "ReadIniFile : [EAR] RADIO1=left is not -1 (left), 0 (both) or 1 (right): using 0",
       "ReadIniFile : [EAR] RADIO3=7 apples is not -1 (left), 0 (both) or 1 (right): using 0",
       "ReadIniFile : [SYSTEM] ATTN=yes is not 0 (off) or 1 (on): using 1",
-      "ReadIniFile : [SELECTOR] RADIO1=0 33 is not a joystick id (0 to 31) and a button (1 to 32): using -1 "
-      "-1",
+      "[SELECTOR] RADIO1=0 33 is not a joystick id (0 to 31) and a button (1 to 32): using -1 -1",
       "ReadIniFile : Halcyra.ini: unknown key HOTS in [HCS] is ignored (its keys: HOST, UDP)",
       "ReadIniFile : Halcyra.ini: unknown section [HSC] is ignored with its keys",
   };

@@ -397,8 +397,9 @@ TEST(JoystickConfigurationTest, Radio2BoundToButton5OfJoystick0SelectsAndPublish
   TempDir dir;
   JoystickEnv env;
   env.savedGames = dir.path().wstring();
+  std::filesystem::create_directories(dir / "tiles");
   WriteFile(dir / "Halcyra" / "Halcyra.ini",
-            "[LOG]\nLOGLEVEL=5\n[HGT]\nPath=tiles\n[SELECTOR]\nRADIO2=0 5\n");
+            "[LOG]\nLOGLEVEL=5\n[HGT]\nPath=" + (dir / "tiles").string() + "\n[SELECTOR]\nRADIO2=0 5\n");
   env.Plug(0, 0);
 
   auto log = std::make_unique<Clog>(env);
