@@ -46,6 +46,7 @@ int PluginRuntime::Start() {
     return 1;
   }
   log_->Write("Halcyra plugin is initializing", "", 0);
+  tiles_->RecordMissingSquaresIn(MissingTileListPath());
   NoteMissingExportHook();
 
   model_ = std::make_unique<CHalcyra>(*log_, *tiles_);
@@ -67,6 +68,13 @@ int PluginRuntime::Start() {
   accepting_ = true;
   log_->Write("Halcyra plugin is initialized", "", 0);
   return 0;
+}
+
+// missing-tiles.txt beside Halcyra.ini, where halcyra-tiles --missing reads it.
+std::wstring PluginRuntime::MissingTileListPath() const {
+  size_t separator = settings_.iniPath.find_last_of(static_cast<wchar_t>(platform::PathSeparator()));
+  std::wstring folder = separator == std::wstring::npos ? L"" : settings_.iniPath.substr(0, separator + 1);
+  return folder + L"missing-tiles.txt";
 }
 
 // Says so when no simulator folder of Saved Games loads the export script: without it the simulator
