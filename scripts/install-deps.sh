@@ -4,6 +4,9 @@ set -eu
 packages="cmake ninja-build g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nlohmann-json3-dev zip unzip
   clang libclang-rt-14-dev clang-format python3 espeak-ng util-linux locales"
+# halcyra-tiles: libcurl and zlib for the Linux build, zlib built for mingw-w64 for the Windows one
+# (which uses WinHTTP).
+packages="$packages libcurl4-openssl-dev zlib1g-dev libz-mingw-w64-dev"
 # The export script for the simulator runs in its tests under Debian's Lua 5.1 with LuaSocket.
 packages="$packages lua5.1 lua-socket"
 # The station server's status page test (Chromium, the Prometheus text parser); the page itself is

@@ -167,8 +167,8 @@ void CHGTFiles::ReportTileFolder(const std::string& folderUtf8) {
     LogNarrow(log_, kTag, "Elevation tile folder " + folderUtf8 + " cannot be read" + kNotMasked, 0);
   } else {
     LogNarrow(log_, kTag,
-              Format("Elevation tile folder %s holds %zu tiles (.hgt files)%s", folderUtf8.c_str(), *count,
-                     *count == 0 ? kNotMasked : ""),
+              "Elevation tile folder " + folderUtf8 + " holds " + std::to_string(*count) +
+                  " tiles (.hgt files)" + (*count == 0 ? kNotMasked : ""),
               0);
   }
 }

@@ -29,7 +29,8 @@ with zipfile.ZipFile(path) as package:
     want = sorted(["package.ini", "plugins/halcyra_linux_amd64.so", "plugins/halcyra_win64.dll"] +
                   ["plugins/halcyra/" + name for name in (
                       "HalcyraExport.lua", "HalcyraAircraft.lua", "HalcyraConfig.default.lua",
-                      "halcyra-dcs-install", "halcyra-dcs-install.exe", "halcyra-tower", "halcyra-tower.exe")])
+                      "halcyra-dcs-install", "halcyra-dcs-install.exe", "halcyra-tower", "halcyra-tower.exe",
+                      "halcyra-tiles", "halcyra-tiles.exe")])
     if names != want:
         problems.append(f"entries {names}, expected {want}")
     for info in package.infolist():
