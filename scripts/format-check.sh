@@ -3,7 +3,7 @@
 # .clang-format). `scripts/format-check.sh --fix` formats them in place instead.
 set -eu
 cd "$(dirname "$0")/.."
-files=$(find src server sim tower installer harness tests bench fuzz -name '*.cpp' -o -name '*.h' 2>/dev/null | sort)
+files=$(find src server sim tower tiles installer harness tests bench fuzz -name '*.cpp' -o -name '*.h' 2>/dev/null | sort)
 if [ "${1:-}" = "--fix" ]; then
   echo "$files" | xargs clang-format -i
   exit 0

@@ -6,6 +6,9 @@ packages="cmake ninja-build g++ make googletest libgtest-dev libgmock-dev libben
   clang libclang-rt-14-dev clang-format python3 espeak-ng util-linux locales"
 # Network namespaces (ip netns) for the test of two pilots on one machine.
 packages="$packages iproute2"
+# halcyra-tiles: libcurl and zlib for the Linux build, zlib built for mingw-w64 for the Windows one
+# (which uses WinHTTP).
+packages="$packages libcurl4-openssl-dev zlib1g-dev libz-mingw-w64-dev"
 # The export script for the simulator runs in its tests under Debian's Lua 5.1 with LuaSocket.
 packages="$packages lua5.1 lua-socket"
 # The station server's status page test (Chromium, the Prometheus text parser); the page itself is

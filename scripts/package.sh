@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 
 # What goes under plugins/halcyra/ besides the plug-ins (tests/package/package_test.sh lists the same):
 # programs built by both presets (NAME on Linux, NAME.exe on Windows), and files taken as they are.
-tools="halcyra-dcs-install halcyra-tower halcyra-server"
+tools="halcyra-dcs-install halcyra-tower halcyra-server halcyra-tiles"
 files="dcs/HalcyraExport.lua dcs/HalcyraAircraft.lua dcs/HalcyraConfig.default.lua"
 
 for preset in linux win64; do

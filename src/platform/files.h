@@ -2,7 +2,9 @@
 // plug-in's look for it: wide paths as std::filesystem paths, and whether a file may be rewritten.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace halcyra::platform {
@@ -33,5 +35,8 @@ enum class NewFileResult {
 // appears meanwhile.
 [[nodiscard]] NewFileResult WriteNewFile(const std::filesystem::path& file, const std::string& content,
                                          std::string* reason);
+// How many files of the folder have names ending in suffix, ASCII letters of either case
+// ("N42E041.hgt" and "N42E041.HGT" both end in ".hgt"); nothing when the folder cannot be read.
+std::optional<size_t> CountFilesEndingWith(const std::filesystem::path& folder, const std::string& suffix);
 
 }  // namespace halcyra::platform

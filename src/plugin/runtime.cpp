@@ -51,6 +51,7 @@ int PluginRuntime::Start() {
   // Which API the client was answered, and why. (A client that refuses the answer never starts the
   // plug-in; its own message names the number.)
   log_->Write("ts3plugin_apiVersion", DescribeHostApi(CurrentHostApi()), 0);
+  tiles_->RecordMissingSquaresIn(MissingTileListPath());
   NoteMissingExportHook();
 
   model_ = std::make_unique<CHalcyra>(*log_, *tiles_);
@@ -72,6 +73,13 @@ int PluginRuntime::Start() {
   accepting_ = true;
   log_->Write("Halcyra plugin is initialized", "", 0);
   return 0;
+}
+
+// missing-tiles.txt beside Halcyra.ini, where halcyra-tiles --missing reads it.
+std::wstring PluginRuntime::MissingTileListPath() const {
+  size_t separator = settings_.iniPath.find_last_of(static_cast<wchar_t>(platform::PathSeparator()));
+  std::wstring folder = separator == std::wstring::npos ? L"" : settings_.iniPath.substr(0, separator + 1);
+  return folder + L"missing-tiles.txt";
 }
 
 // Says so when no simulator folder of Saved Games loads the export script: without it the simulator

@@ -13,11 +13,12 @@
 //     a CancelToken's lock, the log's locks, the platform's thread locks;
 //   the host call relay's lock -> a CancelToken's lock, the platform's thread start lock;
 //   the client list lock (CTS3ClientsBase) -> the host's own locks, the log's locks;
-//   the tile lock (CHGTFiles) -> the log's locks;
+//   the tile lock (CHGTFiles) -> the missing tile list's lock, the log's locks;
 //   the joystick thread lock (CJoystick) -> the platform's thread locks, the log's locks;
 //   the log's file lock -> the log's queue lock (Clog).
-// The station model lock, the settings' server lock, the configuration's message box lock, the name
-// look-up lock, the joystick selector lock and the lifecycle's runtime lock are leaves.
+// The missing tile list's lock, the station model lock, the settings' server lock, the
+// configuration's message box lock, the name look-up lock, the joystick selector lock and the
+// lifecycle's runtime lock are leaves.
 #pragma once
 
 #include <memory>
@@ -82,6 +83,7 @@ class PluginRuntime {
 
   void NoteMissingExportHook();
   std::optional<std::string> AskTeamSpeakHost();
+  std::wstring MissingTileListPath() const;
   void StartThreads();
   void RequestStops();
   bool WaitForEvents();  // true when none is in progress any more

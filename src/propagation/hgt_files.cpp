@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "foundation/format.h"
+#include "platform/files.h"
 
 namespace halcyra {
 namespace {
@@ -78,6 +80,12 @@ bool NamesATile(double latitude, double longitude) {
          std::fabs(longitude) < kLargestCoordinate;
 }
 
+// "N42E041": the hemispheres and the whole degrees of the square's southern and western edges.
+std::string SquareName(int latitude, int longitude) {
+  return Format("%c%02d%c%03d", latitude >= 0 ? 'N' : 'S', std::abs(latitude), longitude >= 0 ? 'E' : 'W',
+                std::abs(longitude));
+}
+
 double FlatDistance(double deltaLatitude, double deltaLongitude) {
   return std::sqrt(deltaLatitude * deltaLatitude + deltaLongitude * deltaLongitude);
 }
@@ -126,25 +134,55 @@ struct CHGTFiles::HGTMap {
   std::atomic<HGTMap*> next{nullptr};  // set once, under tileLock_
 };
 
-CHGTFiles::CHGTFiles(platform::Env& env, Clog& log) : env_(env), log_(log) {}
+CHGTFiles::CHGTFiles(platform::Env& env, Clog& log) : env_(env), log_(log), missingList_(env, log) {}
 
-CHGTFiles::~CHGTFiles() { ReleaseTiles(); }
+CHGTFiles::~CHGTFiles() {
+  missingList_.Stop();
+  ReleaseTiles();
+}
 
 void CHGTFiles::SetTileFolder(const std::string& folderUtf8) {
+  ReportTileFolder(folderUtf8);
   platform::MutexLock lock(tileLock_);
   ReleaseTiles();
   hgtPath_ = folderUtf8;
   reportedBadFiles_.clear();
+  reportedSquares_.clear();
+}
+
+void CHGTFiles::RecordMissingSquaresIn(const std::wstring& file) { missingList_.Start(file); }
+
+// Without tiles the radios hear through mountains and nothing else tells: the start says so.
+void CHGTFiles::ReportTileFolder(const std::string& folderUtf8) {
+  constexpr char kTag[] = "CHGTFiles::SetTileFolder";
+  constexpr char kNotMasked[] =
+      ": terrain is not masked; halcyra-tiles --theatre NAME fetches the tiles of a theatre into it";
+  if (folderUtf8.empty()) {
+    LogNarrow(log_, kTag, "No elevation tile folder: terrain is not masked", 0);
+    return;
+  }
+  std::optional<size_t> count =
+      platform::CountFilesEndingWith(platform::PathFromWide(platform::Utf8ToWide(folderUtf8)), ".hgt");
+  if (!count) {
+    LogNarrow(log_, kTag, "Elevation tile folder " + folderUtf8 + " cannot be read" + kNotMasked, 0);
+  } else {
+    LogNarrow(log_, kTag,
+              "Elevation tile folder " + folderUtf8 + " holds " + std::to_string(*count) +
+                  " tiles (.hgt files)" + (*count == 0 ? kNotMasked : ""),
+              0);
+  }
 }
 
 int CHGTFiles::MapCount() const { return mapCount_.load(); }
 
 void CHGTFiles::Terminate() {
   LogNarrow(log_, "CHGTFiles::Terminate", "", 2);
+  missingList_.Stop();
   platform::MutexLock lock(tileLock_);
   ReleaseTiles();
   hgtPath_.clear();
   reportedBadFiles_.clear();
+  reportedSquares_.clear();
 }
 
 void CHGTFiles::ReleaseTiles() {
@@ -236,9 +274,8 @@ CHGTFiles::HGTMap* CHGTFiles::AddMap(int latitude, int longitude) {
 
 std::string CHGTFiles::TileFileName(const HGTMap& map, bool* fits) const {
   char name[kFileNameCapacity];
-  int length = std::snprintf(name, sizeof name, "%s%c%c%02d%c%03d.HGT", hgtPath_.c_str(),
-                             platform::PathSeparator(), map.latitude >= 0 ? 'N' : 'S', std::abs(map.latitude),
-                             map.longitude >= 0 ? 'E' : 'W', std::abs(map.longitude));
+  int length = std::snprintf(name, sizeof name, "%s%c%s.HGT", hgtPath_.c_str(), platform::PathSeparator(),
+                             SquareName(map.latitude, map.longitude).c_str());
   *fits = length >= 0 && static_cast<size_t>(length) < sizeof name;
   return name;
 }
@@ -255,6 +292,7 @@ int CHGTFiles::LoadMatrix(HGTMap& map) {
   std::FILE* file = env_.OpenFile(platform::Utf8ToWide(fileName), "rb");
   if (file == nullptr) {
     LogTileLine("Can not load HGT Map for %d , %d (%s) !", map, fileName);
+    NoteUnusableSquare(map, true);
     return 0;
   }
   bool srtm1 = false;
@@ -263,6 +301,7 @@ int CHGTFiles::LoadMatrix(HGTMap& map) {
   if (problem != nullptr) {
     map.matrix.reset();
     ReportBadFile(fileName, problem);
+    NoteUnusableSquare(map, false);  // fetched again, the tile replaces the file
     LogTileLine("Can not load HGT Map for %d , %d (%s) !", map, fileName);
     return 0;
   }
@@ -327,6 +366,22 @@ void CHGTFiles::LogTileLine(const char* format, const HGTMap& map, const std::st
 void CHGTFiles::ReportBadFile(const std::string& fileName, const char* problem) {
   if (!reportedBadFiles_.insert(fileName).second) return;
   LogNarrow(log_, kLoadTag, Format("%s (%s)", problem, fileName.c_str()), 0);
+}
+
+// Once per square and session: the look-ups go on trying the file (it may be fetched meanwhile),
+// and the list's writer thread does the file work, never the look-up. A defective file has its own
+// line (ReportBadFile).
+void CHGTFiles::NoteUnusableSquare(const HGTMap& map, bool fileMissing) {
+  if (hgtPath_.empty()) return;  // the start said that there is no folder
+  std::string name = SquareName(map.latitude, map.longitude);
+  if (!reportedSquares_.insert(name).second) return;
+  if (fileMissing) {
+    LogNarrow(log_, kLoadTag,
+              "No elevation tile " + name + " in " + hgtPath_ +
+                  ": terrain there is not masked; halcyra-tiles --missing fetches it",
+              0);
+  }
+  missingList_.Add(name);
 }
 
 int CHGTFiles::CheckSightLineFromLLToLL(LLAltPoint& from, const LLAltPoint& to, double sharpness) {

@@ -6,10 +6,15 @@
 // third row. A tile is loaded the first time a position inside it is asked for and kept until
 // Terminate. Samples above 8900 m (voids, negative values) read as 0.
 //
+// At start SetTileFolder says in one level 0 line which folder the tiles come from and how many it
+// holds. A square whose file is missing gets one level 0 line per session naming it, and its name
+// goes to the missing tile list (RecordMissingSquaresIn), as does a square whose file is defective.
+//
 // Guarding: tileLock_ is held from the list walk through the load to the append, so a tile is
 // loaded once and mapCount stays exact; tiles already loaded are found without the lock (the list
 // only grows until Terminate, which runs after every user thread has stopped). A load is logged
-// with tileLock_ held, so tileLock_ comes before the log's locks (Clog).
+// and a missing square queued with tileLock_ held, so tileLock_ comes before the log's locks (Clog)
+// and the missing tile list's lock.
 #pragma once
 
 #include <atomic>
@@ -22,6 +27,7 @@
 #include "foundation/tile_folder_sink.h"
 #include "platform/env.h"
 #include "platform/mutex.h"
+#include "propagation/missing_tile_list.h"
 
 namespace halcyra {
 
@@ -40,8 +46,12 @@ class CHGTFiles : public TileFolderSink {
   CHGTFiles(platform::Env& env, Clog& log);
   ~CHGTFiles() override;
 
-  // Sets the folder (UTF-8; empty = no tiles) and forgets every loaded tile. Called at start only.
+  // Sets the folder (UTF-8; empty = no tiles), forgets every loaded tile and logs what the folder
+  // holds. Called at start only.
   void SetTileFolder(const std::string& folderUtf8) override EXCLUDES(tileLock_);
+  // From now on the squares without a usable tile are recorded in this file (missing-tiles.txt,
+  // a full path) until Terminate. Called at start, before any look-up.
+  void RecordMissingSquaresIn(const std::wstring& file);
 
   // Terrain elevation in metres (0..8900) at the point; 0 when no tile can be had there.
   uint16_t GetElevationFromLL(const LLAltPoint& point) EXCLUDES(tileLock_);
@@ -81,6 +91,8 @@ class CHGTFiles : public TileFolderSink {
   const char* ReadSrtm1Samples(std::FILE* file, HGTMap& map);
   void LogTileLine(const char* format, const HGTMap& map, const std::string& fileName);
   void ReportBadFile(const std::string& fileName, const char* problem) REQUIRES(tileLock_);
+  void NoteUnusableSquare(const HGTMap& map, bool fileMissing) REQUIRES(tileLock_);
+  void ReportTileFolder(const std::string& folderUtf8);
   void ReleaseTiles() REQUIRES(tileLock_);  // or by the destructor
 
   platform::Env& env_;
@@ -90,6 +102,8 @@ class CHGTFiles : public TileFolderSink {
   std::atomic<HGTMap*> head_{nullptr};         // loaded tiles, in load order; appended under tileLock_
   std::atomic<int> mapCount_{0};
   std::set<std::string> reportedBadFiles_ GUARDED_BY(tileLock_);  // defective files already logged
+  std::set<std::string> reportedSquares_ GUARDED_BY(tileLock_);   // squares noted as unusable
+  MissingTileList missingList_;
 };
 
 }  // namespace halcyra

@@ -19,7 +19,7 @@ failed=0
 passed=0
 # What plugins/halcyra/ holds (scripts/package.sh puts in the same): programs for both systems (NAME
 # and NAME.exe) and the simulator side's Lua files.
-tools="halcyra-dcs-install halcyra-tower halcyra-server"
+tools="halcyra-dcs-install halcyra-tower halcyra-server halcyra-tiles"
 scripts="HalcyraExport.lua HalcyraAircraft.lua HalcyraConfig.default.lua"
 # What the user's environment would change in the plug-ins' answer.
 unset HALCYRA_TS3_API

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -124,7 +125,7 @@ TEST_F(TileStoreTest, LoadAndFailureLinesInOrder) {
   std::string file = InFolder(Folder(), "N42E041.HGT");
   std::string missing = InFolder(Folder(), "S01W001.HGT");
   auto lines = LogLines();
-  ASSERT_EQ(8u, lines.size());
+  ASSERT_EQ(9u, lines.size());
   EXPECT_NE(std::string::npos, lines[1].find("CHGTFiles::AddMap : Add Map for Lat : 42 , Long : 41 "));
   EXPECT_NE(
       std::string::npos,
@@ -136,6 +137,56 @@ TEST_F(TileStoreTest, LoadAndFailureLinesInOrder) {
   EXPECT_NE(std::string::npos, lines[5].find("Add Map for Lat : -1 , Long : -1 "));
   EXPECT_NE(std::string::npos,
             lines[7].find("CHGTFiles::LoadMatrix : Can not load HGT Map for -1 , -1 (" + missing + ") !"));
+  EXPECT_NE(std::string::npos,
+            lines[8].find("CHGTFiles::LoadMatrix : No elevation tile S01W001 in " + Folder() +
+                          ": terrain there is not masked; halcyra-tiles --missing fetches it"));
+}
+
+// The start names the folder and its tiles. A square without a file is named once a session in the
+// log and once ever in missing-tiles.txt, whatever the look-ups and the list held before; a
+// defective file's square is listed too (fetching it again replaces the file).
+TEST_F(TileStoreTest, StartCountsTheTilesAndMissingSquaresAreNamedOnce) {
+  StartLog(0);
+  HgtTile().WriteTo(TilePath("N44E041.hgt"));
+  WriteFile(TilePath("N45E041.HGT"), "short");
+  WriteFile(TilePath("readme.txt"), "");
+  tiles_.SetTileFolder(Folder());
+  TempDir halcyra;
+  std::filesystem::path list = halcyra / "missing-tiles.txt";
+  WriteFile(list, "N40E040\r\n  N43E041");  // by an earlier session on Windows, no final line break
+  tiles_.RecordMissingSquaresIn(list.wstring());
+
+  for (int walk = 0; walk < 3; ++walk) {
+    LLAltPoint from{42.5, 40.9, 10};
+    tiles_.CheckSightLineFromLLToLL(from, {42.5, 41.2, 10}, 0.002);  // N42E040 and N42E041
+  }
+  tiles_.GetElevationFromLL({43.5, 41.5, 0});
+  tiles_.GetElevationFromLL({45.5, 41.5, 0});
+  tiles_.GetElevationFromLL({45.6, 41.5, 0});
+  tiles_.Terminate();
+
+  auto lines = LogLines();
+  auto count = [&](const std::string& text) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& line) { return line.find(text) != std::string::npos; });
+  };
+  EXPECT_EQ(1, count("CHGTFiles::SetTileFolder : Elevation tile folder " + Folder() +
+                     " holds 2 tiles (.hgt files)"));
+  EXPECT_EQ(1, count("No elevation tile N42E040 in " + Folder()));
+  EXPECT_EQ(1, count("No elevation tile N42E041 in " + Folder()));
+  EXPECT_EQ(1, count("No elevation tile N43E041"));
+  EXPECT_EQ(0, count("No elevation tile N45E041"));
+  std::string text = ReadFile(list);
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  EXPECT_EQ("N40E040\n  N43E041\nN42E040\nN42E041\nN45E041\n", text);
+
+  std::string absent = InFolder(Folder(), "absent");
+  tiles_.SetTileFolder(absent);
+  tiles_.SetTileFolder("");
+  lines = LogLines();
+  EXPECT_EQ(1, count("Elevation tile folder " + absent +
+                     " cannot be read: terrain is not masked; halcyra-tiles --theatre NAME fetches"));
+  EXPECT_EQ(1, count("No elevation tile folder: terrain is not masked"));
 }
 
 // Most elevation data handed out today is SRTM1 (1 arc-second, 3601 x 3601 samples): every third
