@@ -290,6 +290,13 @@ int CHGTFiles::LoadMatrix(HGTMap& map) {
     return 0;
   }
   std::FILE* file = env_.OpenFile(platform::Utf8ToWide(fileName), "rb");
+  if (file == nullptr && platform::PathSeparator() == '/') {
+    // Tiles are often named in lower case ("N42E041.hgt"); Windows finds them either way, POSIX
+    // file systems only under the name itself.
+    std::string lowerSuffix = fileName.substr(0, fileName.size() - 4) + ".hgt";
+    file = env_.OpenFile(platform::Utf8ToWide(lowerSuffix), "rb");
+    if (file != nullptr) fileName = lowerSuffix;
+  }
   if (file == nullptr) {
     LogTileLine("Can not load HGT Map for %d , %d (%s) !", map, fileName);
     NoteUnusableSquare(map, true);

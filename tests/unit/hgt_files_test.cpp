@@ -31,6 +31,13 @@ TEST_F(TileStoreTest, FirstLookupLoadsTheTileOnceAndLaterLookupsStayInMemory) {
   EXPECT_EQ(1, tiles_.MapCount());
 }
 
+// Downloaded tiles are often named in lower case; Windows opens them by either name.
+TEST_F(TileStoreTest, TileNamedInLowerCaseLoads) {
+  HgtTile(321).WriteTo(TilePath("N42E041.hgt"));
+  EXPECT_EQ(321, tiles_.GetElevationFromLL({42.7, 41.3, 0}));
+  EXPECT_EQ(1, tiles_.MapCount());
+}
+
 TEST_F(TileStoreTest, MissingFileGivesZeroAndIsTriedAgainAtTheNextLookup) {
   EXPECT_EQ(0, tiles_.GetElevationFromLL({42.7, 41.3, 0}));
   EXPECT_EQ(0, tiles_.MapCount());

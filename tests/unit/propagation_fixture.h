@@ -20,13 +20,16 @@ namespace halcyra::testing {
 class FileRecordingEnv : public FakeEnv {
  public:
   std::FILE* OpenFile(const std::wstring& path, const char* mode) override EXCLUDES(openedLock_) {
-    if (std::string(mode) == "rb") {
+    std::string name = platform::WideToUtf8(path);
+    bool lowerCaseFallback = name.size() > 4 && name.compare(name.size() - 4, 4, ".hgt") == 0;
+    if (std::string(mode) == "rb" && !lowerCaseFallback) {
       platform::MutexLock lock(openedLock_);
-      opened_.push_back(platform::WideToUtf8(path));
+      opened_.push_back(name);
     }
     return FakeEnv::OpenFile(path, mode);
   }
-  // Paths of every tile open attempt ("rb"), in order.
+  // Paths of every tile open attempt ("rb") by the tile's own name, in order (the second try of a
+  // lower-case "N42E041.hgt" on POSIX is not counted).
   std::vector<std::string> Opened() EXCLUDES(openedLock_) {
     platform::MutexLock lock(openedLock_);
     return opened_;
