@@ -131,7 +131,7 @@ class PluginFaultTest : public ::testing::Test {
           for (const std::string& datagram : datagrams) simulator_.Send(datagram);
           return server_.PublishCount() > before && server_.LastPublish(kOwnNickname) == expected;
         },
-        5000);
+        kRecordWaitMs);
   }
 
   // One talk event of talker; where the host was told to put him, if anywhere.
