@@ -6,21 +6,13 @@
 #include <sstream>
 
 #include "platform/env.h"
+#include "platform/ini_reader.h"
 
 namespace halcyra {
 namespace {
 
-bool IsBlank(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
-}
-
-std::wstring Trim(const std::wstring& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
+using platform::IsIniBlank;
+std::wstring Trim(const std::wstring& text) { return platform::TrimIniBlanks(text); }
 
 std::wstring Upper(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
@@ -129,7 +121,7 @@ std::string DefaultIniText() {
 
 std::wstring WithoutInlineComment(const std::wstring& value) {
   for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == L';' && (i == 0 || IsBlank(value[i - 1]))) return Trim(value.substr(0, i));
+    if (value[i] == L';' && (i == 0 || IsIniBlank(value[i - 1]))) return Trim(value.substr(0, i));
   }
   return Trim(value);
 }

@@ -8,17 +8,7 @@
 namespace halcyra::platform {
 namespace {
 
-bool IsBlank(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
-}
-
-std::wstring Trim(const std::wstring& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
+std::wstring Trim(const std::wstring& text) { return TrimIniBlanks(text); }
 
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
@@ -45,6 +35,18 @@ std::wstring Cut(const std::wstring& value) {
 }
 
 }  // namespace
+
+bool IsIniBlank(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
+}
+
+std::wstring TrimIniBlanks(const std::wstring& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && IsIniBlank(text[begin])) ++begin;
+  while (end > begin && IsIniBlank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
 
 std::wstring NormaliseIniValue(const std::wstring& value) { return Cut(Trim(value)); }
 

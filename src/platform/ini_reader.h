@@ -15,6 +15,11 @@ inline constexpr size_t kIniValueCapacity = 512;  // characters, terminator incl
 bool FindIniValue(const std::string& iniText, const std::wstring& section, const std::wstring& key,
                   std::wstring* value);
 
+// Blanks as the profile API sees them (space, tab, line ends, vertical tab, form feed), and a text
+// without those around it.
+bool IsIniBlank(wchar_t c);
+std::wstring TrimIniBlanks(const std::wstring& text);
+
 // The default-value rule of the profile API: trimmed and cut like a value read from the file.
 std::wstring NormaliseIniValue(const std::wstring& value);
 
