@@ -34,4 +34,10 @@ enum class NewFileResult {
 [[nodiscard]] NewFileResult WriteNewFile(const std::filesystem::path& file, const std::string& content,
                                          std::string* reason);
 
+// Replaces the file's content by content, or makes the file: the new content is written beside it
+// and then takes the file's place, so the file is never left half written. False with the system's
+// reason when that fails (the file is then as it was).
+[[nodiscard]] bool ReplaceFileContent(const std::filesystem::path& file, const std::string& content,
+                                      std::string* reason);
+
 }  // namespace halcyra::platform

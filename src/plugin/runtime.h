@@ -35,6 +35,7 @@
 #include "network/simulator_commands.h"
 #include "network/simulator_link.h"
 #include "platform/env.h"
+#include "plugin/pilot_controls.h"
 #include "propagation/hgt_files.h"
 #include "propagation/station_model.h"
 #include "station/channel_clients.h"
@@ -69,6 +70,10 @@ class PluginRuntime {
                           anyID clientID);
   void OnEditPlaybackVoiceData(uint64 serverConnectionHandlerID, anyID clientID, short* samples,
                                int sampleCount, int channels);
+  // The client's event thread: hotkeys, menu items and the info panel (PilotControls).
+  void OnHotkeyEvent(const char* keyword);
+  void OnMenuItemEvent(uint64 serverConnectionHandlerID, int type, int menuItemID, uint64 selectedItemID);
+  std::optional<std::string> InfoData(uint64 serverConnectionHandlerID, uint64 id, int type);
 
   // For tests.
   Clog* log() { return log_.get(); }
@@ -76,6 +81,7 @@ class PluginRuntime {
   SimulatorStatus& simulator() { return simulator_; }
   CHalcyra* model() { return model_.get(); }
   CTS3ClientsBase* clients() { return clients_.get(); }
+  CJoystick* joystick() { return joystick_.get(); }
 
  private:
   class Event;  // an event in progress
@@ -107,6 +113,8 @@ class PluginRuntime {
   std::unique_ptr<SimulatorLink> simulatorLink_;
   std::unique_ptr<RefreshCycle> refreshCycle_;
   std::unique_ptr<TalkHandler> talk_;
+  CancelToken scannerCalls_;  // cancelled by the stop: the joystick scanner's host calls give up
+  std::unique_ptr<PilotControls> controls_;
   std::atomic<bool> accepting_{false};  // events are handled: set at the end of a successful start
   std::atomic<int> eventsInProgress_{0};
 };

@@ -25,37 +25,14 @@ using testing::WriteFile;
 
 constexpr uint32_t Button(int number) { return 1u << (number - 1); }
 
-// Joysticks as scripted words: an id without a word cannot be read. Counts the reads per id and
-// the scanner's 200 ms sleeps; after CloseGate() the next such sleep waits for OpenGate().
+// Joysticks as scripted words (FakeEnv's): an id without a word cannot be read. Counts the
+// scanner's sleeps; after CloseGate() the next such sleep waits for OpenGate().
 class JoystickEnv : public FakeEnv {
  public:
-  void Plug(int id, uint32_t word) EXCLUDES(mutex_) {
-    platform::MutexLock lock(mutex_);
-    words_[id] = word;
-  }
-  void Unplug(int id) EXCLUDES(mutex_) {
-    platform::MutexLock lock(mutex_);
-    words_.erase(id);
-  }
-  int Reads(int id) EXCLUDES(mutex_) {
-    platform::MutexLock lock(mutex_);
-    return reads_[id];
-  }
-  int TotalReads() EXCLUDES(mutex_) {
-    platform::MutexLock lock(mutex_);
-    int total = 0;
-    for (auto& [id, count] : reads_) total += count;
-    return total;
-  }
-
-  bool ReadJoystickButtons(int id, uint32_t* buttons) override EXCLUDES(mutex_) {
-    platform::MutexLock lock(mutex_);
-    ++reads_[id];
-    auto found = words_.find(id);
-    if (found == words_.end()) return false;
-    *buttons = found->second;
-    return true;
-  }
+  void Plug(int id, uint32_t word) { PlugJoystick(id, word); }
+  void Unplug(int id) { UnplugJoystick(id); }
+  int Reads(int id) { return JoystickReads(id); }
+  int TotalReads() { return TotalJoystickReads(); }
 
   std::atomic<int> scannerSleeps{0};
   void SleepMs(uint32_t ms) override EXCLUDES(mutex_) {
@@ -86,8 +63,6 @@ class JoystickEnv : public FakeEnv {
 
  private:
   platform::Mutex mutex_;  // a leaf (the scanner reads and sleeps without a lock of its own)
-  std::map<int, uint32_t> words_ GUARDED_BY(mutex_);
-  std::map<int, int> reads_ GUARDED_BY(mutex_);
   bool gateClosed_ GUARDED_BY(mutex_) = false;
   bool inGate_ GUARDED_BY(mutex_) = false;
   platform::ConditionVariable gateChanged_;
