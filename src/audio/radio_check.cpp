@@ -105,7 +105,7 @@ std::string PlainText(std::string_view text) {
   return plain;
 }
 
-RadioCheck CheckTalker(CHalcyra& model, const Settings& settings, const SimulatorStatus& simulator,
+RadioCheck CheckTalker(CHalcyra& model, Clog& log, const Settings& settings, const SimulatorStatus& simulator,
                        const std::string& nickname) {
   RadioCheck check;
   bool simulatorSilent =
@@ -122,6 +122,7 @@ RadioCheck CheckTalker(CHalcyra& model, const Settings& settings, const Simulato
     return check;
   }
   bool attenuation = settings.attenuation.load() != 0;
+  if (log.Detailed()) LogNarrow(log, "RadioCheck", Format("Radio check of \"%s\"", nickname.c_str()), 5);
   Reception reception = JudgeReception(model, *record, attenuation, kGainLimit);
   check.lines.push_back(StationLine(nickname, *record));
   check.lines.push_back(reception.audible

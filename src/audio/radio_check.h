@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/log.h"
 #include "foundation/settings.h"
 #include "foundation/simulator_status.h"
 #include "propagation/station_model.h"
@@ -25,8 +26,10 @@ struct RadioCheck {
   bool heard = false;              // his voice reaches the listener (possibly as plain voice)
 };
 
-// Judges the talker of that nickname now, as the voice path judges his next block.
-RadioCheck CheckTalker(CHalcyra& model, const Settings& settings, const SimulatorStatus& simulator,
+// Judges the talker of that nickname now, as the voice path judges his next block. With LOGLEVEL 3
+// or more the judgement's log lines follow a line "RadioCheck : Radio check of "<nickname>"" (level
+// 5), which tells them from those of a voice block.
+RadioCheck CheckTalker(CHalcyra& model, Clog& log, const Settings& settings, const SimulatorStatus& simulator,
                        const std::string& nickname);
 
 // The info panel's text: the lines, then "Verdict: ...".

@@ -15,7 +15,6 @@ namespace {
 
 constexpr char kHotkeyTag[] = "ts3plugin_onHotkeyEvent";
 constexpr char kMenuTag[] = "ts3plugin_onMenuItemEvent";
-constexpr char kCheckTag[] = "RadioCheck";
 constexpr char kSay[] = "Halcyra: ";
 
 bool IsOff(const StationRecord& station, int radio) {
@@ -160,8 +159,7 @@ void PilotControls::OnMenuItem(uint64 serverConnectionHandlerID, int type, int m
 std::optional<std::string> PilotControls::TalkerText(anyID clientID, std::string* verdict) {
   std::optional<ClientNode> node = p_.clients.FindByClientID(clientID);
   if (!node) return std::nullopt;
-  if (p_.log.Detailed()) LogNarrow(p_.log, kCheckTag, Format("Radio check of \"%s\"", node->nickname), 5);
-  halcyra::RadioCheck check = CheckTalker(p_.model, p_.settings, p_.simulator, node->nickname);
+  halcyra::RadioCheck check = CheckTalker(p_.model, p_.log, p_.settings, p_.simulator, node->nickname);
   if (verdict != nullptr) *verdict = PlainText(node->nickname) + ": " + check.verdict;
   return RadioCheckText(check);
 }
