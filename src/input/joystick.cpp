@@ -216,8 +216,7 @@ std::array<CJoystick::Reading, CJoystick::kJoysticks> CJoystick::ReadAll(bool in
   return read;
 }
 
-// What the buttons are now, so that a press is one made from now on: the scanner takes it whenever
-// it wakes, since nothing was read while it slept.
+// What the buttons are now, so that a press is one made from now on (a capture starts with it).
 void CJoystick::TakeBaseline() {
   std::array<Reading, kJoysticks> read = ReadAll(true);
   platform::MutexLock lock(selectorLock_);
@@ -269,8 +268,12 @@ void CJoystick::CapturePass(bool includeAbsent) {
 }
 
 void CJoystick::UpdatePushToTalk() {
+  if (!pushToTalk_.load()) {
+    if (microphoneOpen_.load()) SetMicrophoneOpen(false);
+    return;
+  }
   bool held = false;
-  if (pushToTalk_.load()) {
+  {
     platform::MutexLock lock(selectorLock_);
     for (const JoystickButton& binding : bindings_) {
       if (!IsReachable(binding.device, binding.button)) continue;
@@ -278,27 +281,33 @@ void CJoystick::UpdatePushToTalk() {
       if (reading.readable && (reading.buttons & BitOf(binding.button)) != 0) held = true;
     }
   }
-  if (held != microphoneOpen_.load()) SetMicrophoneOpen(held);
+  if (held != microphoneOpen_.load()) {
+    SetMicrophoneOpen(held);
+  } else if (!held && !microphoneSettled_.load()) {
+    SetMicrophoneOpen(false, true);  // quiet: asked again at every pass until there is a connection
+  }
 }
 
-// The state asked for is kept even when the host did not take it, so that a refusing host is not
-// asked again at every pass; the next change asks again.
-void CJoystick::SetMicrophoneOpen(bool open) {
+// The state asked for is kept even when the host refused it, so that a refusing host is not asked
+// again at every pass; the next change asks again.
+bool CJoystick::SetMicrophoneOpen(bool open, bool quiet) {
   Microphone microphone;
   {
     platform::MutexLock lock(selectorLock_);
     microphone = microphone_;
   }
   microphoneOpen_ = open;
-  bool taken = microphone && microphone(open);
-  if (!taken) {
+  bool asked = microphone && microphone(open);
+  if (asked) microphoneSettled_ = true;
+  if (!asked && !quiet) {
     log_.Write(kThreadTag,
-               open ? "Push-to-talk: the client did not open the microphone (not connected to a server?)"
-                    : "Push-to-talk: the client did not close the microphone",
+               open ? "Push-to-talk: the microphone cannot be opened (not connected to a server)"
+                    : "Push-to-talk: the microphone cannot be closed (not connected to a server)",
                3);
-  } else if (log_.Detailed()) {
+  } else if (asked && log_.Detailed()) {
     log_.Write(kThreadTag, open ? "Push-to-talk: microphone open" : "Push-to-talk: microphone closed", 5);
   }
+  return asked;
 }
 
 void CJoystick::ScanPass(bool includeAbsent) {
@@ -357,7 +366,6 @@ void CJoystick::ScanLoop() {
   running_ = true;
   started_ = true;
   while (WaitUntilActive()) {
-    TakeBaseline();
     for (int pass = 1;; ++pass) {
       env_.SleepMs(kScanPeriodMs);
       if (stop_.load()) break;
@@ -367,7 +375,7 @@ void CJoystick::ScanLoop() {
         active = ActiveLocked();
       }
       if (!active) break;
-      ScanPass(pass % kAbsentRetryPasses == 0);
+      ScanPass(pass == 1 || pass % kAbsentRetryPasses == 0);
     }
     if (microphoneOpen_.load()) SetMicrophoneOpen(false);
   }

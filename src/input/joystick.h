@@ -8,7 +8,9 @@
 // a bound button is newly pressed it has the local station's activeMarks rewritten (X__, _X_ or __X)
 // through the selectRadio callback and publishes them through the publish callback. With
 // push-to-talk the microphone callback opens the microphone while any bound button is held and
-// closes it when none is (and when the selector stops). A joystick that cannot be read is tried
+// closes it when none is, and when the selector stops; it is also closed at the first pass with
+// push-to-talk on and again after each new connection (MicrophoneStateLost), so a client that
+// transmits continuously does not send before the first press. A joystick that cannot be read is tried
 // again once a second only (on Windows a read of an absent joystick is slow). The selector knows
 // nothing of the station model or the host: all of them are callbacks, which the scanner calls
 // without a lock of its own.
@@ -61,7 +63,7 @@ class CJoystick : public RadioSelectorSink {
   using SelectRadio = std::function<std::string(int radioIndex)>;
   // Publishes the local station after a selection; gets the new activeMarks.
   using Publish = std::function<void(const char* activeMarks)>;
-  // Opens (true) or closes the microphone; true when the host took it.
+  // Opens (true) or closes the microphone; false when there is no connection to ask it of.
   using Microphone = std::function<bool(bool open)>;
   // Gives up a microphone call that does not return (called by Terminate on its own thread).
   using GiveUp = std::function<void()>;
@@ -122,6 +124,9 @@ class CJoystick : public RadioSelectorSink {
   // Low 32 bits of the scanner thread's handle, 0 while no scanner runs.
   uint32_t ThreadHandleValue() const { return threadHandle_.load(); }
   bool MicrophoneOpen() const { return microphoneOpen_.load(); }
+  // The client's microphone may be open again (a new connection starts with it open): push-to-talk
+  // closes it at its next pass unless a bound button is held.
+  void MicrophoneStateLost() { microphoneSettled_ = false; }
 
  private:
   struct Capture {
@@ -146,7 +151,8 @@ class CJoystick : public RadioSelectorSink {
   int SelectionPass(bool includeAbsent, int* radioIndex) EXCLUDES(selectorLock_);
   void CapturePass(bool includeAbsent) EXCLUDES(selectorLock_);
   void UpdatePushToTalk() EXCLUDES(selectorLock_);
-  void SetMicrophoneOpen(bool open) EXCLUDES(selectorLock_);
+  // True when there was a connection to ask.
+  bool SetMicrophoneOpen(bool open, bool quiet = false) EXCLUDES(selectorLock_);
   void ReportSelection(int radioIndex, const char* tag) EXCLUDES(selectorLock_);
   // Compares one joystick's word with the one last seen. 1 = a newly pressed button was found and
   // is bound (radioIndex set), 0 = one was found but is unbound, -1 = no new press.
@@ -171,7 +177,8 @@ class CJoystick : public RadioSelectorSink {
 
   std::atomic<bool> initialized_{false};
   std::atomic<bool> pushToTalk_{false};
-  std::atomic<bool> microphoneOpen_{false};  // the scanner's last microphone call opened it
+  std::atomic<bool> microphoneOpen_{false};     // the scanner's last microphone call opened it
+  std::atomic<bool> microphoneSettled_{false};  // the client's microphone is as microphoneOpen_ says
   std::atomic<bool> started_{false};         // set by the scanner when it begins
   std::atomic<bool> running_{false};         // the scanner's loop runs (it ends after its last call)
   std::atomic<bool> stop_{false};

@@ -185,18 +185,28 @@ std::optional<std::string> PilotControls::InfoData(uint64 serverConnectionHandle
   return TalkerText(clientID, nullptr);
 }
 
+// False only when there is no connection to ask; a host that refuses is logged here.
 bool PilotControls::Microphone(bool open) {
   uint64 connection = p_.clients.CurrentServerConnectionHandlerID();
   if (connection == 0) return false;
-  auto error = std::make_shared<unsigned int>(1);
+  auto error = std::make_shared<unsigned int>(0);
   bool called = p_.hostCalls.Run(
       [connection, open, error](const TS3Functions& host) {
-        if (host.setClientSelfVariableAsInt == nullptr || host.flushClientSelfUpdates == nullptr) return;
+        if (host.setClientSelfVariableAsInt == nullptr || host.flushClientSelfUpdates == nullptr) {
+          *error = ~0u;
+          return;
+        }
         *error = host.setClientSelfVariableAsInt(connection, CLIENT_INPUT_DEACTIVATED, open ? 0 : 1);
         if (*error == 0) *error = host.flushClientSelfUpdates(connection, nullptr);
       },
       p_.scannerCalls);
-  return called && *error == 0;
+  if (called && *error != 0) {
+    p_.log.Write("Thread_ScanJoystick",
+                 Format("Push-to-talk: the client refused to %s the microphone (error %u)",
+                        open ? "open" : "close", *error),
+                 0);
+  }
+  return true;
 }
 
 // A button bound to another radio moves to this one, so that one button never selects two radios.

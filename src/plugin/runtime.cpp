@@ -202,6 +202,7 @@ void PluginRuntime::OnConnectStatusChange(uint64 serverConnectionHandlerID, int 
   if (!event) return;
   clients_->OnConnectStatusChange(serverConnectionHandlerID, newStatus, host_);
   if (newStatus == STATUS_CONNECTION_ESTABLISHED) {
+    joystick_->MicrophoneStateLost();
     if (std::optional<std::string> host = ReadServerHost(host_, serverConnectionHandlerID))
       config_->NoteTeamSpeakServer(*host);
   }

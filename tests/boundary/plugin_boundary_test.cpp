@@ -346,22 +346,25 @@ class JoystickRuntimeTest : public ::testing::Test {
 
 TEST_F(JoystickRuntimeTest, HeldButtonSelectsItsRadioAndKeysTheMicrophoneWithin40Ms) {
   Start("RADIO2=0 5\nPTT=1\n");
-  auto opened = Press(Button(5), 0);
+  // Closed first, so that a client set to transmit continuously sends nothing before a press.
+  ASSERT_TRUE(testing::WaitUntil([&] { return host_.SelfVariableCalls().size() == 1; }, 10000));
+  EXPECT_EQ(1, host_.SelfVariableCalls()[0].value);
+  auto opened = Press(Button(5), 1);
   ASSERT_TRUE(opened);
   EXPECT_EQ(1u, opened->serverConnectionHandlerID);
   EXPECT_EQ(static_cast<size_t>(CLIENT_INPUT_DEACTIVATED), opened->flag);
   EXPECT_EQ(0, opened->value);
-  EXPECT_TRUE(testing::WaitUntil([&] { return host_.FlushCalls() == 1; }, 10000));
-  auto closed = Press(0, 1);
+  EXPECT_TRUE(testing::WaitUntil([&] { return host_.FlushCalls() == 2; }, 10000));
+  auto closed = Press(0, 2);
   ASSERT_TRUE(closed);
   EXPECT_EQ(1, closed->value);
 
-  ASSERT_TRUE(Press(Button(5), 2));
+  ASSERT_TRUE(Press(Button(5), 3));
   plugin_.Shutdown();  // held while the plug-in stops: the microphone is closed
   std::vector<testing::FakeHost::SelfVariableCall> calls = host_.SelfVariableCalls();
-  ASSERT_EQ(4u, calls.size());
-  EXPECT_EQ(1, calls[3].value);
-  EXPECT_EQ(4, host_.FlushCalls());
+  ASSERT_EQ(5u, calls.size());
+  EXPECT_EQ(1, calls[4].value);
+  EXPECT_EQ(5, host_.FlushCalls());
   std::string log = ReadFile(LogFile());
   EXPECT_NE(std::string::npos, log.find("Thread_ScanJoystick : Radio #2 is selected. HCS active : _X_")) << log;
 }
