@@ -85,7 +85,7 @@ PluginDecisions ReadPluginDecisions(const std::string& logText) {
     } else if (line.tag == "CHalcyra::IsAudible" && SplitNickname(line.text, &nickname, &rest)) {
       int radio = 0, result = 0;
       if (std::sscanf(rest.c_str(), "%d is %d", &radio, &result) != 2) continue;
-      std::vector<Judgement>& list = nickname == checkPending ? decisions.radioChecks[nickname]
+      std::vector<Judgement>& list = nickname == checkPending  ? decisions.radioChecks[nickname]
                                      : nickname == talkPending ? decisions.talkEvents[nickname]
                                                                : decisions.voiceBlocks[nickname];
       if (nickname == checkPending) {

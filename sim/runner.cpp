@@ -281,7 +281,8 @@ void ScenarioRun::TakeHotkeysAndMenus() {
   const testing::LoadedPlugin& entry = *plugin_;
   PluginHotkey** hotkeys = nullptr;
   entry.initHotkeys(&hotkeys);
-  for (PluginHotkey** hotkey = hotkeys; hotkey != nullptr && *hotkey != nullptr; ++hotkey) entry.freeMemory(*hotkey);
+  for (PluginHotkey** hotkey = hotkeys; hotkey != nullptr && *hotkey != nullptr; ++hotkey)
+    entry.freeMemory(*hotkey);
   entry.freeMemory(hotkeys);
   PluginMenuItem** items = nullptr;
   char* icon = nullptr;

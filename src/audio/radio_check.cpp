@@ -40,7 +40,9 @@ std::string RadioList(const StationRecord& station) {
 }
 
 std::string EarOf(const Settings& settings, int localRadio) {
-  int ear = localRadio == 1 ? settings.ear1.load() : localRadio == 2 ? settings.ear2.load() : settings.ear3.load();
+  int ear = localRadio == 1   ? settings.ear1.load()
+            : localRadio == 2 ? settings.ear2.load()
+                              : settings.ear3.load();
   if (ear == -1) return "left ear";
   if (ear == 1) return "right ear";
   return "both ears";
@@ -49,8 +51,10 @@ std::string EarOf(const Settings& settings, int localRadio) {
 std::string StationLine(const std::string& nickname, const StationRecord& remote) {
   int selected = SelectedRadio(remote);
   std::string line = "His station (" + PlainText(nickname) + "): ";
-  line += selected == 0 ? "no radio selected" : Format("radio %d on %s", selected, Frequency(remote, selected).c_str());
-  line += IsOff(remote.cryptoFrequency) ? ", no encryption" : ", encryption on " + Field(remote.cryptoFrequency);
+  line += selected == 0 ? "no radio selected"
+                        : Format("radio %d on %s", selected, Frequency(remote, selected).c_str());
+  line +=
+      IsOff(remote.cryptoFrequency) ? ", no encryption" : ", encryption on " + Field(remote.cryptoFrequency);
   return line;
 }
 
@@ -74,7 +78,8 @@ void AddRangeLines(const Reception& reception, RadioCheck* check) {
 }
 
 std::string Verdict(const Reception& reception, const Settings& settings, bool attenuation) {
-  std::string on = Format("radio %d (%s)", reception.localRadio, EarOf(settings, reception.localRadio).c_str());
+  std::string on =
+      Format("radio %d (%s)", reception.localRadio, EarOf(settings, reception.localRadio).c_str());
   if (!attenuation) return "heard on " + on + " as plain voice: the radio model is off";
   const RangeJudgement& range = reception.range;
   if (!range.inRange)
@@ -108,16 +113,16 @@ std::string PlainText(std::string_view text) {
 RadioCheck CheckTalker(CHalcyra& model, Clog& log, const Settings& settings, const SimulatorStatus& simulator,
                        const std::string& nickname) {
   RadioCheck check;
-  bool simulatorSilent =
-      simulator.alive.load() == 0 || simulator.watchdogCounter.load() > kWatchdogTalkLimit;
+  bool simulatorSilent = simulator.alive.load() == 0 || simulator.watchdogCounter.load() > kWatchdogTalkLimit;
   std::optional<StationRecord> record = model.FindStation(nickname.c_str());
   StationRecord local = model.LocalStation();
   if (!record) {
     check.lines.push_back("No record of " + PlainText(nickname) + " from the station server");
     check.lines.push_back("Your radios: " + RadioList(local));
-    check.verdict = simulatorSilent ? "simulator silent: the radios are not simulated, you hear every voice plainly"
-                                    : "no record from the station server: the radios do not apply to him, you "
-                                      "hear his plain voice";
+    check.verdict = simulatorSilent
+                        ? "simulator silent: the radios are not simulated, you hear every voice plainly"
+                        : "no record from the station server: the radios do not apply to him, you "
+                          "hear his plain voice";
     check.heard = true;
     return check;
   }

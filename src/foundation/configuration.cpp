@@ -242,7 +242,8 @@ constexpr const wchar_t* kSelectorKeys[] = {L"RADIO1", L"RADIO2", L"RADIO3"};
 
 void Configuration::ReadSelectors() {
   platform::MutexLock lock(storeLock_);
-  bool pushToTalk = ReadNumber(L"SELECTOR", L"PTT", 0, 1, "0 (the buttons only select) or 1 (push-to-talk)") == 1;
+  bool pushToTalk =
+      ReadNumber(L"SELECTOR", L"PTT", 0, 1, "0 (the buttons only select) or 1 (push-to-talk)") == 1;
   if (selectors_) selectors_->SetPushToTalk(pushToTalk);
   for (int radio = 0; radio < 3; ++radio) {
     std::wstring value = ReadValue(L"SELECTOR", kSelectorKeys[radio]);
@@ -308,7 +309,8 @@ bool Configuration::WriteValue(const char* section, const char* key, const std::
   std::string reason;
   if (settings_.iniPath.empty()) {
     reason = "no settings file";
-  } else if (platform::WriteIniValue(platform::PathFromWide(settings_.iniPath), section, key, value, &reason)) {
+  } else if (platform::WriteIniValue(platform::PathFromWide(settings_.iniPath), section, key, value,
+                                     &reason)) {
     log_.Write(kUpdateTag,
                Format("[%s] %s=%s written to %s", section, key, value.c_str(),
                       platform::WideToUtf8(settings_.iniPath).c_str()),

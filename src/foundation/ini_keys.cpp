@@ -108,7 +108,8 @@ const std::vector<IniKey>& IniKeys() {
       {L"SELECTOR", L"RADIO2", L"-1 -1", "-1 -1", "The same for radio 2"},
       {L"SELECTOR", L"RADIO3", L"-1 -1", "-1 -1", "The same for radio 3"},
       {L"SELECTOR", L"PTT", L"0", "0",
-       "1 = holding a radio's button selects it and opens the microphone (push-to-talk), 0 = it only selects"},
+       "1 = holding a radio's button selects it and opens the microphone (push-to-talk), 0 = it only "
+       "selects"},
   };
   return keys;
 }

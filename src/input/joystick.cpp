@@ -56,7 +56,8 @@ void CJoystick::Init() {
     bindings_.fill(JoystickButton{});
     capture_ = Capture{};
     readings_ = readings;
-    for (int id = 0; id < kJoysticks; ++id) lastButtons_[id] = readings[id].readable ? readings[id].buttons : kUnreadable;
+    for (int id = 0; id < kJoysticks; ++id)
+      lastButtons_[id] = readings[id].readable ? readings[id].buttons : kUnreadable;
   }
   initialized_ = true;
 }
@@ -120,7 +121,8 @@ void CJoystick::ShowRadioSelectors() {
                       ThreadHandleValue(), radio + 1, bindings[radio].device, bindings[radio].button),
                0);
   }
-  if (pushToTalk_.load()) log_.Write(kShowTag, "Push-to-talk: holding a radio's button opens the microphone", 0);
+  if (pushToTalk_.load())
+    log_.Write(kShowTag, "Push-to-talk: holding a radio's button opens the microphone", 0);
 }
 
 JoystickButton CJoystick::Binding(int radioIndex) const {

@@ -54,7 +54,7 @@ struct JoystickButton {
 class CJoystick : public RadioSelectorSink {
  public:
   static constexpr int kRadios = 3;
-  static constexpr int kJoysticks = 32;         // joystick ids 0..31
+  static constexpr int kJoysticks = 32;          // joystick ids 0..31
   static constexpr uint32_t kScanPeriodMs = 20;  // between two reads while a button is bound
   static constexpr int kAbsentRetryPasses = 50;  // an unreadable joystick is tried every 50 passes (1 s)
   static constexpr uint32_t kStopWaitMs = 300;   // Terminate's wait for the scanner's last host call
@@ -179,8 +179,8 @@ class CJoystick : public RadioSelectorSink {
   std::atomic<bool> pushToTalk_{false};
   std::atomic<bool> microphoneOpen_{false};     // the scanner's last microphone call opened it
   std::atomic<bool> microphoneSettled_{false};  // the client's microphone is as microphoneOpen_ says
-  std::atomic<bool> started_{false};         // set by the scanner when it begins
-  std::atomic<bool> running_{false};         // the scanner's loop runs (it ends after its last call)
+  std::atomic<bool> started_{false};            // set by the scanner when it begins
+  std::atomic<bool> running_{false};            // the scanner's loop runs (it ends after its last call)
   std::atomic<bool> stop_{false};
   std::atomic<uint32_t> threadHandle_{0};
 

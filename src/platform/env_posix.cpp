@@ -7,8 +7,8 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <pthread.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/types.h>

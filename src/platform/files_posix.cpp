@@ -91,7 +91,7 @@ bool ReplaceFileContent(const std::filesystem::path& file, const std::string& co
     case NewFileResult::kFailed:
       return false;
   }
-  struct stat original{};
+  struct stat original {};
   if (::stat(file.c_str(), &original) == 0) ::chmod(next.c_str(), original.st_mode & 07777);
   if (::rename(next.c_str(), file.c_str()) != 0) {
     *reason = std::strerror(errno);

@@ -110,8 +110,8 @@ std::basic_string<Char> Edit(std::basic_string<Char> text, const std::basic_stri
     if (trimmed[0] == '[') {
       if (inSection) break;  // only the first matching section counts
       size_t close = trimmed.find(static_cast<Char>(']'));
-      std::basic_string<Char> name = Trim(
-          trimmed.substr(1, close == std::basic_string<Char>::npos ? std::basic_string<Char>::npos : close - 1));
+      std::basic_string<Char> name = Trim(trimmed.substr(
+          1, close == std::basic_string<Char>::npos ? std::basic_string<Char>::npos : close - 1));
       inSection = !sectionSeen && SameName(name, section);
       if (inSection) {
         sectionSeen = true;
@@ -174,9 +174,9 @@ std::string Utf16Bytes(const std::u16string& units, const std::string& original)
 std::string SetIniValue(const std::string& iniText, const std::string& section, const std::string& key,
                         const std::string& value) {
   if (IsUtf16(iniText)) {
-    return Utf16Bytes(Edit(Utf16Units(iniText), Widen<char16_t>(section), Widen<char16_t>(key),
-                           Widen<char16_t>(value)),
-                      iniText);
+    return Utf16Bytes(
+        Edit(Utf16Units(iniText), Widen<char16_t>(section), Widen<char16_t>(key), Widen<char16_t>(value)),
+        iniText);
   }
   if (iniText.compare(0, 3, kUtf8Mark) == 0) {
     return kUtf8Mark + Edit(iniText.substr(3), section, key, value);

@@ -151,7 +151,8 @@ void PilotControls::OnMenuItem(uint64 serverConnectionHandlerID, int type, int m
       OpenForUser(FolderOf(p_.config.IniPath()));
       break;
     default:
-      if (menuItemID >= kMenuBindRadio1 && menuItemID <= kMenuBindRadio3) StartBinding(menuItemID - kMenuBindRadio1);
+      if (menuItemID >= kMenuBindRadio1 && menuItemID <= kMenuBindRadio3)
+        StartBinding(menuItemID - kMenuBindRadio1);
       break;
   }
 }
@@ -227,7 +228,8 @@ void PilotControls::CaptureDone(int radioIndex, std::optional<JoystickButton> pr
   std::string others;
   for (int other = 0; other < CJoystick::kRadios; ++other) {
     JoystickButton binding = p_.joystick.Binding(other);
-    if (other == radioIndex || binding.device != pressed->device || binding.button != pressed->button) continue;
+    if (other == radioIndex || binding.device != pressed->device || binding.button != pressed->button)
+      continue;
     others += p_.config.StoreRadioSelector(other, -1, -1, &problem)
                   ? Format(" (taken from radio %d)", other + 1)
                   : Format(" (radio %d keeps it too: ", other + 1) + problem + ")";

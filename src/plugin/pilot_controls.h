@@ -38,8 +38,8 @@ struct PilotControlsParts {
   CHalcyra& model;
   CTS3ClientsBase& clients;
   StationServerExchange& exchange;
-  const TS3Functions& host;  // for calls on the client's event thread
-  HostCallRelay& hostCalls;  // for calls from the scanner thread
+  const TS3Functions& host;   // for calls on the client's event thread
+  HostCallRelay& hostCalls;   // for calls from the scanner thread
   CancelToken& scannerCalls;  // cancelled by the stop
 };
 
@@ -65,8 +65,8 @@ class PilotControls {
   void RadioCheck(uint64 serverConnectionHandlerID, uint64 clientID);
   void OpenForUser(const std::wstring& path);
   std::optional<std::string> TalkerText(anyID clientID, std::string* verdict);
-  void Say(const std::string& text);                // chat tab, on the client's thread
-  void SayFromScanner(const std::string& text);     // chat tab, through the relay
+  void Say(const std::string& text);             // chat tab, on the client's thread
+  void SayFromScanner(const std::string& text);  // chat tab, through the relay
 
   PilotControlsParts p_;
 };

@@ -127,8 +127,8 @@ void PluginRuntime::StartThreads() {
       },
       [exchange](const char* activeMarks) { exchange->SendHCDataToHCS(activeMarks); });
   controls_ = std::make_unique<PilotControls>(PilotControlsParts{env_, *log_, settings_, simulator_, *config_,
-                                                                  *joystick_, *model_, *clients_, *exchange_,
-                                                                  host_, *hostCalls_, scannerCalls_});
+                                                                 *joystick_, *model_, *clients_, *exchange_,
+                                                                 host_, *hostCalls_, scannerCalls_});
   PilotControls* controls = controls_.get();
   joystick_->SetMicrophone([controls](bool open) { return controls->Microphone(open); },
                            [this] { scannerCalls_.Cancel(); });

@@ -9,11 +9,11 @@
 namespace halcyra {
 
 struct Reception {
-  bool audible = false;  // a local radio carries the frequency he transmits on
-  int remoteRadio = 0;   // 1..3, the radio he transmits on; 0 when not audible
-  int localRadio = 0;    // 1..3, the local radio that receives him; 0 when not audible
-  bool rated = false;    // the range and gain model ran (audible and the radio model on)
-  RangeJudgement range;  // its figures, when rated
+  bool audible = false;    // a local radio carries the frequency he transmits on
+  int remoteRadio = 0;     // 1..3, the radio he transmits on; 0 when not audible
+  int localRadio = 0;      // 1..3, the local radio that receives him; 0 when not audible
+  bool rated = false;      // the range and gain model ran (audible and the radio model on)
+  RangeJudgement range;    // its figures, when rated
   bool encrypted = false;  // his key differs from ours on a radio we listen on (when rated)
 
   // A local radio receives him: audible, and with the radio model on, below the gain limit.

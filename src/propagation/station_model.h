@@ -23,12 +23,12 @@ class CHGTFiles;
 
 // How well a talker within frequency is received, as the range and gain model worked it out.
 struct RangeJudgement {
-  float distance = 0;        // NM, great circle, between the stations
-  float range = 0;           // NM, of the talker's radio class, altitude difference and frequency
-  bool inRange = false;      // the distance (+ 0.0001) is within the range
+  float distance = 0;          // NM, great circle, between the stations
+  float range = 0;             // NM, of the talker's radio class, altitude difference and frequency
+  bool inRange = false;        // the distance (+ 0.0001) is within the range
   bool sightExamined = false;  // the sight line was tested (only within range)
-  bool hidden = false;       // terrain cuts the sight line
-  float gain = 0;            // 0 (perfect) .. gainLimit (not receivable)
+  bool hidden = false;         // terrain cuts the sight line
+  float gain = 0;              // 0 (perfect) .. gainLimit (not receivable)
 };
 
 class CHalcyra {

@@ -271,10 +271,11 @@ TEST_F(PluginBoundaryTest, HotkeysAndMenusAreListedInAllocatedMemoryTheClientGiv
     plugin_.freeMemory(*item);
   }
   plugin_.freeMemory(items);
-  EXPECT_EQ((std::vector<std::string>{"Radio model on/off", "Reload settings now", "Open Halcyra.ini",
-                                      "Open the log folder", "Bind a joystick button to radio 1",
-                                      "Bind a joystick button to radio 2", "Bind a joystick button to radio 3"}),
-            global);
+  EXPECT_EQ(
+      (std::vector<std::string>{"Radio model on/off", "Reload settings now", "Open Halcyra.ini",
+                                "Open the log folder", "Bind a joystick button to radio 1",
+                                "Bind a joystick button to radio 2", "Bind a joystick button to radio 3"}),
+      global);
   EXPECT_EQ(std::vector<std::string>{"Radio check"}, client);
   EXPECT_STREQ("Halcyra", plugin_.infoTitle());
   plugin_.registerPluginID("halcyra_win64-abc");
@@ -312,8 +313,8 @@ class JoystickRuntimeTest : public ::testing::Test {
     env_.moduleFolder = (dir_ / "plugins").wstring();
     env_.PlugJoystick(0, 0);
     std::filesystem::create_directories(dir_ / "HGT");
-    WriteFile(testing::IniFile(dir_.path()), "[LOG]\nLOGLEVEL=3\n[HGT]\nPath=" + (dir_ / "HGT").string() +
-                                                 "\n[SELECTOR]\n" + selectorLines);
+    WriteFile(testing::IniFile(dir_.path()),
+              "[LOG]\nLOGLEVEL=3\n[HGT]\nPath=" + (dir_ / "HGT").string() + "\n[SELECTOR]\n" + selectorLines);
     host_.StampCallsWith([this] { return env_.scannerSleptMs.load(); });
     plugin_.SetFunctionPointers(host_.Table());
     ASSERT_EQ(0, plugin_.Init());
@@ -366,7 +367,8 @@ TEST_F(JoystickRuntimeTest, HeldButtonSelectsItsRadioAndKeysTheMicrophoneWithin4
   EXPECT_EQ(1, calls[4].value);
   EXPECT_EQ(5, host_.FlushCalls());
   std::string log = ReadFile(LogFile());
-  EXPECT_NE(std::string::npos, log.find("Thread_ScanJoystick : Radio #2 is selected. HCS active : _X_")) << log;
+  EXPECT_NE(std::string::npos, log.find("Thread_ScanJoystick : Radio #2 is selected. HCS active : _X_"))
+      << log;
 }
 
 // A bind item: the next button pressed goes to the settings file and is used at once; the chat tab

@@ -438,8 +438,8 @@ TEST_F(TalkTest, RadioKeysSelectAsTheSelectorButtonsDo) {
   session().plugin().onHotkeyEvent("halcyra_radio2");
   local.activeMarks = "_X_";
   EXPECT_TRUE(session().server().WaitForRequest(PluginSession::PublishText(local), from, kWaitMs));
-  EXPECT_TRUE(session().WaitForLogLine(
-      "ts3plugin_onHotkeyEvent : Radio #2 is selected. HCS active : _X_", 0, kWaitMs));
+  EXPECT_TRUE(session().WaitForLogLine("ts3plugin_onHotkeyEvent : Radio #2 is selected. HCS active : _X_", 0,
+                                       kWaitMs));
 
   from = session().server().RequestCount();
   size_t chat = host().ChatLines().size();
@@ -454,7 +454,8 @@ TEST_F(TalkTest, RadioKeysSelectAsTheSelectorButtonsDo) {
 // reason; the client's "Radio check" prints the verdict into the chat tab.
 TEST_F(TalkTest, InfoPanelTellsWhyTheTalkerIsOrIsNotHeard) {
   auto info = [this] {
-    return session().plugin().InfoText(PluginSession::kConnection, PluginSession::kTalkerClient, PLUGIN_CLIENT);
+    return session().plugin().InfoText(PluginSession::kConnection, PluginSession::kTalkerClient,
+                                       PLUGIN_CLIENT);
   };
   auto has = [](const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -491,8 +492,9 @@ TEST_F(TalkTest, InfoPanelTellsWhyTheTalkerIsOrIsNotHeard) {
   std::string own =
       session().plugin().InfoText(PluginSession::kConnection, PluginSession::kOwnClient, PLUGIN_CLIENT);
   EXPECT_TRUE(has(own, "Your station as published (Own):\nPosition 42.058158 41.000000, 10000 ft")) << own;
-  EXPECT_TRUE(has(own, "Station server 127.0.0.1:" + std::to_string(session().server().port()) +
-                           " last answered ")) << own;
+  EXPECT_TRUE(
+      has(own, "Station server 127.0.0.1:" + std::to_string(session().server().port()) + " last answered "))
+      << own;
   EXPECT_EQ("", session().plugin().InfoText(PluginSession::kConnection, 0, PLUGIN_CHANNEL));
   EXPECT_EQ("", session().plugin().InfoText(PluginSession::kConnection, 99, PLUGIN_CLIENT));
 }

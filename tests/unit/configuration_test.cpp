@@ -408,20 +408,24 @@ TEST_F(ConfigTest, StoredSettingsAreWrittenInPlaceUsedAtOnceAndKeptByTheReload) 
   EXPECT_EQ(3, selectors_.calls[0].device);
   EXPECT_EQ(14, selectors_.calls[0].button);
   std::filesystem::path ini = dir_.path() / "Halcyra" / "Halcyra.ini";
-  EXPECT_EQ("[HGT]\nPath=x\n[SYSTEM]\nATTN=0   ; radio model\n[SELECTOR]\nRADIO2=3 14\nPTT=1\n", ReadFile(ini));
+  EXPECT_EQ("[HGT]\nPath=x\n[SYSTEM]\nATTN=0   ; radio model\n[SELECTOR]\nRADIO2=3 14\nPTT=1\n",
+            ReadFile(ini));
 
   selectors_.calls.clear();
   config_.UpdatePluginInfo();
   EXPECT_EQ(0, settings_.attenuation);
   ASSERT_EQ(3u, selectors_.calls.size());
   EXPECT_EQ(14, selectors_.calls[1].button);
-  EXPECT_NE(std::string::npos, LogText().find("UpdatePluginInfo : [SYSTEM] ATTN=0 written to " + ini.string()));
+  EXPECT_NE(std::string::npos,
+            LogText().find("UpdatePluginInfo : [SYSTEM] ATTN=0 written to " + ini.string()));
 
-  std::filesystem::permissions(ini, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+  std::filesystem::permissions(ini, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
   EXPECT_FALSE(config_.StoreAttenuation(1, &problem));
   std::filesystem::permissions(ini, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
   EXPECT_EQ(0, settings_.attenuation);
-  EXPECT_NE(std::string::npos, problem.find("cannot write [SYSTEM] ATTN=1 to " + ini.string() + " (read-only)"))
+  EXPECT_NE(std::string::npos,
+            problem.find("cannot write [SYSTEM] ATTN=1 to " + ini.string() + " (read-only)"))
       << problem;
 }
 

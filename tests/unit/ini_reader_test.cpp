@@ -96,11 +96,13 @@ TEST_F(IniReaderTest, WrittenValuesReplaceOnlyTheirOwnTextAndAreReadBack) {
 
 TEST_F(IniReaderTest, ReadOnlyFileIsNotWritten) {
   WriteFile(path_, "[SYSTEM]\nATTN=1\n");
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
   std::string reason;
   EXPECT_FALSE(WriteIniValue(path_, "SYSTEM", "ATTN", "0", &reason));
   EXPECT_EQ("read-only", reason);
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
   EXPECT_EQ("[SYSTEM]\nATTN=1\n", ReadFile(path_));
 }
 
