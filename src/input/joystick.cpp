@@ -414,7 +414,9 @@ void CJoystick::StopScanner() {
   }
   if (scanner) {
     uint64_t deadline = env_.TickMs() + kStopWaitMs;
-    while (running_.load() && env_.TickMs() < deadline) env_.SleepMs(1);
+    for (uint32_t slept = 0; running_.load() && slept < kStopWaitMs && env_.TickMs() < deadline; ++slept) {
+      env_.SleepMs(1);
+    }
     if (running_.load()) {
       GiveUp giveUp;
       {

@@ -15,6 +15,7 @@
 //   the client list lock (CTS3ClientsBase) -> the host's own locks, the log's locks;
 //   the tile lock (CHGTFiles) -> the log's locks;
 //   the joystick thread lock (CJoystick) -> the platform's thread locks, the log's locks;
+//   the configuration's store lock -> the joystick selector lock, the log's locks;
 //   the log's file lock -> the log's queue lock (Clog).
 // The station model lock, the settings' server lock, the configuration's message box lock, the name
 // look-up lock, the joystick selector lock and the lifecycle's runtime lock are leaves.
