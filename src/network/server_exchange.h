@@ -90,8 +90,8 @@ class StationServerExchange {
   CHalcyra& model_;
   CTS3ClientsBase& clients_;
   HostCallRelay& hostCalls_;
-  std::atomic<bool> stopping_{false};
-  std::atomic<uint64_t> lastAnswerMs_{0};  // set by StopQueries: no query waits or starts any more
+  std::atomic<bool> stopping_{false};      // set by StopQueries: no query waits or starts any more
+  std::atomic<uint64_t> lastAnswerMs_{0};  // Env ticks of the last reply
   std::unique_ptr<RequestSlot> slotA_;
   std::unique_ptr<RequestSlot> slotB_;
 };
