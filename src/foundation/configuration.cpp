@@ -17,6 +17,7 @@ constexpr char kTag[] = "ReadIniFile";
 constexpr char kUpdateTag[] = "UpdatePluginInfo";
 constexpr size_t kTileFolderCapacity = 260;  // characters, terminator included
 constexpr char kLoopback[] = "127.0.0.1";
+constexpr const wchar_t* kSelectorKeys[] = {L"RADIO1", L"RADIO2", L"RADIO3"};  // [SELECTOR] of radio 1..3
 
 constexpr wchar_t kResolveCaption[] = L"Halcyra TS plugin : IP Address Error";
 constexpr wchar_t kNoTilesText[] = L"No path for relief database is found. Mask of relief will not work !";
@@ -237,8 +238,6 @@ bool Configuration::ReadInstallFolder(platform::RegistryRoot root, const char* f
   }
   return false;
 }
-
-constexpr const wchar_t* kSelectorKeys[] = {L"RADIO1", L"RADIO2", L"RADIO3"};
 
 void Configuration::ReadSelectors() {
   platform::MutexLock lock(storeLock_);
