@@ -23,6 +23,17 @@ struct Thunk<Method> {
   }
 };
 
+// The same for a method that returns nothing.
+template <auto Method>
+struct VoidThunk;
+template <typename... Args, void (HostFunctions::*Method)(Args...)>
+struct VoidThunk<Method> {
+  static void Call(Args... args) {
+    HostFunctions* host = HostFunctions::Active();
+    if (host) (host->*Method)(args...);
+  }
+};
+
 }  // namespace
 
 HostFunctions::HostFunctions() {
@@ -57,6 +68,9 @@ TS3Functions HostFunctions::Table() const {
   table.getClientVariableAsString = &Thunk<&HostFunctions::GetClientVariableAsString>::Call;
   table.getChannelClientList = &Thunk<&HostFunctions::GetChannelClientList>::Call;
   table.getServerConnectInfo = &Thunk<&HostFunctions::GetServerConnectInfo>::Call;
+  table.setClientSelfVariableAsInt = &Thunk<&HostFunctions::SetClientSelfVariableAsInt>::Call;
+  table.flushClientSelfUpdates = &Thunk<&HostFunctions::FlushClientSelfUpdates>::Call;
+  table.printMessageToCurrentTab = &VoidThunk<&HostFunctions::PrintMessageToCurrentTab>::Call;
   return table;
 }
 
@@ -79,6 +93,12 @@ unsigned int HostFunctions::Set3DListener(uint64, const TS3_VECTOR*, const TS3_V
 unsigned int HostFunctions::Set3DSettings(uint64, float, float) { return 0; }
 
 unsigned int HostFunctions::GetServerConnectInfo(uint64, char*, unsigned short*, char*, size_t) { return 1; }
+
+unsigned int HostFunctions::SetClientSelfVariableAsInt(uint64, size_t, int) { return 0; }
+
+unsigned int HostFunctions::FlushClientSelfUpdates(uint64, const char*) { return 0; }
+
+void HostFunctions::PrintMessageToCurrentTab(const char*) {}
 
 void* HostFunctions::Allocate(size_t bytes) {
   void* memory = std::malloc(bytes);

@@ -46,6 +46,11 @@ class HostFunctions {
   // The host of the TeamSpeak server of the connection: refused (1) unless a subclass tells it.
   virtual unsigned int GetServerConnectInfo(uint64 schid, char* host, unsigned short* port, char* password,
                                             size_t maxLen);
+  // The own client's variables (the microphone) and their flush: taken (0) unless a subclass says
+  // more. A line in the chat tab: dropped unless a subclass keeps it.
+  virtual unsigned int SetClientSelfVariableAsInt(uint64 schid, size_t flag, int value);
+  virtual unsigned int FlushClientSelfUpdates(uint64 schid, const char* returnCode);
+  virtual void PrintMessageToCurrentTab(const char* message);
 
  protected:
   // Stops being the active host. A subclass's destructor calls it first, so that no call of the

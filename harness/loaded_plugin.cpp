@@ -34,8 +34,25 @@ LoadedPlugin::LoadedPlugin(const std::string& path) {
   Find("ts3plugin_onClientMoveMovedEvent", &onClientMoveMovedEvent, &missing);
   Find("ts3plugin_onTalkStatusChangeEvent", &onTalkStatusChangeEvent, &missing);
   Find("ts3plugin_onEditPlaybackVoiceDataEvent", &onEditPlaybackVoiceDataEvent, &missing);
+  Find("ts3plugin_registerPluginID", &registerPluginID, &missing);
+  Find("ts3plugin_freeMemory", &freeMemory, &missing);
+  Find("ts3plugin_initHotkeys", &initHotkeys, &missing);
+  Find("ts3plugin_onHotkeyEvent", &onHotkeyEvent, &missing);
+  Find("ts3plugin_initMenus", &initMenus, &missing);
+  Find("ts3plugin_onMenuItemEvent", &onMenuItemEvent, &missing);
+  Find("ts3plugin_infoTitle", &infoTitle, &missing);
+  Find("ts3plugin_infoData", &infoData, &missing);
   ok_ = missing.empty();
   if (!ok_) error_ = path + " is not a usable plug-in: missing " + missing;
+}
+
+std::string LoadedPlugin::InfoText(uint64 serverConnectionHandlerID, uint64 id, PluginItemType type) const {
+  char* data = nullptr;
+  infoData(serverConnectionHandlerID, id, type, &data);
+  if (data == nullptr) return "";
+  std::string text = data;
+  freeMemory(data);
+  return text;
 }
 
 }  // namespace halcyra::testing

@@ -32,6 +32,18 @@ class LoadedPlugin {
                                  const char*) = nullptr;
   void (*onTalkStatusChangeEvent)(uint64, int, int, anyID) = nullptr;
   void (*onEditPlaybackVoiceDataEvent)(uint64, anyID, short*, int, int) = nullptr;
+  void (*registerPluginID)(const char*) = nullptr;
+  void (*freeMemory)(void*) = nullptr;
+  void (*initHotkeys)(PluginHotkey***) = nullptr;
+  void (*onHotkeyEvent)(const char*) = nullptr;
+  void (*initMenus)(PluginMenuItem***, char**) = nullptr;
+  void (*onMenuItemEvent)(uint64, PluginMenuType, int, uint64) = nullptr;
+  const char* (*infoTitle)() = nullptr;
+  void (*infoData)(uint64, uint64, PluginItemType, char**) = nullptr;
+
+  // The info panel's text for an item as the client gets it, given back through freeMemory; empty
+  // when the plug-in has none.
+  std::string InfoText(uint64 serverConnectionHandlerID, uint64 id, PluginItemType type) const;
 
  private:
   template <typename Function>

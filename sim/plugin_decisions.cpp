@@ -63,6 +63,7 @@ bool ReadRating(const std::string& rest, Judgement* judgement) {
 PluginDecisions ReadPluginDecisions(const std::string& logText) {
   PluginDecisions decisions;
   std::string talkPending;       // nickname whose talk event is about to be judged
+  std::string checkPending;      // nickname whose radio check is about to be judged
   Judgement* current = nullptr;  // the judgement the following lines complete
   std::string currentNickname;
   std::istringstream lines(logText);
@@ -71,7 +72,11 @@ PluginDecisions ReadPluginDecisions(const std::string& logText) {
     Line line;
     if (!SplitLine(raw, &line)) continue;
     std::string nickname, rest;
-    if (line.tag == "ts3plugin_onTalkStatusChangeEvent") {
+    if (line.tag == "RadioCheck") {
+      const std::string check = "Radio check of \"";
+      if (line.text.rfind(check, 0) == 0 && line.text.size() > check.size())
+        checkPending = line.text.substr(check.size(), line.text.size() - check.size() - 1);
+    } else if (line.tag == "ts3plugin_onTalkStatusChangeEvent") {
       const std::string known = "Halcyra Nickname is known : \"";
       if (line.text.rfind(known, 0) == 0) {
         size_t end = line.text.rfind("\" ");
@@ -80,9 +85,14 @@ PluginDecisions ReadPluginDecisions(const std::string& logText) {
     } else if (line.tag == "CHalcyra::IsAudible" && SplitNickname(line.text, &nickname, &rest)) {
       int radio = 0, result = 0;
       if (std::sscanf(rest.c_str(), "%d is %d", &radio, &result) != 2) continue;
-      std::vector<Judgement>& list =
-          nickname == talkPending ? decisions.talkEvents[nickname] : decisions.voiceBlocks[nickname];
-      talkPending.clear();
+      std::vector<Judgement>& list = nickname == checkPending  ? decisions.radioChecks[nickname]
+                                     : nickname == talkPending ? decisions.talkEvents[nickname]
+                                                               : decisions.voiceBlocks[nickname];
+      if (nickname == checkPending) {
+        checkPending.clear();
+      } else {
+        talkPending.clear();
+      }
       list.push_back(Judgement{});
       current = &list.back();
       currentNickname = nickname;

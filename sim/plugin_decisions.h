@@ -3,7 +3,8 @@
 // him ("CHalcyra::IsAudible"), the figures of the range and gain model ("CHalcyra::CalculateDBLost",
 // with distance, range, sight line and gain as it computed them), whether he is encrypted, and for
 // a voice block whether it was treated ("SamplesByHCVolumes") or silenced. A talk event's judgement
-// follows its line "Halcyra Nickname is known"; every other one belongs to a voice block.
+// follows its line "Halcyra Nickname is known", a radio check's (the info panel's) its line
+// "RadioCheck : Radio check of ..."; every other one belongs to a voice block.
 #pragma once
 
 #include <map>
@@ -31,6 +32,7 @@ struct Judgement {
 struct PluginDecisions {
   std::map<std::string, std::vector<Judgement>> voiceBlocks;  // per nickname, in the order of the blocks
   std::map<std::string, std::vector<Judgement>> talkEvents;   // per nickname, starts and stops in order
+  std::map<std::string, std::vector<Judgement>> radioChecks;  // per nickname, the info panel's
 };
 
 // Reads the log's text (lines "[time][Lnn] (nnn) tag : text").

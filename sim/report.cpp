@@ -79,6 +79,7 @@ struct Cells {
   std::string distance, range, hidden, gain, encrypted, placed, heard, age;       // the plug-in's
   std::string modelDistance, modelRange, modelHidden, modelGain, modelEncrypted;  // the model's
   std::string mark;
+  std::string verdict;  // the plug-in's radio check (its info panel)
 };
 
 // The plug-in's figures of one judgement, "-" where it has none.
@@ -114,6 +115,7 @@ Cells CellsOf(const Scenario& scenario, const RunResult& result, const TableRow&
   cells.modelGain = f.audible ? Fixed(f.gain, 2) : "off";
   cells.modelEncrypted = f.audible ? YesNo(f.encrypted) : "-";
   cells.mark = row.disagreement ? "DISAGREES" : "";
+  cells.verdict = row.verdict.empty() ? "-" : row.verdict;
   return cells;
 }
 
@@ -363,20 +365,22 @@ std::string FormatTable(const Scenario& scenario, const RunResult& result) {
   int nameWidth = 6;
   for (const Remote& remote : scenario.remotes)
     nameWidth = std::max(nameWidth, static_cast<int>(remote.station.nickname.size()));
-  const char* format = "%6s  %-*s  %8s %8s %6s %6s %4s %6s %5s %4s  | %8s %8s %6s %6s %4s  %s\n";
-  char line[512];
+  const char* format = "%6s  %-*s  %8s %8s %6s %6s %4s %6s %5s %4s  | %8s %8s %6s %6s %4s  %-9s  %s\n";
+  char line[1024];
   std::snprintf(line, sizeof line, "%*s  %-56s| %s\n", 8 + nameWidth, "",
                 "the plug-in (first voice block of the second)", "expected by the model");
   std::string text = line;
   std::snprintf(line, sizeof line, format, "time", nameWidth, "remote", "dist NM", "range NM", "hidden",
-                "gain", "enc", "placed", "heard", "age", "dist NM", "range NM", "hidden", "gain", "enc", "");
+                "gain", "enc", "placed", "heard", "age", "dist NM", "range NM", "hidden", "gain", "enc", "",
+                "the plug-in's radio check");
   text += line;
   for (const TableRow& row : result.rows) {
     Cells c = CellsOf(scenario, result, row);
     std::snprintf(line, sizeof line, format, c.time.c_str(), nameWidth, c.remote.c_str(), c.distance.c_str(),
                   c.range.c_str(), c.hidden.c_str(), c.gain.c_str(), c.encrypted.c_str(), c.placed.c_str(),
                   c.heard.c_str(), c.age.c_str(), c.modelDistance.c_str(), c.modelRange.c_str(),
-                  c.modelHidden.c_str(), c.modelGain.c_str(), c.modelEncrypted.c_str(), c.mark.c_str());
+                  c.modelHidden.c_str(), c.modelGain.c_str(), c.modelEncrypted.c_str(), c.mark.c_str(),
+                  c.verdict.c_str());
     text += line;
   }
   return text;
@@ -480,11 +484,12 @@ bool WriteReport(const Scenario& scenario, const RunResult& result, const std::s
   html +=
       "<h2>Second by second</h2>\n<p>The plug-in's columns show its judgement of the talker's first voice "
       "block in that second, where the host played him from, whether he was heard, and the age (s) of the "
-      "record it judged on; the model's columns what the positions of that second give.</p>\n"
+      "record it judged on; the model's columns what the positions of that second give. The last column is "
+      "the verdict of the plug-in's radio check (the client's info panel) at the start of the second.</p>\n"
       "<table><tr><th>time</th><th>remote</th><th>dist NM</th><th>range NM</th><th>hidden</th><th>gain</th>"
       "<th>encrypted</th><th>placed</th><th>heard</th><th>age</th>"
       "<th>model dist NM</th><th>model range NM</th><th>model hidden</th><th>model gain</th>"
-      "<th>model encrypted</th><th></th></tr>\n";
+      "<th>model encrypted</th><th></th><th style=\"text-align:left\">radio check</th></tr>\n";
   for (const TableRow& row : result.rows) {
     Cells c = CellsOf(scenario, result, row);
     html += "<tr><td>" + c.time + "</td><td>" + Escape(c.remote) + "</td><td>" + c.distance + "</td><td>" +
@@ -492,7 +497,7 @@ bool WriteReport(const Scenario& scenario, const RunResult& result, const std::s
             "</td><td>" + c.placed + "</td><td>" + c.heard + "</td><td>" + c.age + "</td><td>" +
             c.modelDistance + "</td><td>" + c.modelRange + "</td><td>" + c.modelHidden + "</td><td>" +
             c.modelGain + "</td><td>" + c.modelEncrypted + "</td><td class=\"bad\">" + c.mark +
-            "</td></tr>\n";
+            "</td><td style=\"text-align:left\">" + Escape(c.verdict) + "</td></tr>\n";
   }
   html += "</table>\n</body></html>\n";
   std::ofstream file(path, std::ios::binary | std::ios::trunc);

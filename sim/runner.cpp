@@ -121,6 +121,8 @@ class ScenarioRun {
   bool LoadPlugin(std::string* error);
   bool StartServer(std::string* error);
   bool StartPlugin(StartedPlugin& started, std::string* error);
+  void TakeHotkeysAndMenus();
+  std::string RadioCheckVerdict(anyID clientID);
   bool SendLocalCommands(double t, bool all);
   bool WaitForLocalRecord(std::string* error);
   bool WaitUntilRemotesKnown(std::string* error);
@@ -269,9 +271,38 @@ bool ScenarioRun::StartPlugin(StartedPlugin& started, std::string* error) {
     return false;
   }
   started.MarkStarted();
+  entry.registerPluginID("halcyra-sim");
+  TakeHotkeysAndMenus();
   entry.onConnectStatusChangeEvent(kServerConnection, STATUS_CONNECTION_ESTABLISHED, 0);
   entry.onClientMoveEvent(kServerConnection, kOwnClientID, 0, kChannel, 0, "");
   return true;
+}
+
+// As the client does after the start: asks for the hotkeys and menu items and gives them back.
+void ScenarioRun::TakeHotkeysAndMenus() {
+  const testing::LoadedPlugin& entry = *plugin_;
+  PluginHotkey** hotkeys = nullptr;
+  entry.initHotkeys(&hotkeys);
+  for (PluginHotkey** hotkey = hotkeys; hotkey != nullptr && *hotkey != nullptr; ++hotkey)
+    entry.freeMemory(*hotkey);
+  entry.freeMemory(hotkeys);
+  PluginMenuItem** items = nullptr;
+  char* icon = nullptr;
+  entry.initMenus(&items, &icon);
+  for (PluginMenuItem** item = items; item != nullptr && *item != nullptr; ++item) entry.freeMemory(*item);
+  entry.freeMemory(items);
+  entry.freeMemory(icon);
+}
+
+// The last line of the plug-in's info panel for a remote pilot: its verdict on him.
+std::string ScenarioRun::RadioCheckVerdict(anyID clientID) {
+  std::string text = plugin_->InfoText(kServerConnection, clientID, PLUGIN_CLIENT);
+  const std::string mark = "Verdict: ";
+  size_t at = text.rfind(mark);
+  if (at == std::string::npos) return "";
+  std::string verdict = text.substr(at + mark.size());
+  while (!verdict.empty() && (verdict.back() == '\n' || verdict.back() == '\r')) verdict.pop_back();
+  return verdict;
 }
 
 // Sends the local pilot's commands for time t; only what changed unless all. SET_VOLUM goes first:
@@ -370,6 +401,7 @@ void ScenarioRun::UpdateSecond(int second, std::string* error, bool* failed) {
     row.remote = static_cast<int>(r);
     row.figures = view_->Judge(local, remote);
     row.ear = row.figures.localRadio >= 1 ? scenario_.ears[row.figures.localRadio - 1] : 0;
+    row.verdict = RadioCheckVerdict(result_.clientIDs[r]);
     result_.rows.push_back(row);
     positions.push_back(PositionAt(scenario_.remotes[r].station, t));
   }

@@ -49,6 +49,7 @@ struct TableRow {
   Heard heard = Heard::kNotTalking;
   int firstBlock = -1;        // index in RunResult::blocks of his first voice block in this second
   bool disagreement = false;  // a block or talk event of his in this second disagrees with the model
+  std::string verdict;        // the plug-in's radio check of him at the start of the second (info panel)
 };
 
 // One radio call: talk event at start, talk stop after the last block.

@@ -1,17 +1,25 @@
 #!/bin/sh
-# Checks that the plug-in library exports exactly the 14 ts3plugin_* entry points, unmangled.
+# Checks that the plug-in library exports exactly the 22 ts3plugin_* entry points, unmangled.
 set -eu
 library="$1"
 expected="ts3plugin_apiVersion
 ts3plugin_author
 ts3plugin_description
+ts3plugin_freeMemory
+ts3plugin_infoData
+ts3plugin_infoTitle
 ts3plugin_init
+ts3plugin_initHotkeys
+ts3plugin_initMenus
 ts3plugin_name
 ts3plugin_onClientMoveEvent
 ts3plugin_onClientMoveMovedEvent
 ts3plugin_onConnectStatusChangeEvent
 ts3plugin_onEditPlaybackVoiceDataEvent
+ts3plugin_onHotkeyEvent
+ts3plugin_onMenuItemEvent
 ts3plugin_onTalkStatusChangeEvent
+ts3plugin_registerPluginID
 ts3plugin_requestAutoload
 ts3plugin_setFunctionPointers
 ts3plugin_shutdown
@@ -33,4 +41,4 @@ if [ "$actual" != "$expected" ]; then
   echo "--- actual"; echo "$actual"
   exit 1
 fi
-echo "$library exports exactly the 14 ts3plugin_* entry points"
+echo "$library exports exactly the 22 ts3plugin_* entry points"

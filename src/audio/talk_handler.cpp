@@ -4,6 +4,7 @@
 
 #include "audio/voice_effects.h"
 #include "foundation/format.h"
+#include "propagation/reception.h"
 
 namespace halcyra {
 namespace {
@@ -138,15 +139,8 @@ void TalkHandler::OnEditPlaybackVoiceData(anyID clientID, short* samples, int sa
   if (!node) return;
   std::optional<StationRecord> record = model_.FindStation(node->nickname);
   if (!record) return;
-  int remoteRadio = 0;
-  int localRadio = 0;
-  float gain = kGainLimit;
-  bool encrypted = false;
-  if (model_.IsAudible(*record, &remoteRadio, &localRadio) == 1) {
-    gain = model_.CalculateDBLost(*record, remoteRadio, kGainLimit);
-    encrypted = model_.IsEncrypted(*record) == 1;
-  }
-  if (!(gain < kGainLimit)) {
+  Reception reception = JudgeReception(model_, *record, true, kGainLimit);
+  if (!reception.Receivable(kGainLimit)) {
     // No local radio receives him now. His talk event may have placed him on an ear before he
     // went behind terrain or out of range, so his voice itself must not reach the listener.
     std::fill_n(samples, sampleTotal, static_cast<short>(0));
@@ -155,8 +149,8 @@ void TalkHandler::OnEditPlaybackVoiceData(anyID clientID, short* samples, int sa
   }
   StationRecord local = model_.LocalStation();
   RadioVolumes volumes{local.volume1, local.volume2, local.volume3};
-  TreatInterleavedVoiceBlock(samples, sampleCount, channels, gain, encrypted, record->cryptoKey, localRadio,
-                             volumes, &log_);
+  TreatInterleavedVoiceBlock(samples, sampleCount, channels, reception.range.gain, reception.encrypted,
+                             record->cryptoKey, reception.localRadio, volumes, &log_);
 }
 
 }  // namespace halcyra

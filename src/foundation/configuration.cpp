@@ -7,6 +7,7 @@
 #include "foundation/ini_keys.h"
 #include "platform/dynamic_library.h"
 #include "platform/files.h"
+#include "platform/ini_writer.h"
 #include "platform/ipv4.h"
 
 namespace halcyra {
@@ -16,6 +17,7 @@ constexpr char kTag[] = "ReadIniFile";
 constexpr char kUpdateTag[] = "UpdatePluginInfo";
 constexpr size_t kTileFolderCapacity = 260;  // characters, terminator included
 constexpr char kLoopback[] = "127.0.0.1";
+constexpr const wchar_t* kSelectorKeys[] = {L"RADIO1", L"RADIO2", L"RADIO3"};  // [SELECTOR] of radio 1..3
 
 constexpr wchar_t kResolveCaption[] = L"Halcyra TS plugin : IP Address Error";
 constexpr wchar_t kNoTilesText[] = L"No path for relief database is found. Mask of relief will not work !";
@@ -238,13 +240,16 @@ bool Configuration::ReadInstallFolder(platform::RegistryRoot root, const char* f
 }
 
 void Configuration::ReadSelectors() {
-  static const wchar_t* const kKeys[] = {L"RADIO1", L"RADIO2", L"RADIO3"};
+  platform::MutexLock lock(storeLock_);
+  bool pushToTalk =
+      ReadNumber(L"SELECTOR", L"PTT", 0, 1, "0 (the buttons only select) or 1 (push-to-talk)") == 1;
+  if (selectors_) selectors_->SetPushToTalk(pushToTalk);
   for (int radio = 0; radio < 3; ++radio) {
-    std::wstring value = ReadValue(L"SELECTOR", kKeys[radio]);
+    std::wstring value = ReadValue(L"SELECTOR", kSelectorKeys[radio]);
     int device = -1;
     int button = -1;
     if (!ScanBinding(value, &device, &button)) {
-      Report(KeyName(L"SELECTOR", kKeys[radio]) + "=" + platform::WideToUtf8(value) +
+      Report(KeyName(L"SELECTOR", kSelectorKeys[radio]) + "=" + platform::WideToUtf8(value) +
              " is not a joystick id (0 to 31) and a button (1 to 32): using -1 -1 (none)");
       device = -1;
       button = -1;
@@ -289,10 +294,51 @@ void Configuration::ReadReloadable(const std::atomic<bool>* stop) {
                Format("Halcyra Server : (%s) %s:%d", host.c_str(), server.address.c_str(), server.port), 0);
   }
 
-  settings_.attenuation = ReadNumber(L"SYSTEM", L"ATTN", 0, 1, "0 (off) or 1 (on)");
+  {
+    platform::MutexLock lock(storeLock_);
+    settings_.attenuation = ReadNumber(L"SYSTEM", L"ATTN", 0, 1, "0 (off) or 1 (on)");
+  }
   if (log_.Detailed()) {
     log_.Write(kUpdateTag, settings_.attenuation.load() == 1 ? "Attenuation is ON" : "Attenuation is OFF", 5);
   }
+}
+
+bool Configuration::WriteValue(const char* section, const char* key, const std::string& value,
+                               std::string* problem) {
+  std::string reason;
+  if (settings_.iniPath.empty()) {
+    reason = "no settings file";
+  } else if (platform::WriteIniValue(platform::PathFromWide(settings_.iniPath), section, key, value,
+                                     &reason)) {
+    log_.Write(kUpdateTag,
+               Format("[%s] %s=%s written to %s", section, key, value.c_str(),
+                      platform::WideToUtf8(settings_.iniPath).c_str()),
+               0);
+    return true;
+  }
+  *problem = "cannot write [" + std::string(section) + "] " + key + "=" + value + " to " +
+             platform::WideToUtf8(settings_.iniPath) + " (" + reason + ")";
+  log_.Write(kUpdateTag, *problem, 0);
+  return false;
+}
+
+bool Configuration::StoreAttenuation(int attenuation, std::string* problem) {
+  platform::MutexLock lock(storeLock_);
+  if (!WriteValue("SYSTEM", "ATTN", std::to_string(attenuation), problem)) return false;
+  settings_.attenuation = attenuation;
+  return true;
+}
+
+bool Configuration::StoreRadioSelector(int radioIndex, int device, int button, std::string* problem) {
+  if (radioIndex < 0 || radioIndex > 2) {
+    *problem = Format("there is no radio %d", radioIndex + 1);
+    return false;
+  }
+  platform::MutexLock lock(storeLock_);
+  std::string key = platform::WideToUtf8(kSelectorKeys[radioIndex]);
+  if (!WriteValue("SELECTOR", key.c_str(), Format("%d %d", device, button), problem)) return false;
+  if (selectors_) selectors_->SetRadioSelector(radioIndex, device, button);
+  return true;
 }
 
 // The address of the station server for the HOST text: "teamspeak" stands for the host of the

@@ -12,6 +12,12 @@
 // one level-0 line that names it and says what is used instead; the same line is not repeated by the
 // reloads while the file stays as it is.
 //
+// A few keys are also written back, one at a time, when the pilot changes them from the client
+// (StoreAttenuation, StoreRadioSelector): the key's line is rewritten in place and the rest of the
+// file stays as it was. storeLock_ orders such a write against a reload's reading of the same keys,
+// so a reload never puts back the value a write has just replaced; it is held while the selector
+// sink is called (the joystick selector's lock and the log's come after it).
+//
 // [HCS] HOST=teamspeak means the host of the TeamSpeak server this client is connected to: the
 // runtime hands it over at each connection (NoteTeamSpeakServer) and the reloads ask for it again
 // (SetTeamSpeakHostSource).
@@ -61,8 +67,22 @@ class Configuration {
   // The host of the TeamSpeak server just connected to (any host thread). With HOST=teamspeak a
   // dotted address is used at once; a name is looked up by the next reload, which it asks for.
   void NoteTeamSpeakServer(const std::string& host) EXCLUDES(teamspeakLock_);
-  // True once after NoteTeamSpeakServer asked for a reload (the refresh thread polls it each tick).
+  // True once after NoteTeamSpeakServer or RequestReload asked for a reload (the refresh thread
+  // polls it each tick).
   bool TakeReloadRequest() { return reloadRequested_.exchange(false); }
+  // Asks for a reload at the refresh thread's next tick (any thread; never waits).
+  void RequestReload() { reloadRequested_ = true; }
+
+  // Writes [SYSTEM] ATTN (0 or 1) into Halcyra.ini and then uses it. False, with what went wrong,
+  // when the file cannot be written: the setting then stays as it was.
+  [[nodiscard]] bool StoreAttenuation(int attenuation, std::string* problem) EXCLUDES(storeLock_);
+  // Writes [SELECTOR] RADIOn (radioIndex 0..2; a joystick id 0..31 and a button 1..32, or -1 -1)
+  // and hands the binding to the selector sink. False, with what went wrong, when the file cannot
+  // be written: the binding then stays as it was.
+  [[nodiscard]] bool StoreRadioSelector(int radioIndex, int device, int button, std::string* problem)
+      EXCLUDES(storeLock_);
+  // The settings file (set by the start).
+  const std::wstring& IniPath() const { return settings_.iniPath; }
 
  private:
   std::wstring ReadValue(const wchar_t* section, const wchar_t* key);
@@ -73,8 +93,10 @@ class Configuration {
   std::wstring ConfiguredTileFolder(const std::wstring& folder, const char* origin);
   std::wstring DefaultTileFolder();
   bool ReadInstallFolder(platform::RegistryRoot root, const char* failureMessage, std::wstring* folder);
-  void ReadSelectors();
-  void ReadReloadable(const std::atomic<bool>* stop);
+  void ReadSelectors() EXCLUDES(storeLock_);
+  void ReadReloadable(const std::atomic<bool>* stop) EXCLUDES(storeLock_);
+  bool WriteValue(const char* section, const char* key, const std::string& value, std::string* problem)
+      REQUIRES(storeLock_);
   std::string ServerAddressOf(const std::string& hostText, const std::atomic<bool>* stop)
       EXCLUDES(teamspeakLock_);
   void ShowBox(const std::wstring& caption, const std::wstring& text, platform::MessageIcon icon);
@@ -109,6 +131,8 @@ class Configuration {
   platform::Mutex teamspeakLock_;       // a leaf: held only to copy the texts
   std::optional<std::string> teamspeakHostText_ GUARDED_BY(teamspeakLock_);  // of the last connection
   std::string teamspeakHostLogged_ GUARDED_BY(teamspeakLock_);               // the last one named in the log
+
+  platform::Mutex storeLock_;  // see above; before the selector sink's locks and the log's
 
   platform::Mutex boxLock_;  // a leaf: held only to compare and set lastFailedHost_
   // The host text whose error box was shown last.

@@ -51,6 +51,21 @@ enum PluginMenuType {
   PLUGIN_MENU_TYPE_CLIENT = 2
 };
 
+// What ts3plugin_initHotkeys and ts3plugin_initMenus hand to the host: each entry allocated on its
+// own (malloc), in an allocated array of pointers ended by a null pointer; the host gives every
+// piece back through ts3plugin_freeMemory. Texts are UTF-8, zero-terminated.
+enum { PLUGIN_HOTKEY_TEXT_CAPACITY = 128, PLUGIN_MENU_TEXT_CAPACITY = 128 };
+struct PluginHotkey {
+  char keyword[PLUGIN_HOTKEY_TEXT_CAPACITY];      // passed back to ts3plugin_onHotkeyEvent
+  char description[PLUGIN_HOTKEY_TEXT_CAPACITY];  // shown in the client's key-binding dialog
+};
+struct PluginMenuItem {
+  enum PluginMenuType type;  // where the item is shown
+  int id;                    // passed back to ts3plugin_onMenuItemEvent
+  char text[PLUGIN_MENU_TEXT_CAPACITY];
+  char icon[PLUGIN_MENU_TEXT_CAPACITY];  // a file in the plug-in's icon folder; empty = none
+};
+
 // The host's function table, handed over by value to ts3plugin_setFunctionPointers: its first 209
 // pointers, which have the same order in every API version. Slot numbers are zero-based.
 struct TS3Functions {
@@ -115,6 +130,8 @@ static_assert(kFixedHostApiVersion == 0 ||
               "a fixed host API version must be one from 20 to 26");
 static_assert(sizeof(void*) == 8, "the plug-in is built for 64-bit hosts only");
 static_assert(sizeof(TS3_VECTOR) == 12);
+static_assert(sizeof(PluginHotkey) == 256);
+static_assert(sizeof(PluginMenuItem) == 264);
 static_assert(sizeof(TS3Functions) == kHostFunctionCount * sizeof(void*));
 static_assert(offsetof(TS3Functions, freeMemory) == 5 * sizeof(void*));
 static_assert(offsetof(TS3Functions, systemset3DListenerAttributes) == 42 * sizeof(void*));

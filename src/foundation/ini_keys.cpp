@@ -99,6 +99,9 @@ const std::vector<IniKey>& IniKeys() {
        "Joystick id (0 to 31) and button (1 to 32) that select radio 1; -1 -1 = none"},
       {L"SELECTOR", L"RADIO2", L"-1 -1", "-1 -1", "The same for radio 2"},
       {L"SELECTOR", L"RADIO3", L"-1 -1", "-1 -1", "The same for radio 3"},
+      {L"SELECTOR", L"PTT", L"0", "0",
+       "1 = holding a radio's button selects it and opens the microphone (push-to-talk), 0 = it only "
+       "selects"},
   };
   return keys;
 }

@@ -36,7 +36,8 @@ class Settings {
   std::atomic<int> ear1{0};  // ear of local radio 1: -1 left, 1 right, other values in front
   std::atomic<int> ear2{0};
   std::atomic<int> ear3{0};
-  std::atomic<int> attenuation{1};  // [SYSTEM] ATTN: 0 off, any other value on
+  std::atomic<int> attenuation{1};  // [SYSTEM] ATTN: 0 off, any other value on; also switched from the
+                                    // client (Configuration::StoreAttenuation)
 
   ServerEndpoint Server() const EXCLUDES(serverLock_) {
     platform::MutexLock lock(serverLock_);

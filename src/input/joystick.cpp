@@ -23,6 +23,8 @@ bool IsReachable(int device, int button) {
   return device >= 0 && device < CJoystick::kJoysticks && button >= 1 && button <= kButtonsPerJoystick;
 }
 
+uint32_t BitOf(int button) { return 1u << (button - 1); }
+
 }  // namespace
 
 CJoystick::CJoystick(platform::Env& env, Clog& log) : env_(env), log_(log) { ResetState(); }
@@ -38,22 +40,25 @@ std::string CJoystick::ActiveMarksFor(int radioIndex) {
 
 void CJoystick::ResetState() {
   platform::MutexLock lock(selectorLock_);
-  bindings_.fill(Binding{});
+  bindings_.fill(JoystickButton{});
   lastButtons_.fill(kUnreadable);
-  selectorDefined_ = false;
+  readings_.fill(Reading{});
+  capture_ = Capture{};
 }
 
 void CJoystick::Init() {
-  std::array<uint32_t, kJoysticks> words;
+  std::array<Reading, kJoysticks> readings{};
   for (int id = 0; id < kJoysticks; ++id) {
-    if (!env_.ReadJoystickButtons(id, &words[id])) words[id] = kUnreadable;
+    readings[id].readable = env_.ReadJoystickButtons(id, &readings[id].buttons);
   }
   {
     platform::MutexLock lock(selectorLock_);
-    bindings_.fill(Binding{});
-    lastButtons_ = words;
+    bindings_.fill(JoystickButton{});
+    capture_ = Capture{};
+    readings_ = readings;
+    for (int id = 0; id < kJoysticks; ++id)
+      lastButtons_[id] = readings[id].readable ? readings[id].buttons : kUnreadable;
   }
-  selectorDefined_ = false;
   initialized_ = true;
 }
 
@@ -63,8 +68,18 @@ void CJoystick::SetCallbacks(SelectRadio selectRadio, Publish publish) {
   publish_ = std::move(publish);
 }
 
+void CJoystick::SetMicrophone(Microphone microphone, GiveUp giveUp) {
+  platform::MutexLock lock(selectorLock_);
+  microphone_ = std::move(microphone);
+  giveUp_ = std::move(giveUp);
+}
+
+void CJoystick::SetCaptureDone(CaptureDone captureDone) {
+  platform::MutexLock lock(selectorLock_);
+  captureDone_ = std::move(captureDone);
+}
+
 void CJoystick::SetRadioSelector(int radioIndex, int device, int button) {
-  selectorDefined_ = true;
   if (static_cast<unsigned>(radioIndex) >= static_cast<unsigned>(kRadios)) {
     log_.Write(kSetTag, Format("/!\\ Bad Radio ID (+1) :%lld", static_cast<long long>(radioIndex) + 1), 0);
     return;
@@ -72,9 +87,10 @@ void CJoystick::SetRadioSelector(int radioIndex, int device, int button) {
   bool changed = false;
   {
     platform::MutexLock lock(selectorLock_);
-    Binding& binding = bindings_[radioIndex];
+    JoystickButton& binding = bindings_[radioIndex];
     changed = binding.device != device || binding.button != button;
     binding = {device, button};
+    if (IsReachable(device, button)) wake_.NotifyAll();
   }
   // A binding that no joystick can produce is kept (it never matches) but reported once, not at
   // every reload of the configuration.
@@ -94,7 +110,7 @@ void CJoystick::SetRadioSelector(int radioIndex, int device, int button) {
 }
 
 void CJoystick::ShowRadioSelectors() {
-  std::array<Binding, kRadios> bindings;
+  std::array<JoystickButton, kRadios> bindings;
   {
     platform::MutexLock lock(selectorLock_);
     bindings = bindings_;
@@ -105,6 +121,33 @@ void CJoystick::ShowRadioSelectors() {
                       ThreadHandleValue(), radio + 1, bindings[radio].device, bindings[radio].button),
                0);
   }
+  if (pushToTalk_.load())
+    log_.Write(kShowTag, "Push-to-talk: holding a radio's button opens the microphone", 0);
+}
+
+JoystickButton CJoystick::Binding(int radioIndex) const {
+  if (radioIndex < 0 || radioIndex >= kRadios) return {};
+  platform::MutexLock lock(selectorLock_);
+  return bindings_[radioIndex];
+}
+
+void CJoystick::Select(int radioIndex, const char* tag) {
+  if (radioIndex < 0 || radioIndex >= kRadios) return;
+  ReportSelection(radioIndex, tag);
+}
+
+bool CJoystick::StartCapture(int radioIndex, uint32_t timeoutMs) {
+  if (radioIndex < 0 || radioIndex >= kRadios || threadHandle_.load() == 0 || stop_.load()) return false;
+  uint64_t deadline = env_.TickMs() + timeoutMs;
+  platform::MutexLock lock(selectorLock_);
+  capture_ = Capture{radioIndex, deadline, false};
+  wake_.NotifyAll();
+  return true;
+}
+
+bool CJoystick::Capturing() const {
+  platform::MutexLock lock(selectorLock_);
+  return capture_.radioIndex >= 0;
 }
 
 int CJoystick::CheckNewPress(int joystick, uint32_t buttons, int* radioIndex) {
@@ -131,11 +174,20 @@ int CJoystick::CheckNewPress(int joystick, uint32_t buttons, int* radioIndex) {
 
 // Joysticks are looked at in id order. The first newly pressed button ends the pass whether it is
 // bound or not; joysticks after it keep their recorded word and are looked at in the next pass.
-int CJoystick::IsRadioSelected(int* radioIndex) {
+int CJoystick::SelectionPass(bool includeAbsent, int* radioIndex) {
   int selected = -1;
   for (int joystick = 0; joystick < kJoysticks; ++joystick) {
+    if (!includeAbsent) {
+      platform::MutexLock lock(selectorLock_);
+      if (!readings_[joystick].readable) continue;
+    }
     uint32_t buttons = 0;
-    if (!env_.ReadJoystickButtons(joystick, &buttons)) continue;
+    bool readable = env_.ReadJoystickButtons(joystick, &buttons);
+    {
+      platform::MutexLock lock(selectorLock_);
+      readings_[joystick] = Reading{readable, buttons};
+    }
+    if (!readable) continue;
     int result = CheckNewPress(joystick, buttons, &selected);
     if (result >= 0) {
       if (radioIndex != nullptr) *radioIndex = selected;
@@ -144,6 +196,135 @@ int CJoystick::IsRadioSelected(int* radioIndex) {
   }
   if (radioIndex != nullptr) *radioIndex = -1;
   return 0;
+}
+
+int CJoystick::IsRadioSelected(int* radioIndex) { return SelectionPass(true, radioIndex); }
+
+std::array<CJoystick::Reading, CJoystick::kJoysticks> CJoystick::ReadAll(bool includeAbsent) {
+  std::array<Reading, kJoysticks> known;
+  {
+    platform::MutexLock lock(selectorLock_);
+    known = readings_;
+  }
+  std::array<Reading, kJoysticks> read{};
+  for (int id = 0; id < kJoysticks; ++id) {
+    if (!includeAbsent && !known[id].readable) continue;
+    read[id].readable = env_.ReadJoystickButtons(id, &read[id].buttons);
+  }
+  platform::MutexLock lock(selectorLock_);
+  for (int id = 0; id < kJoysticks; ++id) {
+    if (includeAbsent || known[id].readable) readings_[id] = read[id];
+  }
+  return read;
+}
+
+// What the buttons are now, so that a press is one made from now on (a capture starts with it).
+void CJoystick::TakeBaseline() {
+  std::array<Reading, kJoysticks> read = ReadAll(true);
+  platform::MutexLock lock(selectorLock_);
+  for (int id = 0; id < kJoysticks; ++id) {
+    if (read[id].readable) lastButtons_[id] = read[id].buttons;
+  }
+}
+
+void CJoystick::CapturePass(bool includeAbsent) {
+  bool baselineTaken = false;
+  {
+    platform::MutexLock lock(selectorLock_);
+    if (capture_.radioIndex < 0) return;
+    baselineTaken = capture_.baselineTaken;
+  }
+  if (!baselineTaken) {
+    TakeBaseline();
+    platform::MutexLock lock(selectorLock_);
+    capture_.baselineTaken = true;
+    return;
+  }
+  std::array<Reading, kJoysticks> read = ReadAll(includeAbsent);
+  uint64_t now = env_.TickMs();
+  std::optional<JoystickButton> pressed;
+  int radioIndex = -1;
+  CaptureDone done;
+  {
+    platform::MutexLock lock(selectorLock_);
+    if (capture_.radioIndex < 0 || !capture_.baselineTaken) return;  // ended or replaced meanwhile
+    for (int id = 0; id < kJoysticks; ++id) {
+      if (!read[id].readable) continue;
+      uint32_t fresh = read[id].buttons & ~lastButtons_[id];
+      lastButtons_[id] = read[id].buttons;
+      if (fresh != 0 && !pressed) pressed = JoystickButton{id, std::countr_zero(fresh) + 1};
+    }
+    if (!pressed && now < capture_.deadlineMs) return;
+    radioIndex = capture_.radioIndex;
+    capture_ = Capture{};
+    done = captureDone_;
+  }
+  if (log_.Detailed()) {
+    log_.Write(kThreadTag,
+               pressed ? Format("Radio #%d captured joystick %d, button %d", radioIndex + 1, pressed->device,
+                                pressed->button)
+                       : Format("Radio #%d: no joystick button pressed", radioIndex + 1),
+               3);
+  }
+  if (done) done(radioIndex, pressed);
+}
+
+void CJoystick::UpdatePushToTalk() {
+  if (!pushToTalk_.load()) {
+    if (microphoneOpen_.load()) SetMicrophoneOpen(false);
+    return;
+  }
+  bool held = false;
+  {
+    platform::MutexLock lock(selectorLock_);
+    for (const JoystickButton& binding : bindings_) {
+      if (!IsReachable(binding.device, binding.button)) continue;
+      const Reading& reading = readings_[binding.device];
+      if (reading.readable && (reading.buttons & BitOf(binding.button)) != 0) held = true;
+    }
+  }
+  if (held != microphoneOpen_.load()) {
+    SetMicrophoneOpen(held);
+  } else if (!held && !microphoneSettled_.load()) {
+    SetMicrophoneOpen(false, true);  // quiet: asked again at every pass until there is a connection
+  }
+}
+
+// The state asked for is kept even when the host refused it, so that a refusing host is not asked
+// again at every pass; the next change asks again.
+bool CJoystick::SetMicrophoneOpen(bool open, bool quiet) {
+  Microphone microphone;
+  {
+    platform::MutexLock lock(selectorLock_);
+    microphone = microphone_;
+  }
+  microphoneOpen_ = open;
+  bool asked = microphone && microphone(open);
+  if (asked) microphoneSettled_ = true;
+  if (!asked && !quiet) {
+    log_.Write(kThreadTag,
+               open ? "Push-to-talk: the microphone cannot be opened (not connected to a server)"
+                    : "Push-to-talk: the microphone cannot be closed (not connected to a server)",
+               3);
+  } else if (asked && log_.Detailed()) {
+    log_.Write(kThreadTag, open ? "Push-to-talk: microphone open" : "Push-to-talk: microphone closed", 5);
+  }
+  return asked;
+}
+
+void CJoystick::ScanPass(bool includeAbsent) {
+  bool capturing = false;
+  {
+    platform::MutexLock lock(selectorLock_);
+    capturing = capture_.radioIndex >= 0;
+  }
+  if (capturing) {
+    CapturePass(includeAbsent);
+  } else {
+    int radioIndex = -1;
+    if (SelectionPass(includeAbsent, &radioIndex) == 1) ReportSelection(radioIndex, kThreadTag);
+  }
+  UpdatePushToTalk();
 }
 
 int CJoystick::StartScanning() {
@@ -161,21 +342,49 @@ int CJoystick::StartScanning() {
   return 0;
 }
 
-void CJoystick::ScanLoop() {
-  started_ = true;
-  for (;;) {
-    env_.SleepMs(kScanPeriodMs);
-    if (stop_.load()) return;
-    if (!selectorDefined_.load()) {
-      if (log_.Detailed()) log_.Write(kThreadTag, "Joystick ID not defined", 5);
-      continue;
-    }
-    int radioIndex = -1;
-    if (IsRadioSelected(&radioIndex) == 1) ReportSelection(radioIndex);
+bool CJoystick::ActiveLocked() const {
+  if (capture_.radioIndex >= 0) return true;
+  for (const JoystickButton& binding : bindings_) {
+    if (IsReachable(binding.device, binding.button)) return true;
   }
+  return false;
 }
 
-void CJoystick::ReportSelection(int radioIndex) {
+bool CJoystick::WaitUntilActive() {
+  bool idle = false;
+  {
+    platform::MutexLock lock(selectorLock_);
+    idle = !ActiveLocked();
+  }
+  if (idle && !stop_.load() && log_.Detailed()) log_.Write(kThreadTag, "Joystick ID not defined", 5);
+  platform::MutexLock lock(selectorLock_);
+  while (!stop_.load() && !ActiveLocked()) wake_.Wait(lock);
+  return !stop_.load();
+}
+
+// Reads every kScanPeriodMs while a button is bound or a capture runs; otherwise sleeps until one
+// is. An open microphone is closed before the scanner goes idle or ends.
+void CJoystick::ScanLoop() {
+  running_ = true;
+  started_ = true;
+  while (WaitUntilActive()) {
+    for (int pass = 1;; ++pass) {
+      env_.SleepMs(kScanPeriodMs);
+      if (stop_.load()) break;
+      bool active = false;
+      {
+        platform::MutexLock lock(selectorLock_);
+        active = ActiveLocked();
+      }
+      if (!active) break;
+      ScanPass(pass == 1 || pass % kAbsentRetryPasses == 0);
+    }
+    if (microphoneOpen_.load()) SetMicrophoneOpen(false);
+  }
+  running_ = false;
+}
+
+void CJoystick::ReportSelection(int radioIndex, const char* tag) {
   SelectRadio selectRadio;
   Publish publish;
   {
@@ -185,12 +394,13 @@ void CJoystick::ReportSelection(int radioIndex) {
   }
   std::string marks = selectRadio ? selectRadio(radioIndex) : ActiveMarksFor(radioIndex);
   if (log_.Detailed()) {
-    log_.Write(kThreadTag, Format("Radio #%d is selected. HCS active : %s", radioIndex + 1, marks.c_str()),
-               2);
+    log_.Write(tag, Format("Radio #%d is selected. HCS active : %s", radioIndex + 1, marks.c_str()), 2);
   }
   if (publish) publish(marks.c_str());
 }
 
+// The scanner gets kStopWaitMs to close a microphone it opened; a host call that takes longer is
+// given up, so the stop never waits for the host.
 void CJoystick::StopScanner() {
   std::unique_ptr<platform::Thread> scanner;
   {
@@ -198,7 +408,25 @@ void CJoystick::StopScanner() {
     scanner = std::move(scanner_);
     stop_ = true;
   }
-  if (scanner) scanner->Join();
+  {
+    platform::MutexLock lock(selectorLock_);
+    wake_.NotifyAll();
+  }
+  if (scanner) {
+    uint64_t deadline = env_.TickMs() + kStopWaitMs;
+    for (uint32_t slept = 0; running_.load() && slept < kStopWaitMs && env_.TickMs() < deadline; ++slept) {
+      env_.SleepMs(1);
+    }
+    if (running_.load()) {
+      GiveUp giveUp;
+      {
+        platform::MutexLock lock(selectorLock_);
+        giveUp = giveUp_;
+      }
+      if (giveUp) giveUp();
+    }
+    scanner->Join();
+  }
   threadHandle_ = 0;
   started_ = false;
 }

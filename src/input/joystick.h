@@ -1,15 +1,29 @@
-// CJoystick: selects the active radio with joystick buttons, like a cockpit radio selector.
+// CJoystick: selects the active radio with joystick buttons, like a cockpit radio selector, and
+// with [SELECTOR] PTT=1 also keys the microphone while a radio's button is held (push-to-talk).
 //
 // A small button map binds each of the three radios to one button of one joystick (ids 0..31,
-// buttons 1..32, -1 -1 = unbound). The scanner thread Thread_ScanJoystick polls every joystick
-// every 200 ms; when a bound button is newly pressed it has the local station's activeMarks
-// rewritten (X__, _X_ or __X) through the selectRadio callback and publishes them through the
-// publish callback. The selector knows nothing of the station model: both are callbacks.
+// buttons 1..32, -1 -1 = unbound). While any radio is bound (or a binding is being captured) the
+// scanner thread Thread_ScanJoystick reads the joysticks every 20 ms, so the first syllable is not
+// cut; while none is it reads nothing and sleeps until a binding appears or it is told to stop. When
+// a bound button is newly pressed it has the local station's activeMarks rewritten (X__, _X_ or __X)
+// through the selectRadio callback and publishes them through the publish callback. With
+// push-to-talk the microphone callback opens the microphone while any bound button is held and
+// closes it when none is, and when the selector stops; it is also closed at the first pass with
+// push-to-talk on and again after each new connection (MicrophoneStateLost), so a client that
+// transmits continuously does not send before the first press. A joystick that cannot be read is tried
+// again once a second only (on Windows a read of an absent joystick is slow). The selector knows
+// nothing of the station model or the host: all of them are callbacks, which the scanner calls
+// without a lock of its own.
+//
+// Capture: StartCapture waits for the next button newly pressed on any joystick (a button already
+// held when it starts does not count) for a limited time and hands it, or nothing, to the capture
+// callback on the scanner thread; no radio is selected meanwhile.
 //
 // Threads: the configuration (start, then the refresh thread at every reload) writes the button
-// map while the scanner reads it; selectorLock_ guards the map, the last-seen button words and
-// the callbacks. No joystick is read and no callback is called while it is held. The scanner
-// stops cooperatively: Terminate raises stop_, which the thread checks after each sleep.
+// map while the scanner reads it; host events select radios and start captures. selectorLock_
+// guards the map, the joysticks' last words, the capture and the callbacks; the scanner waits on
+// wake_ with it while idle. No joystick is read and no callback is called while it is held. The
+// scanner stops cooperatively: Terminate raises stop_, which the thread checks after each sleep.
 //
 // Lock order: selectorLock_ is a leaf. threadLock_ is held while the scanner thread is started and
 // while a failed start is logged, so it comes before the platform's thread locks and the log's;
@@ -21,6 +35,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "foundation/log.h"
@@ -30,16 +45,30 @@
 
 namespace halcyra {
 
+// One button of one joystick: id 0..31, button 1..32.
+struct JoystickButton {
+  int device = -1;
+  int button = -1;
+};
+
 class CJoystick : public RadioSelectorSink {
  public:
   static constexpr int kRadios = 3;
-  static constexpr int kJoysticks = 32;  // joystick ids 0..31
-  static constexpr uint32_t kScanPeriodMs = 200;
+  static constexpr int kJoysticks = 32;          // joystick ids 0..31
+  static constexpr uint32_t kScanPeriodMs = 20;  // between two reads while a button is bound
+  static constexpr int kAbsentRetryPasses = 50;  // an unreadable joystick is tried every 50 passes (1 s)
+  static constexpr uint32_t kStopWaitMs = 300;   // Terminate's wait for the scanner's last host call
 
   // Rewrites the local station's activeMarks for radioIndex 0..2 and returns the new marks.
   using SelectRadio = std::function<std::string(int radioIndex)>;
   // Publishes the local station after a selection; gets the new activeMarks.
   using Publish = std::function<void(const char* activeMarks)>;
+  // Opens (true) or closes the microphone; false when there is no connection to ask it of.
+  using Microphone = std::function<bool(bool open)>;
+  // Gives up a microphone call that does not return (called by Terminate on its own thread).
+  using GiveUp = std::function<void()>;
+  // The end of a capture for radioIndex 0..2: the button pressed, or nothing within the time.
+  using CaptureDone = std::function<void(int radioIndex, std::optional<JoystickButton> pressed)>;
 
   CJoystick(platform::Env& env, Clog& log);
   ~CJoystick() override;  // stops the scanner thread (without logging)
@@ -55,12 +84,29 @@ class CJoystick : public RadioSelectorSink {
   void Init() EXCLUDES(selectorLock_);
   // Callbacks used by the scanner after a selection; either may be empty.
   void SetCallbacks(SelectRadio selectRadio, Publish publish) EXCLUDES(selectorLock_);
+  // Push-to-talk's microphone and what gives up its call; a capture's result. Any may be empty.
+  void SetMicrophone(Microphone microphone, GiveUp giveUp) EXCLUDES(selectorLock_);
+  void SetCaptureDone(CaptureDone captureDone) EXCLUDES(selectorLock_);
 
-  // radioIndex 0..2; device a joystick id, button 1..32. Any call enables scanning; a bad
-  // radioIndex is logged and changes nothing.
+  // radioIndex 0..2; device a joystick id, button 1..32. A bad radioIndex is logged and changes
+  // nothing. A binding that a joystick can produce wakes the scanner.
   void SetRadioSelector(int radioIndex, int device, int button) override EXCLUDES(selectorLock_);
   // Logs the three bindings (level 0).
   void ShowRadioSelectors() override EXCLUDES(selectorLock_);
+  void SetPushToTalk(bool pushToTalk) override { pushToTalk_ = pushToTalk; }
+  bool PushToTalk() const { return pushToTalk_.load(); }
+  // The binding of radioIndex 0..2 (-1 -1 when unbound or for another index).
+  JoystickButton Binding(int radioIndex) const EXCLUDES(selectorLock_);
+
+  // Selects radioIndex 0..2 as a bound button does: the marks, the publish and the log line (with
+  // tag). Any thread but a voice callback's.
+  void Select(int radioIndex, const char* tag) EXCLUDES(selectorLock_);
+
+  // Waits up to timeoutMs for the next button newly pressed on any joystick and hands it to the
+  // capture callback as the binding for radioIndex 0..2; replaces a capture in progress. False
+  // (and nothing happens) when radioIndex is no radio or the scanner does not run.
+  bool StartCapture(int radioIndex, uint32_t timeoutMs) EXCLUDES(selectorLock_);
+  bool Capturing() const EXCLUDES(selectorLock_);
 
   // One pass over the joysticks: 1 when a bound button was newly pressed (radioIndex 0..2), else 0
   // (radioIndex -1). A newly pressed unbound button ends the pass.
@@ -68,8 +114,8 @@ class CJoystick : public RadioSelectorSink {
 
   // Starts Thread_ScanJoystick. 0 when it runs (or already ran), -1 when it could not be started.
   int StartScanning() EXCLUDES(threadLock_);
-  // Logs "CJoystick::Terminate", stops the scanner and unbinds everything. A second call, or one
-  // without Init, does nothing.
+  // Logs "CJoystick::Terminate", stops the scanner (which closes a microphone it opened, given
+  // kStopWaitMs at most) and unbinds everything. A second call, or one without Init, does nothing.
   void Terminate() EXCLUDES(selectorLock_, threadLock_);
 
   bool ScannerStarted() const { return started_.load(); }
@@ -77,33 +123,64 @@ class CJoystick : public RadioSelectorSink {
   bool StopRequested() const { return stop_.load(); }
   // Low 32 bits of the scanner thread's handle, 0 while no scanner runs.
   uint32_t ThreadHandleValue() const { return threadHandle_.load(); }
+  bool MicrophoneOpen() const { return microphoneOpen_.load(); }
+  // The client's microphone may be open again (a new connection starts with it open): push-to-talk
+  // closes it at its next pass unless a bound button is held.
+  void MicrophoneStateLost() { microphoneSettled_ = false; }
 
  private:
-  struct Binding {
-    int device = -1;
-    int button = -1;  // 1-based
+  struct Capture {
+    int radioIndex = -1;  // -1: none
+    uint64_t deadlineMs = 0;
+    bool baselineTaken = false;
+  };
+  // The latest read of one joystick.
+  struct Reading {
+    bool readable = false;
+    uint32_t buttons = 0;
   };
 
   void ScanLoop() EXCLUDES(selectorLock_);
-  void ReportSelection(int radioIndex) EXCLUDES(selectorLock_);
+  // Sleeps until a binding or a capture appears or the stop; false on the stop.
+  bool WaitUntilActive() EXCLUDES(selectorLock_);
+  bool ActiveLocked() const REQUIRES(selectorLock_);
+  void ScanPass(bool includeAbsent) EXCLUDES(selectorLock_);
+  // Reads every joystick (absent ones only when includeAbsent) and records what it read.
+  std::array<Reading, kJoysticks> ReadAll(bool includeAbsent) EXCLUDES(selectorLock_);
+  void TakeBaseline() EXCLUDES(selectorLock_);
+  int SelectionPass(bool includeAbsent, int* radioIndex) EXCLUDES(selectorLock_);
+  void CapturePass(bool includeAbsent) EXCLUDES(selectorLock_);
+  void UpdatePushToTalk() EXCLUDES(selectorLock_);
+  // True when there was a connection to ask.
+  bool SetMicrophoneOpen(bool open, bool quiet = false) EXCLUDES(selectorLock_);
+  void ReportSelection(int radioIndex, const char* tag) EXCLUDES(selectorLock_);
   // Compares one joystick's word with the one last seen. 1 = a newly pressed button was found and
   // is bound (radioIndex set), 0 = one was found but is unbound, -1 = no new press.
   int CheckNewPress(int joystick, uint32_t buttons, int* radioIndex) EXCLUDES(selectorLock_);
-  void StopScanner() EXCLUDES(threadLock_);
+  void StopScanner() EXCLUDES(threadLock_, selectorLock_);
   void ResetState() EXCLUDES(selectorLock_);
 
   platform::Env& env_;
   Clog& log_;
 
-  platform::Mutex selectorLock_;
-  std::array<Binding, kRadios> bindings_ GUARDED_BY(selectorLock_);
+  mutable platform::Mutex selectorLock_;
+  platform::ConditionVariable wake_;  // with selectorLock_: a binding, a capture or the stop
+  std::array<JoystickButton, kRadios> bindings_ GUARDED_BY(selectorLock_);
   std::array<uint32_t, kJoysticks> lastButtons_ GUARDED_BY(selectorLock_) = {};
+  std::array<Reading, kJoysticks> readings_ GUARDED_BY(selectorLock_) = {};
+  Capture capture_ GUARDED_BY(selectorLock_);
   SelectRadio selectRadio_ GUARDED_BY(selectorLock_);
   Publish publish_ GUARDED_BY(selectorLock_);
+  Microphone microphone_ GUARDED_BY(selectorLock_);
+  GiveUp giveUp_ GUARDED_BY(selectorLock_);
+  CaptureDone captureDone_ GUARDED_BY(selectorLock_);
 
   std::atomic<bool> initialized_{false};
-  std::atomic<bool> selectorDefined_{false};  // set by the first SetRadioSelector
-  std::atomic<bool> started_{false};          // set by the scanner when it begins
+  std::atomic<bool> pushToTalk_{false};
+  std::atomic<bool> microphoneOpen_{false};     // the scanner's last microphone call opened it
+  std::atomic<bool> microphoneSettled_{false};  // the client's microphone is as microphoneOpen_ says
+  std::atomic<bool> started_{false};            // set by the scanner when it begins
+  std::atomic<bool> running_{false};            // the scanner's loop runs (it ends after its last call)
   std::atomic<bool> stop_{false};
   std::atomic<uint32_t> threadHandle_{0};
 

@@ -338,6 +338,7 @@ int StationServerExchange::ReceiveReply(QueryState& state, platform::UdpSocket& 
 }
 
 int StationServerExchange::HandleReply(QueryState& state, const char* reply) {
+  lastAnswerMs_ = env_.TickMs();
   LogDetailed(kRequestTag, Format("recvfrom >%s]", reply), 5);
   StationRecord scratch = DefaultStation();
   wire::ParsedReply parsed = wire::ParseReply(reply, &scratch);

@@ -70,6 +70,9 @@ class StationServerExchange {
   // end within a receive slice). A query's caller returns at once.
   void StopQueries();
 
+  // The Env tick count (ms) at which the station server last answered a query; 0 before any answer.
+  uint64_t LastAnswerTickMs() const { return lastAnswerMs_.load(); }
+
  private:
   struct QueryState;
 
@@ -87,7 +90,8 @@ class StationServerExchange {
   CHalcyra& model_;
   CTS3ClientsBase& clients_;
   HostCallRelay& hostCalls_;
-  std::atomic<bool> stopping_{false};  // set by StopQueries: no query waits or starts any more
+  std::atomic<bool> stopping_{false};      // set by StopQueries: no query waits or starts any more
+  std::atomic<uint64_t> lastAnswerMs_{0};  // Env ticks of the last reply
   std::unique_ptr<RequestSlot> slotA_;
   std::unique_ptr<RequestSlot> slotB_;
 };

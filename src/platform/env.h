@@ -128,6 +128,10 @@ class Env {
   // --- files ---
   // fopen with a wide path; null on failure.
   virtual std::FILE* OpenFile(const std::wstring& path, const char* mode) = 0;
+  // Opens a file or folder the way the desktop does when the user double-clicks it (an INI file in
+  // the text editor, a folder in the file manager). May take a while: call it on a thread that no
+  // one waits for. False when no program could be started for it.
+  virtual bool OpenInDesktop(const std::wstring& path) = 0;
 
   // --- joysticks ---
   // Button word of joystick id 0..31 (bit 0 = button 1). False when it cannot be read.
@@ -171,6 +175,7 @@ class EnvWrapper : public Env {
   std::FILE* OpenFile(const std::wstring& path, const char* mode) override {
     return target_.OpenFile(path, mode);
   }
+  bool OpenInDesktop(const std::wstring& path) override { return target_.OpenInDesktop(path); }
   bool ReadJoystickButtons(int id, uint32_t* buttons) override {
     return target_.ReadJoystickButtons(id, buttons);
   }

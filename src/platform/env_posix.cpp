@@ -8,9 +8,11 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -411,6 +413,21 @@ class PosixEnv : public Env {
 
   std::FILE* OpenFile(const std::wstring& path, const char* mode) override {
     return std::fopen(WideToUtf8(path).c_str(), mode);
+  }
+
+  // xdg-open hands the path to the desktop's program for it; its own exit status says whether one
+  // was found.
+  bool OpenInDesktop(const std::wstring& path) override {
+    std::string target = WideToUtf8(path);
+    char program[] = "xdg-open";
+    char* arguments[] = {program, target.data(), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, program, nullptr, nullptr, arguments, environ) != 0) return false;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+      if (errno != EINTR) return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
 
   bool ReadJoystickButtons(int id, uint32_t* buttons) override { return joysticks_.Read(id, buttons); }

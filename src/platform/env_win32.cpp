@@ -6,6 +6,8 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <mmsystem.h>
+#include <objbase.h>
+#include <shellapi.h>
 // clang-format on
 
 #include <cstdio>
@@ -308,6 +310,14 @@ class Win32Env : public Env {
   std::FILE* OpenFile(const std::wstring& path, const char* mode) override {
     std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
     return _wfopen(path.c_str(), wideMode.c_str());
+  }
+
+  // The shell's "open" verb, as a double-click does; the shell wants COM on the calling thread.
+  bool OpenInDesktop(const std::wstring& path) override {
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    HINSTANCE result = ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (SUCCEEDED(com)) CoUninitialize();
+    return reinterpret_cast<INT_PTR>(result) > 32;
   }
 
   bool ReadJoystickButtons(int id, uint32_t* buttons) override {

@@ -39,4 +39,10 @@ enum class NewFileResult {
 // ("N42E041.hgt" and "N42E041.HGT" both end in ".hgt"); nothing when the folder cannot be read.
 std::optional<size_t> CountFilesEndingWith(const std::filesystem::path& folder, const std::string& suffix);
 
+// Replaces the file's content by content, or makes the file: the new content is written beside it
+// and then takes the file's place, so the file is never left half written. False with the system's
+// reason when that fails (the file is then as it was).
+[[nodiscard]] bool ReplaceFileContent(const std::filesystem::path& file, const std::string& content,
+                                      std::string* reason);
+
 }  // namespace halcyra::platform

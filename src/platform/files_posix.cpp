@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -75,6 +76,29 @@ NewFileResult WriteNewFile(const std::filesystem::path& file, const std::string&
     return NewFileResult::kFailed;
   }
   return NewFileResult::kWritten;
+}
+
+bool ReplaceFileContent(const std::filesystem::path& file, const std::string& content, std::string* reason) {
+  std::filesystem::path next = file;
+  next += ".halcyra-new";
+  ::unlink(next.c_str());  // left over by a write that was cut short
+  switch (WriteNewFile(next, content, reason)) {
+    case NewFileResult::kWritten:
+      break;
+    case NewFileResult::kExists:
+      *reason = next.string() + " is in the way";
+      return false;
+    case NewFileResult::kFailed:
+      return false;
+  }
+  struct stat original {};
+  if (::stat(file.c_str(), &original) == 0) ::chmod(next.c_str(), original.st_mode & 07777);
+  if (::rename(next.c_str(), file.c_str()) != 0) {
+    *reason = std::strerror(errno);
+    ::unlink(next.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace halcyra::platform

@@ -87,4 +87,25 @@ NewFileResult WriteNewFile(const std::filesystem::path& file, const std::string&
   return NewFileResult::kWritten;
 }
 
+bool ReplaceFileContent(const std::filesystem::path& file, const std::string& content, std::string* reason) {
+  std::filesystem::path next = file;
+  next += L".halcyra-new";
+  DeleteFileW(next.c_str());  // left over by a write that was cut short
+  switch (WriteNewFile(next, content, reason)) {
+    case NewFileResult::kWritten:
+      break;
+    case NewFileResult::kExists:
+      *reason = PathText(next) + " is in the way";
+      return false;
+    case NewFileResult::kFailed:
+      return false;
+  }
+  if (!MoveFileExW(next.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *reason = SystemMessage(GetLastError());
+    DeleteFileW(next.c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace halcyra::platform

@@ -1,5 +1,6 @@
 // The entry points the host calls. Each one only translates its arguments and delegates; nothing
 // throws across the C boundary.
+#include <cstdlib>
 #include <string>
 
 #include "foundation/host_abi.h"
@@ -7,6 +8,10 @@
 #include "foundation/version.h"
 #include "platform/env.h"
 #include "platform/export.h"
+#include "platform/mutex.h"
+#include "plugin/client_memory.h"
+#include "plugin/hotkeys.h"
+#include "plugin/menus.h"
 #include "plugin/runtime_guard.h"
 
 namespace {
@@ -24,6 +29,11 @@ const std::string& PluginName() {
   }();
   return name;
 }
+
+// The id the client gave the plug-in (ts3plugin_registerPluginID), kept for host functions that
+// ask for it. idLock is a leaf.
+halcyra::platform::Mutex idLock;
+std::string pluginID GUARDED_BY(idLock);
 
 }  // namespace
 
@@ -102,6 +112,51 @@ HALCYRA_EXPORT void ts3plugin_onTalkStatusChangeEvent(uint64 serverConnectionHan
 HALCYRA_EXPORT void ts3plugin_onEditPlaybackVoiceDataEvent(uint64 serverConnectionHandlerID, anyID clientID,
                                                            short* samples, int sampleCount, int channels) {
   Plugin().OnEditPlaybackVoiceData(serverConnectionHandlerID, clientID, samples, sampleCount, channels);
+}
+
+// Host main thread, after ts3plugin_init. The text is the client's: it is copied.
+HALCYRA_EXPORT void ts3plugin_registerPluginID(const char* id) {
+  try {
+    halcyra::platform::MutexLock lock(idLock);
+    pluginID = id ? id : "";
+  } catch (...) {
+  }
+}
+
+// Any host thread. Gives back what the plug-in allocated for the client (hotkeys, menus, info text).
+HALCYRA_EXPORT void ts3plugin_freeMemory(void* data) { std::free(data); }
+
+// Host main thread, after ts3plugin_init: the keywords of the client's key-binding dialog.
+HALCYRA_EXPORT void ts3plugin_initHotkeys(struct PluginHotkey*** hotkeys) {
+  if (hotkeys != nullptr) *hotkeys = halcyra::AllocateHotkeys();
+}
+
+// Client event thread: a bound key was pressed (there is no release).
+HALCYRA_EXPORT void ts3plugin_onHotkeyEvent(const char* keyword) { Plugin().OnHotkeyEvent(keyword); }
+
+// Host main thread, after ts3plugin_init: the plug-in's menu items; no icon.
+HALCYRA_EXPORT void ts3plugin_initMenus(struct PluginMenuItem*** menuItems, char** menuIcon) {
+  if (menuItems != nullptr) *menuItems = halcyra::AllocateMenus();
+  if (menuIcon != nullptr) *menuIcon = nullptr;
+}
+
+// Client event thread.
+HALCYRA_EXPORT void ts3plugin_onMenuItemEvent(uint64 serverConnectionHandlerID, enum PluginMenuType type,
+                                              int menuItemID, uint64 selectedItemID) {
+  Plugin().OnMenuItemEvent(serverConnectionHandlerID, type, menuItemID, selectedItemID);
+}
+
+// Client event thread. The title of the plug-in's block in the info panel.
+HALCYRA_EXPORT const char* ts3plugin_infoTitle() { return halcyra::kPluginNameNarrow; }
+
+// Client event thread, when the user selects something: for a client of the own channel what the
+// radios make of him, for the own client the own station; made from the current records only.
+HALCYRA_EXPORT void ts3plugin_infoData(uint64 serverConnectionHandlerID, uint64 id, enum PluginItemType type,
+                                       char** data) {
+  if (data == nullptr) return;
+  *data = nullptr;
+  std::optional<std::string> text = Plugin().InfoData(serverConnectionHandlerID, id, type);
+  if (text) *data = halcyra::AllocateText(*text);
 }
 
 }  // extern "C"

@@ -138,6 +138,15 @@ void PluginRuntime::StartThreads() {
         return marks;
       },
       [exchange](const char* activeMarks) { exchange->SendHCDataToHCS(activeMarks); });
+  controls_ = std::make_unique<PilotControls>(PilotControlsParts{env_, *log_, settings_, simulator_, *config_,
+                                                                 *joystick_, *model_, *clients_, *exchange_,
+                                                                 host_, *hostCalls_, scannerCalls_});
+  PilotControls* controls = controls_.get();
+  joystick_->SetMicrophone([controls](bool open) { return controls->Microphone(open); },
+                           [this] { scannerCalls_.Cancel(); });
+  joystick_->SetCaptureDone([controls](int radioIndex, std::optional<JoystickButton> pressed) {
+    controls->CaptureDone(radioIndex, pressed);
+  });
   joystick_->StartScanning();
 }
 
@@ -147,6 +156,8 @@ void PluginRuntime::StartThreads() {
 void PluginRuntime::Stop() {
   bool wasAccepting = accepting_.exchange(false);
   if (log_ && wasAccepting) log_->Write("ts3plugin_shutdown", "Plugin is shuting down", 0);
+  // First, while the host call relay still runs: a microphone that push-to-talk opened is closed.
+  if (joystick_) joystick_->Terminate();
   RequestStops();
   bool idle = WaitForEvents();
   StopThreads();
@@ -155,6 +166,7 @@ void PluginRuntime::Stop() {
 
 void PluginRuntime::RequestStops() {
   hostQuestions_.Cancel();
+  scannerCalls_.Cancel();
   if (refreshCycle_) refreshCycle_->RequestStop();
   if (exchange_) exchange_->StopQueries();
   if (hostCalls_) hostCalls_->Stop();
@@ -175,6 +187,7 @@ void PluginRuntime::StopThreads() {
 
 // Objects go after every thread that uses them has stopped, and while no event uses them.
 void PluginRuntime::ReleaseObjects() {
+  controls_.reset();
   talk_.reset();
   refreshCycle_.reset();
   simulatorLink_.reset();
@@ -201,6 +214,7 @@ void PluginRuntime::OnConnectStatusChange(uint64 serverConnectionHandlerID, int 
   if (!event) return;
   clients_->OnConnectStatusChange(serverConnectionHandlerID, newStatus, host_);
   if (newStatus == STATUS_CONNECTION_ESTABLISHED) {
+    joystick_->MicrophoneStateLost();
     if (std::optional<std::string> host = ReadServerHost(host_, serverConnectionHandlerID))
       config_->NoteTeamSpeakServer(*host);
   }
@@ -230,6 +244,23 @@ void PluginRuntime::OnEditPlaybackVoiceData(uint64, anyID clientID, short* sampl
                                             int channels) {
   Event event(*this);
   if (event) talk_->OnEditPlaybackVoiceData(clientID, samples, sampleCount, channels);
+}
+
+void PluginRuntime::OnHotkeyEvent(const char* keyword) {
+  Event event(*this);
+  if (event) controls_->OnHotkey(keyword);
+}
+
+void PluginRuntime::OnMenuItemEvent(uint64 serverConnectionHandlerID, int type, int menuItemID,
+                                    uint64 selectedItemID) {
+  Event event(*this);
+  if (event) controls_->OnMenuItem(serverConnectionHandlerID, type, menuItemID, selectedItemID);
+}
+
+std::optional<std::string> PluginRuntime::InfoData(uint64 serverConnectionHandlerID, uint64 id, int type) {
+  Event event(*this);
+  if (!event) return std::nullopt;
+  return controls_->InfoData(serverConnectionHandlerID, id, type);
 }
 
 }  // namespace halcyra

@@ -15,6 +15,7 @@
 //   the client list lock (CTS3ClientsBase) -> the host's own locks, the log's locks;
 //   the tile lock (CHGTFiles) -> the missing tile list's lock, the log's locks;
 //   the joystick thread lock (CJoystick) -> the platform's thread locks, the log's locks;
+//   the configuration's store lock -> the joystick selector lock, the log's locks;
 //   the log's file lock -> the log's queue lock (Clog).
 // The missing tile list's lock, the station model lock, the settings' server lock, the
 // configuration's message box lock, the name look-up lock, the joystick selector lock and the
@@ -36,6 +37,7 @@
 #include "network/simulator_commands.h"
 #include "network/simulator_link.h"
 #include "platform/env.h"
+#include "plugin/pilot_controls.h"
 #include "propagation/hgt_files.h"
 #include "propagation/station_model.h"
 #include "station/channel_clients.h"
@@ -70,6 +72,10 @@ class PluginRuntime {
                           anyID clientID);
   void OnEditPlaybackVoiceData(uint64 serverConnectionHandlerID, anyID clientID, short* samples,
                                int sampleCount, int channels);
+  // The client's event thread: hotkeys, menu items and the info panel (PilotControls).
+  void OnHotkeyEvent(const char* keyword);
+  void OnMenuItemEvent(uint64 serverConnectionHandlerID, int type, int menuItemID, uint64 selectedItemID);
+  std::optional<std::string> InfoData(uint64 serverConnectionHandlerID, uint64 id, int type);
 
   // For tests.
   Clog* log() { return log_.get(); }
@@ -77,6 +83,7 @@ class PluginRuntime {
   SimulatorStatus& simulator() { return simulator_; }
   CHalcyra* model() { return model_.get(); }
   CTS3ClientsBase* clients() { return clients_.get(); }
+  CJoystick* joystick() { return joystick_.get(); }
 
  private:
   class Event;  // an event in progress
@@ -109,6 +116,8 @@ class PluginRuntime {
   std::unique_ptr<SimulatorLink> simulatorLink_;
   std::unique_ptr<RefreshCycle> refreshCycle_;
   std::unique_ptr<TalkHandler> talk_;
+  CancelToken scannerCalls_;  // cancelled by the stop: the joystick scanner's host calls give up
+  std::unique_ptr<PilotControls> controls_;
   std::atomic<bool> accepting_{false};  // events are handled: set at the end of a successful start
   std::atomic<int> eventsInProgress_{0};
 };

@@ -55,4 +55,22 @@ void RuntimeGuard::OnEditPlaybackVoiceData(uint64 schid, anyID clientID, short* 
       [&](PluginRuntime& r) { r.OnEditPlaybackVoiceData(schid, clientID, samples, sampleCount, channels); });
 }
 
+void RuntimeGuard::OnHotkeyEvent(const char* keyword) noexcept {
+  WithRuntime([&](PluginRuntime& r) { r.OnHotkeyEvent(keyword); });
+}
+
+void RuntimeGuard::OnMenuItemEvent(uint64 schid, int type, int menuItemID, uint64 selectedItemID) noexcept {
+  WithRuntime([&](PluginRuntime& r) { r.OnMenuItemEvent(schid, type, menuItemID, selectedItemID); });
+}
+
+std::optional<std::string> RuntimeGuard::InfoData(uint64 schid, uint64 id, int type) noexcept {
+  try {
+    std::optional<std::string> text;
+    lifecycle_.Deliver([&](PluginRuntime& r) { text = r.InfoData(schid, id, type); });
+    return text;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace halcyra

@@ -6,6 +6,9 @@
 // its threads (PluginLifecycle keeps them apart).
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "foundation/host_abi.h"
 #include "platform/env.h"
 #include "plugin/lifecycle.h"
@@ -30,6 +33,10 @@ class RuntimeGuard {
   // Edits the samples in place.
   void OnEditPlaybackVoiceData(uint64 schid, anyID clientID, short* samples, int sampleCount,
                                int channels) noexcept;
+  void OnHotkeyEvent(const char* keyword) noexcept;
+  void OnMenuItemEvent(uint64 schid, int type, int menuItemID, uint64 selectedItemID) noexcept;
+  // The info panel's text; nothing when there is none (or no started runtime).
+  std::optional<std::string> InfoData(uint64 schid, uint64 id, int type) noexcept;
 
  private:
   template <typename Handler>

@@ -114,6 +114,10 @@ float CHalcyra::CalculateDistance(const StationRecord& local, StationRecord& rem
 }
 
 float CHalcyra::CalculateDBLost(StationRecord& remote, int remoteRadio, float gainLimit) {
+  return JudgeRange(remote, remoteRadio, gainLimit).gain;
+}
+
+RangeJudgement CHalcyra::JudgeRange(StationRecord& remote, int remoteRadio, float gainLimit) {
   StationRecord local = LocalStation();
   propagation::RadioClassFigures figures = propagation::FiguresOfClass(remote.radioClass);
   const char* frequencyField = RadioFrequency(remote, remoteRadio);
@@ -151,7 +155,14 @@ float CHalcyra::CalculateDBLost(StationRecord& remote, int remoteRadio, float ga
                frequencyTerm, d, hidden, range, gain, gainLimit, attenuation),
         5);
   }
-  return gain;
+  RangeJudgement judgement;
+  judgement.distance = distance;
+  judgement.range = range;
+  judgement.inRange = inRange;
+  judgement.sightExamined = inRange;
+  judgement.hidden = hidden == 1;
+  judgement.gain = gain;
+  return judgement;
 }
 
 int CHalcyra::IsHiddenByRelief(const StationRecord& local, const StationRecord& remote) {

@@ -21,6 +21,16 @@ namespace halcyra {
 
 class CHGTFiles;
 
+// How well a talker within frequency is received, as the range and gain model worked it out.
+struct RangeJudgement {
+  float distance = 0;          // NM, great circle, between the stations
+  float range = 0;             // NM, of the talker's radio class, altitude difference and frequency
+  bool inRange = false;        // the distance (+ 0.0001) is within the range
+  bool sightExamined = false;  // the sight line was tested (only within range)
+  bool hidden = false;         // terrain cuts the sight line
+  float gain = 0;              // 0 (perfect) .. gainLimit (not receivable)
+};
+
 class CHalcyra {
  public:
   CHalcyra(Clog& log, CHGTFiles& tiles);
@@ -57,6 +67,8 @@ class CHalcyra {
       EXCLUDES(modelLock_);
   // Gain from 0 (perfect) to gainLimit (not receivable) for the remote transmitting on remoteRadio.
   float CalculateDBLost(StationRecord& remote, int remoteRadio, float gainLimit) EXCLUDES(modelLock_);
+  // The same judgement with the figures it rests on (CalculateDBLost is its gain).
+  RangeJudgement JudgeRange(StationRecord& remote, int remoteRadio, float gainLimit) EXCLUDES(modelLock_);
   // 1 when terrain cuts the sight line from the local to the remote station.
   int IsHiddenByRelief(const StationRecord& local, const StationRecord& remote);
 

@@ -8,11 +8,14 @@
 #include <sstream>
 #include <thread>
 
+#include "fake_env.h"
 #include "fake_host.h"
 #include "foundation/version.h"
 #include "host_folders.h"
 #include "loaded_plugin.h"
 #include "platform/env.h"
+#include "plugin/runtime_guard.h"
+#include "plugin_ini.h"
 #include "temp_dir.h"
 
 namespace halcyra {
@@ -269,9 +272,172 @@ TEST_F(PluginBoundaryTest, EventsOutsideAStartedPluginAreIgnored) {
   plugin_.onClientMoveMovedEvent(1, 2, 0, 3, 0, 5, "mover", "uid", "");
   plugin_.onTalkStatusChangeEvent(1, 1, 0, 2);
   plugin_.onEditPlaybackVoiceDataEvent(1, 2, samples, 4, 1);
+  plugin_.onHotkeyEvent("halcyra_radio2");
+  plugin_.onMenuItemEvent(1, PLUGIN_MENU_TYPE_GLOBAL, 1, 0);
+  char* data = reinterpret_cast<char*>(samples);
+  plugin_.infoData(1, 2, PLUGIN_CLIENT, &data);
+  EXPECT_EQ(nullptr, data);
   EXPECT_EQ(0, host_.TotalCalls());
   EXPECT_EQ(1, samples[0]);
   EXPECT_EQ(4, samples[3]);
+}
+
+// What the client asks for once after the start, and gives back piece by piece through freeMemory
+// (the asan suite finds what is not given back).
+TEST_F(PluginBoundaryTest, HotkeysAndMenusAreListedInAllocatedMemoryTheClientGivesBack) {
+  PluginHotkey** hotkeys = nullptr;
+  plugin_.initHotkeys(&hotkeys);
+  ASSERT_NE(nullptr, hotkeys);
+  std::vector<std::string> keywords;
+  for (PluginHotkey** hotkey = hotkeys; *hotkey != nullptr; ++hotkey) {
+    keywords.push_back((*hotkey)->keyword);
+    EXPECT_EQ(0, std::strncmp("Halcyra: ", (*hotkey)->description, 9)) << (*hotkey)->description;
+    plugin_.freeMemory(*hotkey);
+  }
+  plugin_.freeMemory(hotkeys);
+  EXPECT_EQ((std::vector<std::string>{"halcyra_radio1", "halcyra_radio2", "halcyra_radio3",
+                                      "halcyra_next_radio", "halcyra_model"}),
+            keywords);
+
+  PluginMenuItem** items = nullptr;
+  char* icon = reinterpret_cast<char*>(&items);
+  plugin_.initMenus(&items, &icon);
+  ASSERT_NE(nullptr, items);
+  EXPECT_EQ(nullptr, icon);
+  std::vector<std::string> global, client;
+  for (PluginMenuItem** item = items; *item != nullptr; ++item) {
+    ((*item)->type == PLUGIN_MENU_TYPE_CLIENT ? client : global).push_back((*item)->text);
+    EXPECT_STREQ("", (*item)->icon);
+    plugin_.freeMemory(*item);
+  }
+  plugin_.freeMemory(items);
+  EXPECT_EQ(
+      (std::vector<std::string>{"Radio model on/off", "Reload settings now", "Open Halcyra.ini",
+                                "Open the log folder", "Bind a joystick button to radio 1",
+                                "Bind a joystick button to radio 2", "Bind a joystick button to radio 3"}),
+      global);
+  EXPECT_EQ(std::vector<std::string>{"Radio check"}, client);
+  EXPECT_STREQ("Halcyra", plugin_.infoTitle());
+  plugin_.registerPluginID("halcyra_win64-abc");
+}
+
+// ---- the joystick selector through the runtime in this process: joysticks can only be faked in
+// the platform layer, which the loaded library does not let a test replace.
+
+// Counts the joystick scanner's sleeps, in ms; the host stamps its calls with the count, so a test
+// tells how much of the scanner's time passed between a press and the host call it caused.
+class ScannerClock : public testing::FakeEnv {
+ public:
+  std::atomic<uint64_t> scannerSleptMs{0};
+  bool ReadJoystickButtons(int id, uint32_t* buttons) override {
+    uint32_t thread = CurrentThreadId();
+    if (thread != testThread_) scanner_ = thread;
+    return FakeEnv::ReadJoystickButtons(id, buttons);
+  }
+  void SleepMs(uint32_t ms) override {
+    if (CurrentThreadId() == scanner_.load()) scannerSleptMs += ms;
+    FakeEnv::SleepMs(ms);
+  }
+
+ private:
+  const uint32_t testThread_ = CurrentThreadId();
+  std::atomic<uint32_t> scanner_{0};
+};
+
+constexpr uint32_t Button(int number) { return 1u << (number - 1); }
+
+class JoystickRuntimeTest : public ::testing::Test {
+ protected:
+  void Start(const std::string& selectorLines) {
+    env_.savedGames = dir_.path().wstring();
+    env_.moduleFolder = (dir_ / "plugins").wstring();
+    env_.PlugJoystick(0, 0);
+    std::filesystem::create_directories(dir_ / "HGT");
+    WriteFile(testing::IniFile(dir_.path()),
+              "[LOG]\nLOGLEVEL=3\n[HGT]\nPath=" + (dir_ / "HGT").string() + "\n[SELECTOR]\n" + selectorLines);
+    host_.StampCallsWith([this] { return env_.scannerSleptMs.load(); });
+    plugin_.SetFunctionPointers(host_.Table());
+    ASSERT_EQ(0, plugin_.Init());
+    plugin_.OnConnectStatusChange(1, STATUS_CONNECTION_ESTABLISHED, 0);
+  }
+  ~JoystickRuntimeTest() override { plugin_.Shutdown(); }
+  std::filesystem::path LogFile() { return testing::LogFile(dir_.path()); }
+  // Lets the scanner read the joysticks at least once more.
+  void LetTheScannerLook() {
+    uint64_t now = env_.scannerSleptMs.load();
+    ASSERT_TRUE(testing::WaitUntil([&] { return env_.scannerSleptMs.load() >= now + 40; }, 10000));
+  }
+
+  // Presses (or releases) and returns the microphone call it caused, waiting for it.
+  std::optional<testing::FakeHost::SelfVariableCall> Press(uint32_t buttons, size_t callsBefore) {
+    uint64_t pressedAt = env_.scannerSleptMs.load();
+    env_.PlugJoystick(0, buttons);
+    if (!testing::WaitUntil([&] { return host_.SelfVariableCalls().size() > callsBefore; }, 10000))
+      return std::nullopt;
+    testing::FakeHost::SelfVariableCall call = host_.SelfVariableCalls()[callsBefore];
+    EXPECT_LE(call.stamp - pressedAt, 40u) << "ms of the scanner between the press and the microphone call";
+    return call;
+  }
+
+  TempDir dir_;
+  FakeHost host_;
+  ScannerClock env_;
+  RuntimeGuard plugin_{env_};
+};
+
+TEST_F(JoystickRuntimeTest, HeldButtonSelectsItsRadioAndKeysTheMicrophoneWithin40Ms) {
+  Start("RADIO2=0 5\nPTT=1\n");
+  // Closed first, so that a client set to transmit continuously sends nothing before a press.
+  ASSERT_TRUE(testing::WaitUntil([&] { return host_.SelfVariableCalls().size() == 1; }, 10000));
+  EXPECT_EQ(1, host_.SelfVariableCalls()[0].value);
+  auto opened = Press(Button(5), 1);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(1u, opened->serverConnectionHandlerID);
+  EXPECT_EQ(static_cast<size_t>(CLIENT_INPUT_DEACTIVATED), opened->flag);
+  EXPECT_EQ(0, opened->value);
+  EXPECT_TRUE(testing::WaitUntil([&] { return host_.FlushCalls() == 2; }, 10000));
+  auto closed = Press(0, 2);
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(1, closed->value);
+
+  ASSERT_TRUE(Press(Button(5), 3));
+  plugin_.Shutdown();  // held while the plug-in stops: the microphone is closed
+  std::vector<testing::FakeHost::SelfVariableCall> calls = host_.SelfVariableCalls();
+  ASSERT_EQ(5u, calls.size());
+  EXPECT_EQ(1, calls[4].value);
+  EXPECT_EQ(5, host_.FlushCalls());
+  std::string log = ReadFile(LogFile());
+  EXPECT_NE(std::string::npos, log.find("Thread_ScanJoystick : Radio #2 is selected. HCS active : _X_"))
+      << log;
+}
+
+// A bind item: the next button pressed goes to the settings file and is used at once; the chat tab
+// says which, or that none was pressed.
+TEST_F(JoystickRuntimeTest, BindItemTakesTheNextPressedButtonIntoTheSettingsAndUsesIt) {
+  env_.realSleepCapMs = 20;  // the ten seconds of a capture pass in a few seconds, not at once
+  Start("RADIO1=0 7\nRADIO3=-1 -1   ; none yet\n");
+  plugin_.OnMenuItemEvent(1, PLUGIN_MENU_TYPE_GLOBAL, 7, 0);  // "Bind a joystick button to radio 3"
+  ASSERT_EQ(1u, host_.ChatLines().size());
+  EXPECT_EQ("Halcyra: press the joystick button for radio 3 within 10 s", host_.ChatLines()[0]);
+  LetTheScannerLook();              // as a pilot reads the line first: a button held before counts not
+  env_.PlugJoystick(0, Button(7));  // radio 1's button
+  ASSERT_TRUE(testing::WaitUntil([&] { return host_.ChatLines().size() == 2; }, 10000));
+  EXPECT_EQ("Halcyra: Radio 3: joystick 0, button 7 (taken from radio 1)", host_.ChatLines()[1]);
+  EXPECT_EQ("[LOG]\nLOGLEVEL=3\n[HGT]\nPath=" + (dir_ / "HGT").string() +
+                "\n[SELECTOR]\nRADIO1=-1 -1\nRADIO3=0 7   ; none yet\n",
+            ReadFile(testing::IniFile(dir_.path())));
+
+  env_.PlugJoystick(0, 0);
+  LetTheScannerLook();
+  env_.PlugJoystick(0, Button(7));  // now radio 3's
+  EXPECT_TRUE(testing::WaitUntil(
+      [&] { return ReadFile(LogFile()).find("Radio #3 is selected. HCS active : __X") != std::string::npos; },
+      10000));
+
+  plugin_.OnMenuItemEvent(1, PLUGIN_MENU_TYPE_GLOBAL, 5, 0);  // radio 1, and no button is pressed
+  ASSERT_TRUE(testing::WaitUntil([&] { return host_.ChatLines().size() == 4; }, 20000));
+  EXPECT_EQ("Halcyra: Radio 1: no joystick button was pressed within 10 s; its binding stays as it was",
+            host_.ChatLines()[3]);
 }
 
 }  // namespace

@@ -428,6 +428,77 @@ TEST_F(TalkTest, EmptyOrMissingBlocksEditNothing) {
   EXPECT_NE(block, Voice(block));  // the same talker's real block is treated
 }
 
+// ---- inside the client: radio keys and "why can't I hear him?"
+
+TEST_F(TalkTest, RadioKeysSelectAsTheSelectorButtonsDo) {
+  SimulatorState local = Local(kNearLatitude, 1);
+  local.frequency3 = "128.000";  // a station of this test only: its publish shows its commands were applied
+  Simulate(local);
+  size_t from = session().server().RequestCount();
+  session().plugin().onHotkeyEvent("halcyra_radio2");
+  local.activeMarks = "_X_";
+  EXPECT_TRUE(session().server().WaitForRequest(PluginSession::PublishText(local), from, kWaitMs));
+  EXPECT_TRUE(session().WaitForLogLine("ts3plugin_onHotkeyEvent : Radio #2 is selected. HCS active : _X_", 0,
+                                       kWaitMs));
+
+  from = session().server().RequestCount();
+  size_t chat = host().ChatLines().size();
+  session().plugin().onHotkeyEvent("halcyra_next_radio");
+  local.activeMarks = "__X";
+  EXPECT_TRUE(session().server().WaitForRequest(PluginSession::PublishText(local), from, kWaitMs));
+  ASSERT_EQ(chat + 1, host().ChatLines().size());
+  EXPECT_EQ("Halcyra: radio 3 selected (128.000)", host().ChatLines()[chat]);
+}
+
+// The info panel judges as the voice path does, on the records it holds, and names the first
+// reason; the client's "Radio check" prints the verdict into the chat tab.
+TEST_F(TalkTest, InfoPanelTellsWhyTheTalkerIsOrIsNotHeard) {
+  auto info = [this] {
+    return session().plugin().InfoText(PluginSession::kConnection, PluginSession::kTalkerClient,
+                                       PLUGIN_CLIENT);
+  };
+  auto has = [](const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  };
+  Simulate(Local(kNearLatitude, 1));
+  std::string heard = info();
+  EXPECT_TRUE(has(heard, "His station (Talker): radio 1 on 251.000, encryption on 251.000\n")) << heard;
+  EXPECT_TRUE(has(heard, "Your radio 1 (251.000) receives it\n")) << heard;
+  EXPECT_TRUE(has(heard, "Sight line clear\n")) << heard;
+  EXPECT_TRUE(has(heard, "\nVerdict: heard on radio 1 (left ear), gain 0.00\n")) << heard;
+
+  Simulate(Local(kFarLatitude, 1));
+  std::string far = info();
+  EXPECT_TRUE(has(far, "Distance 60.1 NM, range 17.5 NM: out of range\n")) << far;
+  EXPECT_TRUE(has(far, "Verdict: not heard: out of range (60.1 NM, range 17.5 NM)\n")) << far;
+
+  SimulatorState low = Local(kNearLatitude, 1);
+  low.altitude = kBelowTheRidgeTop;
+  Simulate(low);
+  std::string hidden = info();
+  EXPECT_TRUE(has(hidden, "Sight line cut by terrain\n")) << hidden;
+  EXPECT_TRUE(has(hidden, "Verdict: not heard: behind terrain (the sight line is cut)\n")) << hidden;
+
+  Simulate(Local(kNearLatitude, 1, kTalkerKey + 1));
+  EXPECT_TRUE(has(info(), "Verdict: other key: you hear the tone on radio 1 (left ear), not his voice\n"));
+  Simulate(Local(kNearLatitude, 0));
+  size_t chat = host().ChatLines().size();
+  session().plugin().onMenuItemEvent(PluginSession::kConnection, PLUGIN_MENU_TYPE_CLIENT, 10,
+                                     PluginSession::kTalkerClient);
+  ASSERT_EQ(chat + 1, host().ChatLines().size());
+  EXPECT_EQ("Halcyra: radio check of Talker: not heard: no radio of yours on his frequency 251.000",
+            host().ChatLines()[chat]);
+
+  std::string own =
+      session().plugin().InfoText(PluginSession::kConnection, PluginSession::kOwnClient, PLUGIN_CLIENT);
+  EXPECT_TRUE(has(own, "Your station as published (Own):\nPosition 42.058158 41.000000, 10000 ft")) << own;
+  EXPECT_TRUE(
+      has(own, "Station server 127.0.0.1:" + std::to_string(session().server().port()) + " last answered "))
+      << own;
+  EXPECT_EQ("", session().plugin().InfoText(PluginSession::kConnection, 0, PLUGIN_CHANNEL));
+  EXPECT_EQ("", session().plugin().InfoText(PluginSession::kConnection, 99, PLUGIN_CLIENT));
+}
+
 // ------------------------------------------------------------------ attenuation off
 
 class AttenuationOffTest : public TalkTest {

@@ -216,6 +216,14 @@ TEST_F(ScenarioRunTest, TwoShipGetsNoisierWithDistanceAndIsSilentBehindTheRidgeA
   EXPECT_GT(fading.back().noise, fading.front().noise * 4);
   EXPECT_TRUE(std::filesystem::exists(result->reportPath));
   EXPECT_NE(std::string::npos, ReadFile(result->blocksPath).find("treated"));
+
+  // The plug-in's own radio check (its info panel) says the same, second by second, in the report.
+  std::map<std::string, int> verdicts;
+  for (const TableRow& row : result->rows) ++verdicts[row.verdict.substr(0, row.verdict.find(" ("))];
+  EXPECT_GT(verdicts["heard on radio 1"], 0);
+  EXPECT_GT(verdicts["not heard: behind terrain"], 0);
+  EXPECT_GT(verdicts["not heard: out of range"], 0);
+  EXPECT_NE(std::string::npos, ReadFile(result->reportPath).find("not heard: out of range ("));
 }
 
 // While the keys differ only the tone of the wingman's key is heard, about as loud as his voice,

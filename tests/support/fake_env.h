@@ -1,6 +1,7 @@
 // FakeEnv: the real Env with a fake clock, a fixed local time, recorded message boxes and fault
 // switches for the registry, name look-up and networking start; boxes and look-ups can be held
-// (a box the user leaves open, a name service that does not answer). Everything else is real.
+// (a box the user leaves open, a name service that does not answer); joysticks plugged in and
+// buttons pressed by the test; files opened for the user only recorded. Everything else is real.
 #pragma once
 
 #include <atomic>
@@ -171,6 +172,46 @@ class FakeEnv : public platform::EnvWrapper {
     return target().OpenFile(path, mode);
   }
 
+  // --- joysticks: none until plugged in; a plugged joystick reads as the word it was given ---
+  void PlugJoystick(int id, uint32_t buttons) EXCLUDES(joystickMutex_) {
+    platform::MutexLock lock(joystickMutex_);
+    joysticks_[id] = buttons;
+  }
+  void UnplugJoystick(int id) EXCLUDES(joystickMutex_) {
+    platform::MutexLock lock(joystickMutex_);
+    joysticks_.erase(id);
+  }
+  int JoystickReads(int id) EXCLUDES(joystickMutex_) {
+    platform::MutexLock lock(joystickMutex_);
+    return joystickReads_[id];
+  }
+  int TotalJoystickReads() EXCLUDES(joystickMutex_) {
+    platform::MutexLock lock(joystickMutex_);
+    int total = 0;
+    for (auto& [id, count] : joystickReads_) total += count;
+    return total;
+  }
+  bool ReadJoystickButtons(int id, uint32_t* buttons) override EXCLUDES(joystickMutex_) {
+    platform::MutexLock lock(joystickMutex_);
+    ++joystickReads_[id];
+    auto found = joysticks_.find(id);
+    if (found == joysticks_.end()) return false;
+    *buttons = found->second;
+    return true;
+  }
+
+  // --- files and folders opened for the user: recorded, nothing is started ---
+  bool OpenInDesktop(const std::wstring& path) override EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
+    opened_.push_back(path);
+    return true;
+  }
+  std::vector<std::wstring> Opened() EXCLUDES(mutex_) {
+    WaitForDetachedThreads();
+    platform::MutexLock lock(mutex_);
+    return opened_;
+  }
+
   // --- networking start ---
   int startNetworkingResult = 0;
   int StartNetworking() override {
@@ -180,6 +221,10 @@ class FakeEnv : public platform::EnvWrapper {
  private:
   platform::Mutex mutex_;  // a leaf; released before a box waits at boxGate
   std::vector<Box> boxes_ GUARDED_BY(mutex_);
+  std::vector<std::wstring> opened_ GUARDED_BY(mutex_);
+  platform::Mutex joystickMutex_;  // a leaf
+  std::map<int, uint32_t> joysticks_ GUARDED_BY(joystickMutex_);
+  std::map<int, int> joystickReads_ GUARDED_BY(joystickMutex_);
 };
 
 // The real Env on a clock that runs `factor` times faster: ticks count factor milliseconds for each

@@ -207,4 +207,44 @@ unsigned int FakeHost::GetChannelClientList(uint64 schid, uint64 channelID, anyI
   return *result != nullptr ? 0 : 1;
 }
 
+std::vector<FakeHost::SelfVariableCall> FakeHost::SelfVariableCalls() const {
+  platform::MutexLock lock(mutex_);
+  return selfVariableCalls_;
+}
+
+int FakeHost::FlushCalls() const {
+  platform::MutexLock lock(mutex_);
+  return flushCalls_;
+}
+
+std::vector<std::string> FakeHost::ChatLines() const {
+  platform::MutexLock lock(mutex_);
+  return chatLines_;
+}
+
+void FakeHost::StampCallsWith(std::function<uint64_t()> stamp) {
+  platform::MutexLock lock(mutex_);
+  stamp_ = std::move(stamp);
+}
+
+unsigned int FakeHost::SetClientSelfVariableAsInt(uint64 schid, size_t flag, int value) {
+  platform::MutexLock lock(mutex_);
+  ++totalCalls_;
+  selfVariableCalls_.push_back({schid, flag, value, stamp_ ? stamp_() : 0});
+  return KnownConnection(schid) ? 0 : kInvalidConnection;
+}
+
+unsigned int FakeHost::FlushClientSelfUpdates(uint64 schid, const char*) {
+  platform::MutexLock lock(mutex_);
+  ++totalCalls_;
+  ++flushCalls_;
+  return KnownConnection(schid) ? 0 : kInvalidConnection;
+}
+
+void FakeHost::PrintMessageToCurrentTab(const char* message) {
+  platform::MutexLock lock(mutex_);
+  ++totalCalls_;
+  chatLines_.push_back(message ? message : "(null)");
+}
+
 }  // namespace halcyra::testing

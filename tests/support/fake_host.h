@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -59,6 +60,19 @@ class FakeHost : public HostFunctions {
   // arguments: "systemset3DSettings <schid> <distance factor> <rolloff scale>" and
   // "systemset3DListenerAttributes <schid> <x,y,z of position> <of forward> <of up>".
   std::vector<std::string> SetupCalls() const EXCLUDES(mutex_);
+  // setClientSelfVariableAsInt, each with the stamp (see StampCallsWith) taken when it was made,
+  // and the lines printed to the chat tab.
+  struct SelfVariableCall {
+    uint64 serverConnectionHandlerID;
+    size_t flag;
+    int value;
+    uint64_t stamp;
+  };
+  std::vector<SelfVariableCall> SelfVariableCalls() const EXCLUDES(mutex_);
+  int FlushCalls() const EXCLUDES(mutex_);
+  std::vector<std::string> ChatLines() const EXCLUDES(mutex_);
+  // Every later self-variable call records stamp(); the function takes no lock the plug-in holds.
+  void StampCallsWith(std::function<uint64_t()> stamp) EXCLUDES(mutex_);
 
   // Used by the table's functions.
   unsigned int FreeMemory(void* pointer) override EXCLUDES(mutex_);
@@ -74,6 +88,9 @@ class FakeHost : public HostFunctions {
   unsigned int GetChannelClientList(uint64 schid, uint64 channelID, anyID** result) override EXCLUDES(mutex_);
   unsigned int GetServerConnectInfo(uint64 schid, char* host, unsigned short* port, char* password,
                                     size_t maxLen) override EXCLUDES(mutex_);
+  unsigned int SetClientSelfVariableAsInt(uint64 schid, size_t flag, int value) override EXCLUDES(mutex_);
+  unsigned int FlushClientSelfUpdates(uint64 schid, const char* returnCode) override EXCLUDES(mutex_);
+  void PrintMessageToCurrentTab(const char* message) override EXCLUDES(mutex_);
 
  private:
   bool KnownConnection(uint64 schid) const REQUIRES(mutex_) { return schid == connection_; }
@@ -101,6 +118,10 @@ class FakeHost : public HostFunctions {
   float rolloffScale_ GUARDED_BY(mutex_) = 0;
   int clientIdCalls_ GUARDED_BY(mutex_) = 0;
   int totalCalls_ GUARDED_BY(mutex_) = 0;
+  std::vector<SelfVariableCall> selfVariableCalls_ GUARDED_BY(mutex_);
+  int flushCalls_ GUARDED_BY(mutex_) = 0;
+  std::vector<std::string> chatLines_ GUARDED_BY(mutex_);
+  std::function<uint64_t()> stamp_ GUARDED_BY(mutex_);
 };
 
 }  // namespace halcyra::testing

@@ -26,6 +26,8 @@ class RecordingSelectors : public RadioSelectorSink {
     calls.push_back({radioIndex, device, button});
   }
   void ShowRadioSelectors() override { ++shows; }
+  void SetPushToTalk(bool value) override { pushToTalk.push_back(value); }
+  std::vector<bool> pushToTalk;
   struct Call {
     int radio, device, button;
   };
@@ -389,6 +391,42 @@ TEST_F(ConfigTest, SelectorBindingsAreScannedAndMalformedOnesAreUnbound) {
   EXPECT_EQ(-1, selectors_.calls[1].device);
   EXPECT_EQ(-1, selectors_.calls[1].button);
   EXPECT_EQ(-1, selectors_.calls[2].device);
+}
+
+// What the pilot changes from the client goes into his file in place and is used at once; the next
+// reload reads the same. A file that cannot be written keeps the setting as it was.
+TEST_F(ConfigTest, StoredSettingsAreWrittenInPlaceUsedAtOnceAndKeptByTheReload) {
+  WriteIni("[HGT]\nPath=x\n[SYSTEM]\nATTN=1   ; radio model\n[SELECTOR]\nRADIO2=-1 -1\nPTT=1\n");
+  ASSERT_EQ(1, config_.ReadIniFile());
+  EXPECT_EQ(std::vector<bool>{true}, selectors_.pushToTalk);
+  std::string problem;
+  ASSERT_TRUE(config_.StoreAttenuation(0, &problem)) << problem;
+  EXPECT_EQ(0, settings_.attenuation);
+  selectors_.calls.clear();
+  ASSERT_TRUE(config_.StoreRadioSelector(1, 3, 14, &problem)) << problem;
+  ASSERT_EQ(1u, selectors_.calls.size());
+  EXPECT_EQ(3, selectors_.calls[0].device);
+  EXPECT_EQ(14, selectors_.calls[0].button);
+  std::filesystem::path ini = dir_.path() / "Halcyra" / "Halcyra.ini";
+  EXPECT_EQ("[HGT]\nPath=x\n[SYSTEM]\nATTN=0   ; radio model\n[SELECTOR]\nRADIO2=3 14\nPTT=1\n",
+            ReadFile(ini));
+
+  selectors_.calls.clear();
+  config_.UpdatePluginInfo();
+  EXPECT_EQ(0, settings_.attenuation);
+  ASSERT_EQ(3u, selectors_.calls.size());
+  EXPECT_EQ(14, selectors_.calls[1].button);
+  EXPECT_NE(std::string::npos,
+            LogText().find("UpdatePluginInfo : [SYSTEM] ATTN=0 written to " + ini.string()));
+
+  std::filesystem::permissions(ini, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  EXPECT_FALSE(config_.StoreAttenuation(1, &problem));
+  std::filesystem::permissions(ini, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  EXPECT_EQ(0, settings_.attenuation);
+  EXPECT_NE(std::string::npos,
+            problem.find("cannot write [SYSTEM] ATTN=1 to " + ini.string() + " (read-only)"))
+      << problem;
 }
 
 TEST_F(ConfigTest, ReloadPicksUpEarChangesButNotTheLogLevel) {

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/env.h"
+#include "platform/ini_writer.h"
 #include "temp_dir.h"
 
 namespace halcyra::platform {
 namespace {
 
+using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -55,6 +57,53 @@ TEST_F(IniReaderTest, ValuesAreCutTo511Characters) {
 TEST_F(IniReaderTest, EmptyValueIsEmptyNotTheDefault) {
   WriteFile(path_, "[HGT]\nPath=\n");
   EXPECT_EQ(L"", Read(L"HGT", L"Path"));
+}
+
+// A value written back is what the reader then reads; the key's line keeps its place, its blanks
+// and its comment, and every other byte stays as it was.
+TEST_F(IniReaderTest, WrittenValuesReplaceOnlyTheirOwnTextAndAreReadBack) {
+  WriteFile(path_,
+            "; Halcyra\r\n[SYSTEM]\r\nATTN=1   ; 1 on, 0 off\r\n\r\n[SELECTOR]\r\n; radio 1\r\n"
+            "RADIO1=-1 -1\r\nradio2 = 3 4\r\n\r\n[EAR]\r\nRADIO1=0");
+  std::string reason;
+  ASSERT_TRUE(WriteIniValue(path_, "SYSTEM", "ATTN", "0", &reason)) << reason;
+  ASSERT_TRUE(WriteIniValue(path_, "SELECTOR", "RADIO2", "1 14", &reason)) << reason;
+  ASSERT_TRUE(WriteIniValue(path_, "SELECTOR", "PTT", "1", &reason)) << reason;
+  ASSERT_TRUE(WriteIniValue(path_, "DCS", "LISTEN", "0.0.0.0", &reason)) << reason;
+  EXPECT_EQ(
+      "; Halcyra\r\n[SYSTEM]\r\nATTN=0   ; 1 on, 0 off\r\n\r\n[SELECTOR]\r\n; radio 1\r\n"
+      "RADIO1=-1 -1\r\nradio2 = 1 14\r\nPTT=1\r\n\r\n[EAR]\r\nRADIO1=0\r\n\r\n[DCS]\r\nLISTEN=0.0.0.0\r\n",
+      ReadFile(path_));
+  EXPECT_EQ(L"1 14", Read(L"SELECTOR", L"RADIO2"));
+  EXPECT_EQ(L"1", Read(L"SELECTOR", L"PTT"));
+  EXPECT_EQ(L"0.0.0.0", Read(L"DCS", L"LISTEN"));
+  EXPECT_EQ(L"0", Read(L"EAR", L"RADIO1"));
+
+  // Notepad's "Unicode": UTF-16 with its byte-order mark stays UTF-16.
+  auto utf16 = [](const std::string& ascii) {
+    std::string bytes = "\xFF\xFE";
+    for (char c : ascii) bytes += std::string{c, '\0'};
+    return bytes;
+  };
+  WriteFile(path_, utf16("[SYSTEM]\nATTN=1 ;x\n"));
+  ASSERT_TRUE(WriteIniValue(path_, "SYSTEM", "ATTN", "0", &reason)) << reason;
+  EXPECT_EQ(utf16("[SYSTEM]\nATTN=0 ;x\n"), ReadFile(path_));
+
+  std::filesystem::remove(path_);
+  ASSERT_TRUE(WriteIniValue(path_, "SYSTEM", "ATTN", "0", &reason)) << reason;
+  EXPECT_EQ(L"0", Read(L"SYSTEM", L"ATTN"));
+}
+
+TEST_F(IniReaderTest, ReadOnlyFileIsNotWritten) {
+  WriteFile(path_, "[SYSTEM]\nATTN=1\n");
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  std::string reason;
+  EXPECT_FALSE(WriteIniValue(path_, "SYSTEM", "ATTN", "0", &reason));
+  EXPECT_EQ("read-only", reason);
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  EXPECT_EQ("[SYSTEM]\nATTN=1\n", ReadFile(path_));
 }
 
 }  // namespace

@@ -25,37 +25,14 @@ using testing::WriteFile;
 
 constexpr uint32_t Button(int number) { return 1u << (number - 1); }
 
-// Joysticks as scripted words: an id without a word cannot be read. Counts the reads per id and
-// the scanner's 200 ms sleeps; after CloseGate() the next such sleep waits for OpenGate().
+// Joysticks as scripted words (FakeEnv's): an id without a word cannot be read. Counts the
+// scanner's sleeps; after CloseGate() the next such sleep waits for OpenGate().
 class JoystickEnv : public FakeEnv {
  public:
-  void Plug(int id, uint32_t word) EXCLUDES(mutex_) {
-    platform::MutexLock lock(mutex_);
-    words_[id] = word;
-  }
-  void Unplug(int id) EXCLUDES(mutex_) {
-    platform::MutexLock lock(mutex_);
-    words_.erase(id);
-  }
-  int Reads(int id) EXCLUDES(mutex_) {
-    platform::MutexLock lock(mutex_);
-    return reads_[id];
-  }
-  int TotalReads() EXCLUDES(mutex_) {
-    platform::MutexLock lock(mutex_);
-    int total = 0;
-    for (auto& [id, count] : reads_) total += count;
-    return total;
-  }
-
-  bool ReadJoystickButtons(int id, uint32_t* buttons) override EXCLUDES(mutex_) {
-    platform::MutexLock lock(mutex_);
-    ++reads_[id];
-    auto found = words_.find(id);
-    if (found == words_.end()) return false;
-    *buttons = found->second;
-    return true;
-  }
+  void Plug(int id, uint32_t word) { PlugJoystick(id, word); }
+  void Unplug(int id) { UnplugJoystick(id); }
+  int Reads(int id) { return JoystickReads(id); }
+  int TotalReads() { return TotalJoystickReads(); }
 
   std::atomic<int> scannerSleeps{0};
   void SleepMs(uint32_t ms) override EXCLUDES(mutex_) {
@@ -86,8 +63,6 @@ class JoystickEnv : public FakeEnv {
 
  private:
   platform::Mutex mutex_;  // a leaf (the scanner reads and sleeps without a lock of its own)
-  std::map<int, uint32_t> words_ GUARDED_BY(mutex_);
-  std::map<int, int> reads_ GUARDED_BY(mutex_);
   bool gateClosed_ GUARDED_BY(mutex_) = false;
   bool inGate_ GUARDED_BY(mutex_) = false;
   platform::ConditionVariable gateChanged_;
@@ -300,13 +275,25 @@ TEST_F(JoystickTest, UnreachableBindingIsReportedOnceNotAtEveryReload) {
 
 // ---------------------------------------------------------------- the scanner thread
 
-TEST_F(JoystickTest, ScannerWithoutBindingsReadsNoJoystick) {
+// Without a binding the scanner sleeps until one appears: no read and no timed wake-up meanwhile.
+TEST_F(JoystickTest, ScannerReadsNothingUntilAButtonIsBoundAndThenReadsEveryPass) {
+  FakeStation station;
+  station.Attach(*joystick_);
+  env_.Plug(0, 0);
   joystick_->Init();
   int readsAfterInit = env_.TotalReads();
   ASSERT_EQ(0, joystick_->StartScanning());
-  ASSERT_TRUE(Eventually([&] { return env_.scannerSleeps >= 5; }));
-  EXPECT_TRUE(joystick_->ScannerStarted());
+  ASSERT_TRUE(Eventually([&] { return joystick_->ScannerStarted(); }));
+  joystick_->SetRadioSelector(1, -1, -1);  // unbound: still nothing to read
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(0, env_.scannerSleeps);
   EXPECT_EQ(readsAfterInit, env_.TotalReads());
+
+  joystick_->SetRadioSelector(0, 0, 4);
+  ASSERT_TRUE(Eventually([&] { return env_.scannerSleeps >= 5; }));
+  EXPECT_GE(env_.Reads(0), 5);
+  env_.Plug(0, Button(4));
+  ASSERT_TRUE(Eventually([&] { return station.Published().size() == 1; }));
   EXPECT_NE(std::string::npos, FinishLog().find("Thread_ScanJoystick : Joystick ID not defined\n"));
 }
 
@@ -333,6 +320,49 @@ TEST_F(JoystickTest, ScannerSelectsAHeldButtonOncePublishesAndLogsTheMarks) {
 
   std::string log = FinishLog();
   EXPECT_EQ("L02", LevelOfLine(log, "Thread_ScanJoystick : Radio #3 is selected. HCS active : __X")) << log;
+}
+
+// A bind item's capture: a button held when it starts does not count; the next new press is handed
+// over and selects nothing; without a press the capture ends with nothing when its time is up.
+TEST_F(JoystickTest, CaptureTakesTheNextNewPressOrEndsWithNothingAtItsTime) {
+  FakeStation station;
+  station.Attach(*joystick_);
+  platform::Mutex mutex;
+  std::vector<std::pair<int, std::optional<JoystickButton>>> captured;
+  auto capturedCount = [&]() EXCLUDES(mutex) {
+    platform::MutexLock lock(mutex);
+    return captured.size();
+  };
+  joystick_->SetCaptureDone([&](int radio, std::optional<JoystickButton> pressed) EXCLUDES(mutex) {
+    platform::MutexLock lock(mutex);
+    captured.emplace_back(radio, pressed);
+  });
+  env_.Plug(1, Button(2));  // held from the start
+  env_.Plug(4, 0);
+  joystick_->Init();
+  EXPECT_FALSE(joystick_->StartCapture(1, 10000)) << "no scanner yet";
+  ASSERT_EQ(0, joystick_->StartScanning());
+  ASSERT_TRUE(joystick_->StartCapture(1, 10000));
+  int sleeps = env_.scannerSleeps;
+  ASSERT_TRUE(Eventually([&] { return env_.scannerSleeps >= sleeps + 3; }));
+  EXPECT_EQ(0u, capturedCount());
+
+  joystick_->SetRadioSelector(0, 4, 3);
+  env_.Plug(4, Button(3));  // radio 1's button, newly pressed: captured for radio 2
+  ASSERT_TRUE(Eventually([&] { return capturedCount() == 1; }));
+  EXPECT_FALSE(joystick_->Capturing());
+  EXPECT_TRUE(station.Published().empty());
+
+  env_.Plug(4, 0);
+  ASSERT_TRUE(joystick_->StartCapture(2, 100));
+  ASSERT_TRUE(Eventually([&] { return capturedCount() == 2; }));
+  platform::MutexLock lock(mutex);
+  EXPECT_EQ(1, captured[0].first);
+  ASSERT_TRUE(captured[0].second);
+  EXPECT_EQ(4, captured[0].second->device);
+  EXPECT_EQ(3, captured[0].second->button);
+  EXPECT_EQ(2, captured[1].first);
+  EXPECT_FALSE(captured[1].second);
 }
 
 TEST_F(JoystickTest, HandleOfTheRunningScannerAppearsInTheBindingLines) {
