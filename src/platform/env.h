@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/mutex.h"
+
 namespace halcyra::platform {
 
 // Local wall-clock time with milliseconds. month 1..12, day 1..31, hour 0..23.
@@ -85,6 +87,11 @@ class Env {
   virtual uint64_t TickMs() = 0;  // monotonic milliseconds since an arbitrary start
   virtual LocalTime Now() = 0;    // local time of day
   virtual void SleepMs(uint32_t ms) = 0;
+  // Waits on signal (lock held, given up while waiting) until it is notified or ms milliseconds of
+  // this clock have passed; may also end early without either. The waiter checks its condition.
+  virtual void WaitOnClock(ConditionVariable& signal, MutexLock& lock, uint32_t ms) {
+    signal.WaitFor(lock, std::chrono::milliseconds(ms));
+  }
 
   // --- threads ---
   // Starts body on a new thread; null when the OS refused to start it.
@@ -147,6 +154,9 @@ class EnvWrapper : public Env {
   uint64_t TickMs() override { return target_.TickMs(); }
   LocalTime Now() override { return target_.Now(); }
   void SleepMs(uint32_t ms) override { target_.SleepMs(ms); }
+  void WaitOnClock(ConditionVariable& signal, MutexLock& lock, uint32_t ms) override {
+    target_.WaitOnClock(signal, lock, ms);
+  }
   std::unique_ptr<Thread> StartThread(std::function<void()> body) override {
     return target_.StartThread(std::move(body));
   }

@@ -62,9 +62,10 @@ class ConditionVariable {
   bool WaitUntil(MutexLock& lock, const std::chrono::time_point<Clock, Duration>& deadline) {
     return signal_.wait_until(lock.lock_, deadline) == std::cv_status::no_timeout;
   }
+  // False when the time passed without a notification.
   template <typename Rep, typename Period>
-  void WaitFor(MutexLock& lock, const std::chrono::duration<Rep, Period>& time) {
-    signal_.wait_for(lock.lock_, time);
+  bool WaitFor(MutexLock& lock, const std::chrono::duration<Rep, Period>& time) {
+    return signal_.wait_for(lock.lock_, time) == std::cv_status::no_timeout;
   }
   // Waits at most time for done() to be true; returns done().
   template <typename Rep, typename Period, typename Predicate>

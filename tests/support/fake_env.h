@@ -78,6 +78,14 @@ class FakeEnv : public platform::EnvWrapper {
     uint32_t real = ms < realSleepCapMs.load() ? ms : realSleepCapMs.load();
     target().SleepMs(real);
   }
+  // A wait that is not notified within realSleepCapMs of real time counts as having waited its
+  // whole time, as SleepMs does.
+  void WaitOnClock(platform::ConditionVariable& signal, platform::MutexLock& lock, uint32_t ms) override {
+    uint32_t real = ms < realSleepCapMs.load() ? ms : realSleepCapMs.load();
+    if (signal.WaitFor(lock, std::chrono::milliseconds(real))) return;
+    if (!clockStopped.load()) tickMs += ms;
+    sleptMs += ms;
+  }
 
   // --- threads nobody joins (boxes, name look-ups, host calls): counted, so that a test can wait
   // for them ---
@@ -239,6 +247,9 @@ class FastClock : public platform::EnvWrapper {
   uint64_t TickMs() override { return startMs_ + (target().TickMs() - startMs_) * factor_; }
   void SleepMs(uint32_t ms) override {
     if (ms > 0) target().SleepMs(ms / factor_ > 0 ? ms / factor_ : 1);
+  }
+  void WaitOnClock(platform::ConditionVariable& signal, platform::MutexLock& lock, uint32_t ms) override {
+    target().WaitOnClock(signal, lock, ms / factor_ > 0 ? ms / factor_ : 1);
   }
 
  private:
