@@ -216,6 +216,11 @@ std::wstring Utf8ToWide(const std::string& text);
 // The folder separator of this OS: '\\' on Windows, '/' elsewhere.
 char PathSeparator();
 
+// Names the calling thread for debuggers and process viewers (SetThreadDescription on Windows where
+// the system has it; on Linux the first 15 bytes, the kernel's limit). Does nothing when the system
+// cannot name threads.
+void NameCurrentThread(const char* name);
+
 // Reads one environment variable; false when it is not set.
 bool GetEnvironmentVariableUtf8(const char* name, std::string* value);
 

@@ -526,6 +526,12 @@ std::wstring Utf8ToWide(const std::string& text) {
 
 char PathSeparator() { return '/'; }
 
+void NameCurrentThread(const char* name) {
+  char shortName[16] = {};
+  std::strncpy(shortName, name, sizeof shortName - 1);
+  pthread_setname_np(pthread_self(), shortName);
+}
+
 bool GetEnvironmentVariableUtf8(const char* name, std::string* value) {
   const char* found = std::getenv(name);
   if (found == nullptr) return false;

@@ -364,6 +364,18 @@ std::wstring Utf8ToWide(const std::string& text) {
 
 char PathSeparator() { return '\\'; }
 
+void NameCurrentThread(const char* name) {
+  // Windows 10 1607 and later; looked up so that the library still loads on older systems.
+  using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (kernel == nullptr) return;
+  auto setDescription = reinterpret_cast<SetDescription>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetThreadDescription")));
+  if (setDescription == nullptr) return;
+  std::wstring wide = Utf8ToWide(name);
+  setDescription(GetCurrentThread(), wide.c_str());
+}
+
 bool GetEnvironmentVariableUtf8(const char* name, std::string* value) {
   std::wstring wideName = Utf8ToWide(name);
   DWORD size = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
