@@ -6,10 +6,12 @@
 # UndefinedBehaviorSanitizer; builds the installer package and checks it, builds a plug-in fixed to
 # host API 20 and checks its answer, and runs every fuzz target for a short time. Fails if any test fails, any sanitizer reports or a lock annotation does not hold.
 #
-# The suites mostly wait on sockets and timers, so the next build runs beside each suite (its output
-# goes to build/logs/ and is shown when it is waited for), and the installer package, the fixed build
-# and the fuzz targets run beside the last suite. A failing suite still waits for its companion before the run
-# stops. Each section header says how many seconds the run had taken when it began.
+# The builds run one after the other in one background chain from the start (their output goes to
+# build/logs/ and is shown when a suite needs the build), and each suite runs as soon as its build is
+# there, so the two cores always have a build to do while the suites wait on sockets and timers. The
+# installer package, the fixed build and the fuzz targets run beside the last suite. Linux port tests
+# run in network namespaces of their own (cmake/netns-run.sh), so the Linux suites are not serialised
+# on the fixed UDP ports. Each section header says how many seconds the run had taken when it began.
 set -eu
 cd "$(dirname "$0")/.."
 start=$(date +%s)
@@ -23,64 +25,71 @@ section "Formatting: clang-format over every C++ source"
 scripts/format-check.sh
 mkdir -p build/logs
 
-companion=""
-companion_name=""
-# beside NAME COMMAND...: starts COMMAND in the background, its output in build/logs/NAME.log.
-beside() {
-  companion_name=$1
-  shift
-  "$@" >"build/logs/$companion_name.log" 2>&1 &
-  companion=$!
-  # Lower priority, so the suite's time limits are kept whatever the build beside it asks for.
-  renice -n 10 -p "$companion" >/dev/null 2>&1 || true
+chain=""
+# build PRESET: configures and builds one preset.
+build() {
+  cmake --preset "$1" && cmake --build --preset "$1" -j2
 }
-# await: waits for the companion, shows its output, and stops the run when it failed.
-await() {
-  [ -n "$companion" ] || return 0
-  status=0
-  wait "$companion" || status=$?
-  companion=""
-  section "$companion_name (ran in the background)"
-  cat "build/logs/$companion_name.log"
-  if [ "$status" -ne 0 ]; then
-    echo "=== $companion_name FAILED ==="
+# build_chain PRESET...: builds each preset in turn, its output in build/logs/build-PRESET.log and its
+# exit status in build/logs/build-PRESET.status; stops at the first that fails.
+build_chain() {
+  for preset in "$@"; do
+    status=0
+    build "$preset" >"build/logs/build-$preset.log" 2>&1 || status=$?
+    echo "$status" >"build/logs/build-$preset.status"
+    [ "$status" -eq 0 ] || return "$status"
+  done
+}
+# await_build PRESET: waits for the chain to have built PRESET, shows its output, stops the run when
+# it failed (or when the chain ended without building it).
+await_build() {
+  while [ ! -f "build/logs/build-$1.status" ] && kill -0 "$chain" 2>/dev/null; do sleep 1; done
+  section "$1 build (ran in the background)"
+  cat "build/logs/build-$1.log"
+  if [ "$(cat "build/logs/build-$1.status" 2>/dev/null || echo 1)" -ne 0 ]; then
+    echo "=== $1 build FAILED ==="
     exit 1
   fi
 }
-# suite NAME COMMAND...: runs a suite; when it fails, the companion is waited for before stopping.
+# suite NAME COMMAND...: runs a suite; when it fails, the run stops (the build chain is stopped too).
 suite() {
   name=$1
   shift
   if ! "$@"; then
     echo "=== $name FAILED ==="
-    [ -z "$companion" ] || wait "$companion" || true
     exit 1
   fi
 }
-# build PRESET: configures and builds one preset.
-build() {
-  cmake --preset "$1" && cmake --build --preset "$1" -j2
+# The chain does not outlive a run that stops early.
+stop_chain() {
+  [ -n "$chain" ] || return 0
+  pkill -TERM -P "$chain" 2>/dev/null || true
+  kill "$chain" 2>/dev/null || true
 }
+trap stop_chain EXIT
 
 section "Linux x86-64: build and test"
 build linux
-beside "windows-build" build win64
+rm -f build/logs/build-*.status
+build_chain win64 tsan asan &
+chain=$!
+# Lower priority, so the suites' time limits are kept whatever the builds ask for.
+renice -n 10 -p "$chain" >/dev/null 2>&1 || true
 suite "Linux suite" flock "$HALCYRA_UDP_LOCK" ctest --preset linux
-await
 
 section "Windows x64 (wine64): test"
-beside "tsan-build" build tsan  # with the thread-safety analysis
+await_build win64
 suite "Windows suite" flock "$HALCYRA_UDP_LOCK" ctest --preset win64
-await
 
 section "Linux x86-64 with ThreadSanitizer, lock annotations checked (clang): test"
-beside "asan-build" build asan
+await_build tsan  # with the thread-safety analysis
 # ThreadSanitizer cannot map its shadow memory on kernels with high address randomisation
 # (vm.mmap_rnd_bits > 28); the suite runs with randomisation off for that reason only.
 suite "ThreadSanitizer suite" flock "$HALCYRA_UDP_LOCK" setarch "$(uname -m)" -R ctest --preset tsan
-await
 
 section "Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer (clang; the same build holds the fuzz targets): test"
+await_build asan
+chain=""
 section "Installer package: build and check; fixed API build; fuzz targets: a short run of each (background)"
 # fixed_api_build: the plug-in alone, built to answer API 20 (preset linux-api20), answers 20 whatever
 # HALCYRA_TS3_API says.
@@ -103,8 +112,16 @@ packages_and_fuzz() {
   cat build/logs/fuzz.log
   return "$status"
 }
-beside "packages-and-fuzz" packages_and_fuzz
-suite "AddressSanitizer suite" flock "$HALCYRA_UDP_LOCK" ctest --preset asan
-await
+packages_and_fuzz >build/logs/packages-and-fuzz.log 2>&1 &
+companion=$!
+renice -n 10 -p "$companion" >/dev/null 2>&1 || true
+asan_status=0
+flock "$HALCYRA_UDP_LOCK" ctest --preset asan || asan_status=$?
+companion_status=0
+wait "$companion" || companion_status=$?
+section "Installer package, fixed API build, fuzz targets (ran in the background)"
+cat build/logs/packages-and-fuzz.log
+[ "$asan_status" -eq 0 ] || { echo "=== AddressSanitizer suite FAILED ==="; exit 1; }
+[ "$companion_status" -eq 0 ] || { echo "=== packages-and-fuzz FAILED ==="; exit 1; }
 
 section "All suites passed"
