@@ -329,8 +329,7 @@ int RunServer(platform::Env& env, const ServerOptions& options, const std::funct
         },
         &error);
     if (!http) {
-      err(Printf("halcyra-server: --http %s: %s", Endpoint(options.httpAddress, options.httpPort).c_str(),
-                 error.c_str()));
+      err("halcyra-server: status page (--http): " + error);
       return 1;
     }
   }

@@ -183,18 +183,33 @@ std::vector<Counter> Counters(const ServerStatus& s) {
   };
 }
 
-// An SVG map of the positions: equirectangular, north up, scaled to fit with a margin.
+// False for a station that has not published where it is: a plug-in publishes latitude and
+// longitude 0 until it has its first position, and a value off the globe is no position either.
+bool HasPosition(const StationRecord& record) {
+  double latitude = record.latitude, longitude = record.longitude;
+  if (latitude == 0 && longitude == 0) return false;
+  return std::fabs(latitude) <= 90 && std::fabs(longitude) <= 180;
+}
+
+// An SVG map of the stations with a position: equirectangular, north up, scaled to fit with a
+// margin.
 std::string Map(const std::vector<StationView>& views) {
   constexpr double kWidth = 640, kHeight = 360, kMargin = 40;
   std::string svg =
       "<svg class=\"map\" xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"360\" "
       "viewBox=\"0 0 640 360\" role=\"img\" aria-label=\"positions\">"
       "<rect width=\"640\" height=\"360\" fill=\"#0b1d2a\"/>";
-  if (views.empty()) {
-    return svg + "<text x=\"320\" y=\"180\" fill=\"#9ab\" text-anchor=\"middle\">no stations</text></svg>";
+  std::vector<const StationView*> placed;
+  for (const StationView& v : views) {
+    if (HasPosition(v.record)) placed.push_back(&v);
+  }
+  if (placed.empty()) {
+    return svg + "<text x=\"320\" y=\"180\" fill=\"#9ab\" text-anchor=\"middle\">" +
+           (views.empty() ? "no stations" : "no station has a position yet") + "</text></svg>";
   }
   double latMin = 90, latMax = -90, lonMin = 180, lonMax = -180;
-  for (const StationView& v : views) {
+  for (const StationView* p : placed) {
+    const StationView& v = *p;
     latMin = std::min(latMin, static_cast<double>(v.record.latitude));
     latMax = std::max(latMax, static_cast<double>(v.record.latitude));
     lonMin = std::min(lonMin, static_cast<double>(v.record.longitude));
@@ -208,7 +223,8 @@ std::string Map(const std::vector<StationView>& views) {
   // One degree of latitude is 60 nautical miles.
   svg += "<text x=\"8\" y=\"352\" fill=\"#9ab\" font-size=\"11\">map width " + Fixed(kWidth / scale * 60, 0) +
          " NM</text>";
-  for (const StationView& v : views) {
+  for (const StationView* p : placed) {
+    const StationView& v = *p;
     double x = kWidth / 2 + (v.record.longitude - centreLon) * shrink * scale;
     double y = kHeight / 2 - (v.record.latitude - centreLat) * scale;
     svg += "<g class=\"pin\"><circle cx=\"" + Fixed(x, 1) + "\" cy=\"" + Fixed(y, 1) +
@@ -216,6 +232,20 @@ std::string Map(const std::vector<StationView>& views) {
            "\" fill=\"#e8eef2\" font-size=\"12\">" + Html(v.nickname) + "</text></g>";
   }
   return svg + "</svg>";
+}
+
+// ", N without a position (not on the map)" when there are such stations, else nothing.
+std::string Unplaced(const std::vector<StationView>& views) {
+  auto count =
+      std::count_if(views.begin(), views.end(), [](const StationView& v) { return !HasPosition(v.record); });
+  return count == 0 ? "" : ", " + std::to_string(count) + " without a position (not on the map)";
+}
+
+// The latitude and longitude cells of the stations table, one cell saying so for a station without
+// a position.
+std::string PositionCells(const StationRecord& record) {
+  if (!HasPosition(record)) return "<td class=\"noposition\" colspan=\"2\">no position</td>";
+  return "<td>" + Html(record.latitudeText) + "</td><td>" + Html(record.longitudeText) + "</td>";
 }
 
 std::string Frequency(const char* frequency, bool active) {
@@ -229,7 +259,7 @@ const char* kStyle =
     "table{border-collapse:collapse;margin:1em 0;background:#fff}"
     "th,td{border:1px solid #c8d0d8;padding:.25em .5em;text-align:left;white-space:nowrap}"
     "th{background:#e3e8ee}td.active{font-weight:bold;color:#0a6b2d}"
-    ".counters td:last-child{text-align:right}.note{color:#5a6570}";
+    ".counters td:last-child{text-align:right}.note,td.noposition{color:#5a6570}";
 
 }  // namespace
 
@@ -245,7 +275,7 @@ std::string StatusPageHtml(const ServerStatus& status) {
       "</style></head><body>"
       "<h1>Halcyra station server</h1>"
       "<p class=\"note\">" +
-      std::to_string(status.records) + " stations, up " +
+      std::to_string(status.records) + " stations" + Unplaced(views) + ", up " +
       Fixed(static_cast<double>(status.uptimeMs) / 1000.0, 0) + " s; this page reloads every " +
       std::to_string(kStatusPageRefreshSeconds) + " s.</p>" + Map(views) +
       "<table id=\"stations\"><thead><tr><th>nickname</th><th>class</th><th>latitude</th><th>longitude</th>"
@@ -255,9 +285,8 @@ std::string StatusPageHtml(const ServerStatus& status) {
     const StationRecord& r = v.record;
     int active = ActiveRadio(r);
     html += "<tr class=\"station\"><td class=\"nickname\">" + Html(v.nickname) + "</td><td>" +
-            std::to_string(r.radioClass) + "</td><td>" + Html(r.latitudeText) + "</td><td>" +
-            Html(r.longitudeText) + "</td><td>" + Html(r.altitudeText) + "</td>" +
-            Frequency(r.frequency1, active == 1) + Frequency(r.frequency2, active == 2) +
+            std::to_string(r.radioClass) + "</td>" + PositionCells(r) + "<td>" + Html(r.altitudeText) +
+            "</td>" + Frequency(r.frequency1, active == 1) + Frequency(r.frequency2, active == 2) +
             Frequency(r.frequency3, active == 3) + "<td>" +
             (std::string_view(r.cryptoFrequency) == kRadioOff ? "off" : Html(r.cryptoFrequency)) +
             "</td><td>" + Ago(v.silentMs) + "</td><td class=\"source\">" + FormatDottedIPv4(v.source) +

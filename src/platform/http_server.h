@@ -29,7 +29,9 @@ class HttpServer {
   virtual uint16_t Port() const = 0;  // the port bound (useful after asking for port 0)
 };
 
-// Listens on the IPv4 address (host order) and port. Null with *error set when it cannot.
+// Listens on the IPv4 address (host order) and port, as the port's only listener. Null with *error
+// set when it cannot, e.g. "cannot listen on TCP 127.0.0.1:8080: another program already listens on
+// port 8080 (error 98)".
 std::unique_ptr<HttpServer> StartHttpServer(uint32_t address, uint16_t port, HttpHandler handler,
                                             std::string* error);
 

@@ -1,13 +1,16 @@
 // The HTTP server on cpp-httplib: one listening thread and a pool of two workers, GET
-// only, short time-outs, no request bodies.
+// only, short time-outs, no request bodies, and the port's only listener (cpp-httplib's own socket
+// options would let a second server share the port on Linux, or take it over on Windows).
 #include <httplib.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 
+#include "platform/http/listen_socket.h"
 #include "platform/http_server.h"
 #include "platform/ipv4.h"
+#include "platform/socket_errors.h"
 
 namespace halcyra::platform {
 namespace {
@@ -15,6 +18,17 @@ namespace {
 constexpr size_t kWorkers = 2;
 constexpr time_t kTimeoutSeconds = 5;
 constexpr size_t kKeepAliveRequests = 100;
+
+// Why nothing listens on address:port, as the OS tells it when asked again.
+std::string ListenFailure(uint32_t address, uint16_t port) {
+  std::string text = "cannot listen on TCP " + FormatDottedIPv4(address) + ":" + std::to_string(port);
+  int cause = ListenError(address, port);
+  if (cause == 0) return text;  // the port came free in between
+  std::string reason = IsAddressInUseError(cause)
+                           ? "another program already listens on port " + std::to_string(port)
+                           : SocketErrorText(cause);
+  return text + ": " + reason + " (error " + std::to_string(cause) + ")";
+}
 
 class HttplibServer : public HttpServer {
  public:
@@ -25,6 +39,8 @@ class HttplibServer : public HttpServer {
     server_.set_keep_alive_timeout(kTimeoutSeconds);
     server_.set_keep_alive_max_count(kKeepAliveRequests);
     server_.set_payload_max_length(0);
+    server_.set_socket_options(
+        [](socket_t socket) { MakeSoleListener(static_cast<std::uintptr_t>(socket)); });
     server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
       Answer(request, response);
     });
@@ -43,7 +59,7 @@ class HttplibServer : public HttpServer {
       bound = port;
     }
     if (bound <= 0) {
-      *error = "cannot listen on TCP " + host + ":" + std::to_string(port);
+      *error = ListenFailure(address, port);
       return false;
     }
     port_ = static_cast<uint16_t>(bound);
