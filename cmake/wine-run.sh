@@ -4,6 +4,11 @@
 #   wine-run.sh PROGRAM [ARGUMENTS...]
 #   wine-run.sh --start-session   creates the prefix and keeps its wine server running
 #   wine-run.sh --end-session     stops that server and every wine program of the prefix
+#   wine-run.sh --own-server PROGRAM [ARGUMENTS...]
+#                                 runs the program on a copy of the prefix with a wine server of its
+#                                 own, started where this script runs (a network namespace of its
+#                                 own: wine's sockets are made by the wine server, so they live in
+#                                 the server's namespace), and removes the copy afterwards
 #
 # The wine server and the wine system programs it starts (services, explorer, ...) outlive the
 # program that started them and inherit its output: ctest would wait for that output to close, so
@@ -17,7 +22,25 @@ case "${1:-}" in
     mkdir -p "$WINEPREFIX"
     /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
     /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
+    # The server writes the registry to the prefix when it ends: a copy made for --own-server then
+    # starts without setting the prefix up again.
+    /usr/lib/wine/wineserver64 -k
+    /usr/lib/wine/wineserver64 -w
+    /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
     exit
+    ;;
+  --own-server)
+    shift
+    own=$(mktemp -d "${TMPDIR:-/tmp}/halcyra-wineprefix.XXXXXX") || exit 1
+    cp -a "$WINEPREFIX/." "$own/" || { rm -rf "$own"; exit 1; }
+    WINEPREFIX=$own
+    /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
+    status=0
+    /usr/lib/wine/wine64 "$@" || status=$?
+    /usr/lib/wine/wineserver64 -k
+    /usr/lib/wine/wineserver64 -w
+    rm -rf "$own"
+    exit "$status"
     ;;
   --end-session)
     /usr/lib/wine/wineserver64 -k
