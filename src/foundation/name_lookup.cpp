@@ -30,6 +30,7 @@ NameLookup::Outcome NameLookup::Resolve(const std::string& name, uint32_t* addre
     lookup = std::make_shared<Pending>(name);
     platform::Env& env = env_;  // lives as long as the process (or the test that made it)
     bool started = env_.StartDetachedThread([lookup, &env] {
+      platform::NameCurrentThread("Thread_NameLookup");
       uint32_t found = 0;
       bool resolved = env.ResolveIPv4(lookup->name, &found);
       platform::MutexLock guard(lookup->lock);
