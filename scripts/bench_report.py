@@ -25,6 +25,7 @@ GOALS = [
     ("voice callback", "voice callback, 960 samples, in range with the sight line over loaded tiles, p99", r"^BM_VoiceBlock_InRangeOverTiles", "p99", "<=", 200, "us"),
     ("voice callback", "voice callback, 960 samples, in range without tiles (sight line finds no terrain), median", r"^BM_VoiceBlock_InRangeWithoutTiles", "median", "<=", 50, "us"),
     ("voice callback", "voice callback, 960 samples, in range without tiles, p99", r"^BM_VoiceBlock_InRangeWithoutTiles", "p99", "<=", 200, "us"),
+    ("idle", "idle plug-in (flying, nobody talks): context switches of its threads per second over 10 s", r"^BM_IdlePluginWakeUps", "counter:wakeups/s", "<=", 10, "/s"),
     ("talk event", "talk event round trip, p99", r"(TalkEvent|TalkStatus|OnTalk)", "p99", "<=", 2, "ms"),
     ("RefreshClientStatus", "RefreshClientStatus, p99", r"RefreshClientStatus", "p99", "<=", 2, "ms"),
     ("station server", "station server GET answers per second", r"^BM_ServerGetVersusEcho", "counter:server_answers/s", ">=", 150000, "/s"),

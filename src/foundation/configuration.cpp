@@ -143,7 +143,7 @@ int Configuration::ReadIniFile() {
       tileFolder.size() < kTileFolderCapacity ? platform::WideToUtf8(tileFolder) : std::string();
   if (tiles_) tiles_->SetTileFolder(settings_.hgtPath);
 
-  ReadReloadable(nullptr);
+  ReadReloadable(platform::StopToken());  // the start: never stopped
   if (selectors_) selectors_->ShowRadioSelectors();
 
   ServerEndpoint server = settings_.Server();
@@ -258,14 +258,14 @@ void Configuration::ReadSelectors() {
   }
 }
 
-void Configuration::UpdatePluginInfo(const std::atomic<bool>* stop) {
+void Configuration::UpdatePluginInfo(const platform::StopToken& stop) {
   BeginPass();
   ReportUnknownEntries();
   ReadReloadable(stop);
   EndPass();
 }
 
-void Configuration::ReadReloadable(const std::atomic<bool>* stop) {
+void Configuration::ReadReloadable(const platform::StopToken& stop) {
   ReadSelectors();
 
   constexpr char kEar[] = "-1 (left), 0 (both) or 1 (right)";
@@ -343,7 +343,7 @@ bool Configuration::StoreRadioSelector(int radioIndex, int device, int button, s
 
 // The address of the station server for the HOST text: "teamspeak" stands for the host of the
 // TeamSpeak server (asked for again now, else the one of the last connection).
-std::string Configuration::ServerAddressOf(const std::string& hostText, const std::atomic<bool>* stop) {
+std::string Configuration::ServerAddressOf(const std::string& hostText, const platform::StopToken& stop) {
   bool teamspeak = EqualsNoCase(hostText, "teamspeak");
   teamspeakMode_ = teamspeak;
   if (!teamspeak) return GetRemoteIP(hostText, stop);
@@ -384,7 +384,7 @@ void Configuration::NoteTeamSpeakServer(const std::string& host) {
   reloadRequested_ = true;  // the reload names it in the log, and looks a name up
 }
 
-std::string Configuration::GetRemoteIP(const std::string& host, const std::atomic<bool>* stop) {
+std::string Configuration::GetRemoteIP(const std::string& host, const platform::StopToken& stop) {
   uint32_t address = 0;
   if (!host.empty() && host[0] >= '1' && host[0] <= '9' && ParseDottedIPv4(host, &address)) {
     ForgetFailedHost();
@@ -395,7 +395,7 @@ std::string Configuration::GetRemoteIP(const std::string& host, const std::atomi
     ForgetFailedHost();
     return FormatDottedIPv4(address);
   }
-  if (stop != nullptr && stop->load()) return kLoopback;  // stopping: nobody needs the address or a box
+  if (stop.StopRequested()) return kLoopback;  // stopping: nobody needs the address or a box
   std::string message = Format("Can not resolve server address : %s !", host.c_str());
   if (outcome == NameLookup::Outcome::kNoAnswer) {
     message += Format(" (no answer within %u ms)", static_cast<unsigned>(NameLookup::kWaitMs));

@@ -5,7 +5,7 @@
 // seventh tick, or at the next tick after a new TeamSpeak connection. Neither is ever held by the
 // user or the network: message boxes are shown on threads of their own (nothing waits for them to be
 // closed), and a name look-up is waited for at most NameLookup::kWaitMs, or until the caller's stop
-// flag is raised. The keys, their defaults and the file the first start writes: foundation/ini_keys.h.
+// token is stopped. The keys, their defaults and the file the first start writes: foundation/ini_keys.h.
 //
 // At the first start the Halcyra folder and an Halcyra.ini with every key are made (a file that
 // exists is never touched). A value that is not what its key takes, an unknown section or key, gets
@@ -39,6 +39,7 @@
 #include "foundation/tile_folder_sink.h"
 #include "platform/env.h"
 #include "platform/mutex.h"
+#include "platform/stop.h"
 
 namespace halcyra {
 
@@ -56,13 +57,12 @@ class Configuration {
 
   // 1 = read, 0 = the Saved Games folder could not be found (nothing was logged).
   int ReadIniFile();
-  // stop (may be null): when raised, a name look-up in progress is no longer waited for.
-  void UpdatePluginInfo(const std::atomic<bool>* stop = nullptr);
+  // Once stop is stopped, a name look-up in progress is no longer waited for.
+  void UpdatePluginInfo(const platform::StopToken& stop = {});
   // The dotted IPv4 text of a host: a dotted address as it is, else a name look-up; on failure
   // "127.0.0.1" with a log line and an error box (shown once per failing host text, again after
   // the host has been resolved or given as an address in between).
-  std::string GetRemoteIP(const std::string& host, const std::atomic<bool>* stop = nullptr)
-      EXCLUDES(boxLock_);
+  std::string GetRemoteIP(const std::string& host, const platform::StopToken& stop = {}) EXCLUDES(boxLock_);
 
   // The host of the TeamSpeak server just connected to (any host thread). With HOST=teamspeak a
   // dotted address is used at once; a name is looked up by the next reload, which it asks for.
@@ -94,10 +94,10 @@ class Configuration {
   std::wstring DefaultTileFolder();
   bool ReadInstallFolder(platform::RegistryRoot root, const char* failureMessage, std::wstring* folder);
   void ReadSelectors() EXCLUDES(storeLock_);
-  void ReadReloadable(const std::atomic<bool>* stop) EXCLUDES(storeLock_);
+  void ReadReloadable(const platform::StopToken& stop) EXCLUDES(storeLock_);
   bool WriteValue(const char* section, const char* key, const std::string& value, std::string* problem)
       REQUIRES(storeLock_);
-  std::string ServerAddressOf(const std::string& hostText, const std::atomic<bool>* stop)
+  std::string ServerAddressOf(const std::string& hostText, const platform::StopToken& stop)
       EXCLUDES(teamspeakLock_);
   void ShowBox(const std::wstring& caption, const std::wstring& text, platform::MessageIcon icon);
   void ForgetFailedHost() EXCLUDES(boxLock_);

@@ -1,16 +1,15 @@
 #include "foundation/host_calls.h"
 
 #include <algorithm>
-#include <chrono>
+#include <cstdint>
 #include <deque>
 
 namespace halcyra {
 namespace {
 
-// A caller looks at its cancel token this often while its call waits.
-constexpr auto kCancelPoll = std::chrono::milliseconds(2);
+constexpr char kThreadName[] = "Thread_HostCalls";
 // How long the destructor lets an idle relay thread take to end (it ends at once when idle).
-constexpr auto kIdleThreadEndWait = std::chrono::milliseconds(500);
+constexpr uint64_t kIdleThreadEndWaitMs = 500;  // on the Env clock
 
 }  // namespace
 
@@ -30,20 +29,21 @@ std::optional<std::string> ReadServerHost(const TS3Functions& host, uint64 serve
 struct HostCallRelay::State {
   struct Job {
     Call call;
-    CancelToken* cancel;  // the caller's; touched only under the State's lock, while the job is queued
-    bool done = false;    // under the State's lock
+    platform::StopToken stop;  // the caller's
+    bool done = false;         // under the State's lock
   };
 
   explicit State(const TS3Functions& table) : host(table) {}
 
   void Serve() EXCLUDES(lock) {
+    platform::NameCurrentThread(kThreadName);
     platform::MutexLock guard(lock);
     for (;;) {
       while (!stopped && queue.empty()) changed.Wait(guard);
       if (stopped) break;
       std::shared_ptr<Job> job = queue.front();
       queue.pop_front();
-      if (!job->cancel->TryBegin()) continue;
+      if (!job->stop.TryBegin()) continue;
       callInProgress = true;
       guard.Unlock();
       job->call(host);
@@ -57,7 +57,7 @@ struct HostCallRelay::State {
   }
 
   const TS3Functions host;  // the copy every relayed call is made with
-  platform::Mutex lock;     // comes before a CancelToken's lock (see host_calls.h)
+  platform::Mutex lock;     // comes before a StopToken's lock (see host_calls.h)
   platform::ConditionVariable changed;
   std::deque<std::shared_ptr<Job>> queue GUARDED_BY(lock);
   bool stopped GUARDED_BY(lock) = false;
@@ -71,29 +71,37 @@ HostCallRelay::HostCallRelay(platform::Env& env, const TS3Functions& host)
 HostCallRelay::~HostCallRelay() {
   Stop();
   platform::MutexLock guard(state_->lock);
-  auto deadline = std::chrono::steady_clock::now() + kIdleThreadEndWait;
+  uint64_t deadline = env_.TickMs() + kIdleThreadEndWaitMs;
   while (state_->threadRunning && !state_->callInProgress) {
-    if (!state_->changed.WaitUntil(guard, deadline)) break;
+    uint64_t now = env_.TickMs();
+    if (now >= deadline) break;
+    env_.WaitOnClock(state_->changed, guard, static_cast<uint32_t>(deadline - now));
   }
 }
 
 const TS3Functions& HostCallRelay::Host() const { return state_->host; }
 
-bool HostCallRelay::Run(Call call, CancelToken& cancel) {
+bool HostCallRelay::Run(Call call, const platform::StopToken& stop) {
   auto job = std::make_shared<State::Job>();
   job->call = std::move(call);
-  job->cancel = &cancel;
+  job->stop = stop;
+  // Registered before the relay's lock is taken (a stop already requested runs it at once, and it
+  // takes that lock); unregistered after the lock is given up.
+  std::shared_ptr<State> state = state_;
+  platform::StopCallback wake(stop, [state] {
+    platform::MutexLock guard(state->lock);
+    state->changed.NotifyAll();
+  });
   platform::MutexLock guard(state_->lock);
   if (state_->stopped) return false;
   if (!state_->threadRunning) {
-    std::shared_ptr<State> state = state_;
     if (!env_.StartDetachedThread([state] { state->Serve(); })) return false;
     state_->threadRunning = true;
   }
   state_->queue.push_back(job);
   state_->changed.NotifyAll();
   while (!job->done) {
-    if (cancel.Cancelled() || state_->stopped) {
+    if (stop.StopRequested() || state_->stopped) {
       for (auto queued = state_->queue.begin(); queued != state_->queue.end(); ++queued) {
         if (*queued == job) {
           state_->queue.erase(queued);
@@ -102,7 +110,7 @@ bool HostCallRelay::Run(Call call, CancelToken& cancel) {
       }
       return false;
     }
-    state_->changed.WaitFor(guard, kCancelPoll);
+    state_->changed.Wait(guard);
   }
   return true;
 }

@@ -40,7 +40,7 @@ Clog::Clog(platform::Env& env) : env_(env) {}
 Clog::~Clog() {
   StopWriter();
   if (setUp_.load()) {
-    WriteQueuedBatch(true);
+    static_cast<void>(WriteQueuedBatch(platform::StopToken()));  // what cannot be written now is lost
     int dropped = 0;
     {
       platform::MutexLock lock(queueLock_);
@@ -55,6 +55,7 @@ Clog::~Clog() {
 }
 
 int Clog::Init(const std::wstring& fileName, int level) {
+  StopWriter();
   suspended_ = true;
   queued_ = false;
   level_ = 0;
@@ -75,8 +76,8 @@ int Clog::Init(const std::wstring& fileName, int level) {
   setUp_ = true;
 
   queued_ = true;
-  stopWriter_ = false;
-  writer_ = env_.StartThread([this] { WriterLoop(); });
+  writerStop_ = platform::StopSource();
+  writer_ = env_.StartThread([this, stop = writerStop_.Token()] { WriterLoop(stop); });
   uint64_t handle = writer_ ? writer_->HandleValue() : 0;
   uint32_t id = writer_ ? writer_->Id() : 0;
   WriteDirect(Format("Initialize Log file with %d level. Thread #%d (%08X)", level,
@@ -107,6 +108,7 @@ int Clog::Write(std::string_view tag, std::string_view text, int level) {
   if (dropped_ > 0) QueueDroppedLineLocked();
   queue_.push_back(std::move(entry));
   queuedBytes_ += bytes;
+  lineQueued_.NotifyAll();
   return 0;
 }
 
@@ -146,11 +148,21 @@ size_t Clog::QueuedBytes() const {
   return queuedBytes_;
 }
 
-void Clog::WriterLoop() {
-  while (!stopWriter_.load()) {
-    env_.SleepMs(1);
-    if (QueueCount() == 0) continue;
-    WriteQueuedBatch(false);
+// Sleeps until a line is queued (Write wakes it) or the stop; a file that cannot be opened is tried
+// again after kRetryMs, so a missing file does not make the writer spin.
+void Clog::WriterLoop(const platform::StopToken& stop) {
+  platform::NameCurrentThread("Thread_Log");
+  platform::StopCallback wake(stop, [this] {
+    platform::MutexLock lock(queueLock_);
+    lineQueued_.NotifyAll();
+  });
+  for (;;) {
+    {
+      platform::MutexLock lock(queueLock_);
+      while (queue_.empty() && !stop.StopRequested()) lineQueued_.Wait(lock);
+    }
+    if (stop.StopRequested()) return;
+    if (!WriteQueuedBatch(stop) && !stop.SleepFor(env_, kRetryMs)) return;
   }
 }
 
@@ -158,16 +170,16 @@ void Clog::WriterLoop() {
 // still queued (itself included); what comes meanwhile waits for the next batch, so a steady stream
 // of messages cannot keep one batch (and the file) open. Entries leave the queue only once the file
 // holding them is closed, so a reader that sees an empty queue finds every line in the file; if the
-// file cannot be opened the whole queue waits for the next wake-up. The writer stops between two
-// lines when asked to.
-void Clog::WriteQueuedBatch(bool evenWhenStopping) {
+// file cannot be opened the whole queue waits for the next try. The writer stops between two lines
+// when asked to.
+bool Clog::WriteQueuedBatch(const platform::StopToken& stop) {
   platform::MutexLock fileLock(fileLock_);
   size_t batch = static_cast<size_t>(QueueCount());
-  if (batch == 0) return;
+  if (batch == 0) return true;
   std::FILE* file = env_.OpenFile(fileName_, "a");
-  if (file == nullptr) return;
+  if (file == nullptr) return false;
   size_t written = 0;
-  while (written < batch && (evenWhenStopping || !stopWriter_.load())) {
+  while (written < batch && !stop.StopRequested()) {
     std::string line;
     {
       platform::MutexLock lock(queueLock_);
@@ -184,12 +196,13 @@ void Clog::WriteQueuedBatch(bool evenWhenStopping) {
   platform::MutexLock lock(queueLock_);
   for (size_t i = 0; i < written; ++i) queuedBytes_ -= queue_[i].Bytes();
   queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(written));
+  return true;
 }
 
-void Clog::Flush() { WriteQueuedBatch(true); }
+void Clog::Flush() { static_cast<void>(WriteQueuedBatch(platform::StopToken())); }
 
 void Clog::StopWriter() {
-  stopWriter_ = true;
+  writerStop_.RequestStop();
   if (writer_) {
     writer_->Join();
     writer_.reset();

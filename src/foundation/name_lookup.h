@@ -2,19 +2,21 @@
 //
 // The platform's look-up blocks for as long as the name service takes, which can be half a minute
 // when it does not answer. A look-up therefore runs on a thread of its own that nobody joins, and
-// its caller waits at most kWaitMs, or less when its stop flag is raised: neither the plug-in's
-// start nor the refresh cycle's stop is held by a stalled name service. A look-up that outlasts its
-// wait goes on alone; the next request for the same name takes its result, or waits for it again,
-// instead of starting another. lock_ is a leaf: held only to compare or swap pending_.
+// its caller waits at most kWaitMs (on the Env clock, woken by the answer), or less when its stop
+// token is stopped: neither the plug-in's start nor the refresh cycle's stop is held by a stalled
+// name service. A look-up that outlasts its wait goes on alone; the next request for the same name
+// takes its result, or waits for it again, instead of starting another. lock_ is a leaf: held only
+// to compare or swap pending_; so is a look-up's own lock (Pending::lock), which comes before a
+// StopToken's.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "platform/env.h"
 #include "platform/mutex.h"
+#include "platform/stop.h"
 
 namespace halcyra {
 
@@ -30,8 +32,8 @@ class NameLookup {
 
   explicit NameLookup(platform::Env& env) : env_(env) {}
 
-  // stop may be null.
-  Outcome Resolve(const std::string& name, uint32_t* address, const std::atomic<bool>* stop) EXCLUDES(lock_);
+  Outcome Resolve(const std::string& name, uint32_t* address, const platform::StopToken& stop = {})
+      EXCLUDES(lock_);
 
  private:
   struct Pending;  // one look-up, shared with its thread

@@ -14,6 +14,10 @@ constexpr char kTerminateTag[] = "CJoystick::Terminate";
 constexpr char kStartTag[] = "CJoystick::StartScanning";
 constexpr char kThreadTag[] = "Thread_ScanJoystick";
 
+// The stop's wait for the scanner's last call is woken when the loop ends; the slice only bounds how
+// far a clock that is not the wall clock (a test's) runs ahead of that call.
+constexpr uint32_t kStopWaitSliceMs = 1;
+
 constexpr uint32_t kUnreadable = 0xFFFFFFFFu;  // last word of a joystick that could not be read
 constexpr int kButtonsPerJoystick = 32;
 
@@ -137,7 +141,7 @@ void CJoystick::Select(int radioIndex, const char* tag) {
 }
 
 bool CJoystick::StartCapture(int radioIndex, uint32_t timeoutMs) {
-  if (radioIndex < 0 || radioIndex >= kRadios || threadHandle_.load() == 0 || stop_.load()) return false;
+  if (radioIndex < 0 || radioIndex >= kRadios || threadHandle_.load() == 0 || StopRequested()) return false;
   uint64_t deadline = env_.TickMs() + timeoutMs;
   platform::MutexLock lock(selectorLock_);
   capture_ = Capture{radioIndex, deadline, false};
@@ -327,12 +331,17 @@ void CJoystick::ScanPass(bool includeAbsent) {
   UpdatePushToTalk();
 }
 
+bool CJoystick::StopRequested() const {
+  platform::MutexLock lock(threadLock_);
+  return stop_.StopRequested();
+}
+
 int CJoystick::StartScanning() {
   platform::MutexLock lock(threadLock_);
   if (scanner_) return 0;
-  stop_ = false;
+  stop_ = platform::StopSource();
   started_ = false;
-  scanner_ = env_.StartThread([this] { ScanLoop(); });
+  scanner_ = env_.StartThread([this, stop = stop_.Token()] { ScanLoop(stop); });
   if (!scanner_) {
     log_.Write(kStartTag, "/!\\ Can not start the joystick thread: radios can not be selected by joystick",
                0);
@@ -350,27 +359,34 @@ bool CJoystick::ActiveLocked() const {
   return false;
 }
 
-bool CJoystick::WaitUntilActive() {
+bool CJoystick::WaitUntilActive(const platform::StopToken& stop) {
   bool idle = false;
   {
     platform::MutexLock lock(selectorLock_);
     idle = !ActiveLocked();
   }
-  if (idle && !stop_.load() && log_.Detailed()) log_.Write(kThreadTag, "Joystick ID not defined", 5);
+  if (idle && !stop.StopRequested() && log_.Detailed()) log_.Write(kThreadTag, "Joystick ID not defined", 5);
   platform::MutexLock lock(selectorLock_);
-  while (!stop_.load() && !ActiveLocked()) wake_.Wait(lock);
-  return !stop_.load();
+  while (!stop.StopRequested() && !ActiveLocked()) wake_.Wait(lock);
+  return !stop.StopRequested();
 }
 
 // Reads every kScanPeriodMs while a button is bound or a capture runs; otherwise sleeps until one
-// is. An open microphone is closed before the scanner goes idle or ends.
-void CJoystick::ScanLoop() {
-  running_ = true;
+// is, without reading anything. An open microphone is closed before the scanner goes idle or ends.
+void CJoystick::ScanLoop(const platform::StopToken& stop) {
+  platform::NameCurrentThread(kThreadTag);
+  platform::StopCallback wake(stop, [this] {
+    platform::MutexLock lock(selectorLock_);
+    wake_.NotifyAll();
+  });
+  {
+    platform::MutexLock lock(selectorLock_);
+    running_ = true;
+  }
   started_ = true;
-  while (WaitUntilActive()) {
+  while (WaitUntilActive(stop)) {
     for (int pass = 1;; ++pass) {
-      env_.SleepMs(kScanPeriodMs);
-      if (stop_.load()) break;
+      if (!stop.SleepFor(env_, kScanPeriodMs)) break;
       bool active = false;
       {
         platform::MutexLock lock(selectorLock_);
@@ -381,7 +397,9 @@ void CJoystick::ScanLoop() {
     }
     if (microphoneOpen_.load()) SetMicrophoneOpen(false);
   }
+  platform::MutexLock lock(selectorLock_);
   running_ = false;
+  ended_.NotifyAll();
 }
 
 void CJoystick::ReportSelection(int radioIndex, const char* tag) {
@@ -403,21 +421,15 @@ void CJoystick::ReportSelection(int radioIndex, const char* tag) {
 // given up, so the stop never waits for the host.
 void CJoystick::StopScanner() {
   std::unique_ptr<platform::Thread> scanner;
+  platform::StopSource stop;
   {
     platform::MutexLock lock(threadLock_);
     scanner = std::move(scanner_);
-    stop_ = true;
+    stop = stop_;
   }
-  {
-    platform::MutexLock lock(selectorLock_);
-    wake_.NotifyAll();
-  }
+  stop.RequestStop();
   if (scanner) {
-    uint64_t deadline = env_.TickMs() + kStopWaitMs;
-    for (uint32_t slept = 0; running_.load() && slept < kStopWaitMs && env_.TickMs() < deadline; ++slept) {
-      env_.SleepMs(1);
-    }
-    if (running_.load()) {
+    if (!ScannerEnded(kStopWaitMs)) {
       GiveUp giveUp;
       {
         platform::MutexLock lock(selectorLock_);
@@ -429,6 +441,13 @@ void CJoystick::StopScanner() {
   }
   threadHandle_ = 0;
   started_ = false;
+}
+
+bool CJoystick::ScannerEnded(uint32_t waitMs) {
+  uint64_t deadline = env_.TickMs() + waitMs;
+  platform::MutexLock lock(selectorLock_);
+  while (running_ && env_.TickMs() < deadline) env_.WaitOnClock(ended_, lock, kStopWaitSliceMs);
+  return !running_;
 }
 
 void CJoystick::Terminate() {

@@ -23,11 +23,13 @@
 // map while the scanner reads it; host events select radios and start captures. selectorLock_
 // guards the map, the joysticks' last words, the capture and the callbacks; the scanner waits on
 // wake_ with it while idle. No joystick is read and no callback is called while it is held. The
-// scanner stops cooperatively: Terminate raises stop_, which the thread checks after each sleep.
+// scanner stops cooperatively: Terminate stops its StopToken, which ends a sleep between two passes
+// at once and wakes the idle wait (a StopCallback notifies wake_).
 //
-// Lock order: selectorLock_ is a leaf. threadLock_ is held while the scanner thread is started and
-// while a failed start is logged, so it comes before the platform's thread locks and the log's;
-// the two locks of CJoystick are never held together.
+// Lock order: selectorLock_ is a leaf but for a StopToken's lock. threadLock_ is held while the
+// scanner thread is started and while a failed start is logged, so it comes before the platform's
+// thread locks and the log's; the two locks of CJoystick are never held together (the stop is
+// requested after threadLock_ is given up, since its callback takes selectorLock_).
 #pragma once
 
 #include <array>
@@ -42,6 +44,7 @@
 #include "foundation/radio_selector_sink.h"
 #include "platform/env.h"
 #include "platform/mutex.h"
+#include "platform/stop.h"
 
 namespace halcyra {
 
@@ -120,7 +123,7 @@ class CJoystick : public RadioSelectorSink {
 
   bool ScannerStarted() const { return started_.load(); }
   // True from Terminate (or the destructor) until the next StartScanning.
-  bool StopRequested() const { return stop_.load(); }
+  bool StopRequested() const EXCLUDES(threadLock_);
   // Low 32 bits of the scanner thread's handle, 0 while no scanner runs.
   uint32_t ThreadHandleValue() const { return threadHandle_.load(); }
   bool MicrophoneOpen() const { return microphoneOpen_.load(); }
@@ -140,9 +143,9 @@ class CJoystick : public RadioSelectorSink {
     uint32_t buttons = 0;
   };
 
-  void ScanLoop() EXCLUDES(selectorLock_);
+  void ScanLoop(const platform::StopToken& stop) EXCLUDES(selectorLock_);
   // Sleeps until a binding or a capture appears or the stop; false on the stop.
-  bool WaitUntilActive() EXCLUDES(selectorLock_);
+  bool WaitUntilActive(const platform::StopToken& stop) EXCLUDES(selectorLock_);
   bool ActiveLocked() const REQUIRES(selectorLock_);
   void ScanPass(bool includeAbsent) EXCLUDES(selectorLock_);
   // Reads every joystick (absent ones only when includeAbsent) and records what it read.
@@ -158,13 +161,16 @@ class CJoystick : public RadioSelectorSink {
   // is bound (radioIndex set), 0 = one was found but is unbound, -1 = no new press.
   int CheckNewPress(int joystick, uint32_t buttons, int* radioIndex) EXCLUDES(selectorLock_);
   void StopScanner() EXCLUDES(threadLock_, selectorLock_);
+  // Waits up to waitMs (Env clock) for the scanner's loop to end; true when it has.
+  [[nodiscard]] bool ScannerEnded(uint32_t waitMs) EXCLUDES(selectorLock_);
   void ResetState() EXCLUDES(selectorLock_);
 
   platform::Env& env_;
   Clog& log_;
 
   mutable platform::Mutex selectorLock_;
-  platform::ConditionVariable wake_;  // with selectorLock_: a binding, a capture or the stop
+  platform::ConditionVariable wake_;   // with selectorLock_: a binding, a capture or the stop
+  platform::ConditionVariable ended_;  // with selectorLock_: the scanner's loop has ended
   std::array<JoystickButton, kRadios> bindings_ GUARDED_BY(selectorLock_);
   std::array<uint32_t, kJoysticks> lastButtons_ GUARDED_BY(selectorLock_) = {};
   std::array<Reading, kJoysticks> readings_ GUARDED_BY(selectorLock_) = {};
@@ -177,15 +183,15 @@ class CJoystick : public RadioSelectorSink {
 
   std::atomic<bool> initialized_{false};
   std::atomic<bool> pushToTalk_{false};
-  std::atomic<bool> microphoneOpen_{false};     // the scanner's last microphone call opened it
-  std::atomic<bool> microphoneSettled_{false};  // the client's microphone is as microphoneOpen_ says
-  std::atomic<bool> started_{false};            // set by the scanner when it begins
-  std::atomic<bool> running_{false};            // the scanner's loop runs (it ends after its last call)
-  std::atomic<bool> stop_{false};
+  std::atomic<bool> microphoneOpen_{false};         // the scanner's last microphone call opened it
+  std::atomic<bool> microphoneSettled_{false};      // the client's microphone is as microphoneOpen_ says
+  std::atomic<bool> started_{false};                // set by the scanner when it begins
+  bool running_ GUARDED_BY(selectorLock_) = false;  // the scanner's loop runs (ends after its last call)
   std::atomic<uint32_t> threadHandle_{0};
 
-  platform::Mutex threadLock_;  // orders StartScanning against Terminate
+  mutable platform::Mutex threadLock_;  // orders StartScanning against Terminate
   std::unique_ptr<platform::Thread> scanner_ GUARDED_BY(threadLock_);
+  platform::StopSource stop_ GUARDED_BY(threadLock_);  // a fresh one for every StartScanning
 };
 
 }  // namespace halcyra

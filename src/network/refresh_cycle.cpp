@@ -22,7 +22,7 @@ RefreshCycle::~RefreshCycle() { Stop(); }
 
 bool RefreshCycle::Start() {
   stop_ = false;
-  stopToken_ = std::make_unique<CancelToken>();
+  stopToken_ = platform::StopSource();
   tickCounter_ = 0;
   thread_ = env_.StartThread([this] { Run(); });
   return thread_ != nullptr;
@@ -30,7 +30,7 @@ bool RefreshCycle::Start() {
 
 void RefreshCycle::RequestStop() {
   stop_ = true;
-  stopToken_->Cancel();
+  stopToken_.RequestStop();
 }
 
 void RefreshCycle::Stop() {
@@ -55,12 +55,12 @@ void RefreshCycle::Tick() {
     ++tickCounter_;
   } else {
     tickCounter_ = 0;
-    config_.UpdatePluginInfo(&stop_);
+    config_.UpdatePluginInfo(stopToken_.Token());
   }
   int silentTicks = simulator_.watchdogCounter.fetch_add(1);
   if (silentTicks >= kWatchdogLimit) {
     LogDetailed(Format("Do not manage 3D Sound. SET_LLALT receiving lost. (%d s)", silentTicks + 1), 5);
-    clients_.Reset3DSoundForAllClients(hostCalls_, *stopToken_);
+    clients_.Reset3DSoundForAllClients(hostCalls_, stopToken_.Token());
     simulator_.alive = 0;
     return;
   }

@@ -18,6 +18,7 @@
 #include "foundation/simulator_status.h"
 #include "network/server_exchange.h"
 #include "platform/env.h"
+#include "platform/stop.h"
 #include "station/channel_clients.h"
 
 namespace halcyra {
@@ -56,7 +57,7 @@ class RefreshCycle {
   HostCallRelay& hostCalls_;
   int tickCounter_ = 0;  // ticks since the last reload, 0..6; used by the cycle's thread only
   std::atomic<bool> stop_{false};
-  std::unique_ptr<CancelToken> stopToken_ = std::make_unique<CancelToken>();  // cancelled with stop_
+  platform::StopSource stopToken_;  // stopped with stop_
   std::unique_ptr<platform::Thread> thread_;
 };
 

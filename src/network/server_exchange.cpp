@@ -36,7 +36,7 @@ struct StationServerExchange::QueryState {
   std::atomic<uint64_t> startedTickMs{0};  // the tick count when the request thread took it
   std::atomic<int> result{kQueryRunning};
   std::atomic<bool> socketClosed{false};  // the request thread is done with port 10601
-  CancelToken cancel;                     // the caller has given the query up
+  platform::StopSource cancel;            // the caller has given the query up
   platform::Mutex signalLock;             // pairs with resultSignal; guards no data of its own; a leaf
   platform::ConditionVariable resultSignal;
 
@@ -78,7 +78,7 @@ struct StationServerExchange::QueryState {
 // waits for it; its caller's time limit covers that.
 //
 // Lock order: a caller holds the slot's lock for a whole query and meanwhile takes the slot's
-// workLock_, the query's signalLock and CancelToken, the log's locks and the platform's thread
+// workLock_, the query's signalLock and StopToken, the log's locks and the platform's thread
 // locks (starting and joining the request thread). The request thread never takes the slot's lock,
 // so a caller may wait for it. workLock_ is a leaf.
 class StationServerExchange::RequestSlot {
@@ -113,7 +113,7 @@ class StationServerExchange::RequestSlot {
       platform::MutexLock guard(workLock_);
       current = current_;
     }
-    if (current) current->cancel.Cancel();
+    if (current) current->cancel.RequestStop();
   }
 
   // Cancels the query in hand and ends the thread.
@@ -252,7 +252,7 @@ int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const 
 
   int result = state->result.load();
   if (result == kQueryRunning) {
-    state->cancel.Cancel();
+    state->cancel.RequestStop();
     state->AwaitSocketClosed(kSocketCloseWaitMs);
   }
   if (result == kQueryRunning && stopped()) {
@@ -323,10 +323,10 @@ int StationServerExchange::SendAndReceive(QueryState& state, char* reply) {
 // Returns its length (the text is terminated), 0 when cancelled, -1 on a receive failure.
 int StationServerExchange::ReceiveReply(QueryState& state, platform::UdpSocket& socket, char* reply) {
   for (;;) {
-    if (state.cancel.Cancelled()) return 0;
+    if (state.cancel.StopRequested()) return 0;
     int received = socket.ReceiveFrom(reply, kDatagramCapacity - 1, kReceiveSliceMs, nullptr, nullptr);
     if (received == platform::kReceiveTimedOut) continue;
-    if (state.cancel.Cancelled()) return 0;
+    if (state.cancel.StopRequested()) return 0;
     if (received <= 0) {
       log_.Write(kRequestTag,
                  Format(" ! Recvfrom failed with error %d", received == 0 ? 0 : socket.LastError()), 0);
@@ -346,7 +346,7 @@ int StationServerExchange::HandleReply(QueryState& state, const char* reply) {
     LogDetailed(kRequestTag, Format("NickName [%s] doesn't exist in Halcyra server.", state.queryNickname),
                 5);
     std::optional<ClientNode> node = clients_.FindByNickname(state.queryNickname);
-    if (node) clients_.Reset3DSoundForClient(hostCalls_, *node, state.cancel);
+    if (node) clients_.Reset3DSoundForClient(hostCalls_, *node, state.cancel.Token());
     return kQueryFailed;
   }
   if (parsed.kind == wire::ReplyKind::kInvalidFrame) {
@@ -362,7 +362,7 @@ int StationServerExchange::HandleReply(QueryState& state, const char* reply) {
       wire::ParseReply(reply, &scratch);
     }
   }
-  if (model_.AddOrUpdateStation(scratch, [&state] { return !state.cancel.Cancelled(); }) < 0)
+  if (model_.AddOrUpdateStation(scratch, [&state] { return !state.cancel.StopRequested(); }) < 0)
     return kQueryRunning;
   if (log_.Detailed()) {
     std::optional<StationRecord> stored = model_.FindStation(scratch.nickname);

@@ -9,7 +9,7 @@ namespace halcyra {
 namespace {
 
 constexpr char kTag[] = "Thread_DCS_External";
-constexpr int kReceiveSliceMs = 50;
+constexpr uint32_t kErrorPauseMs = 50;  // after a failed receive, which would fail again at once
 constexpr uint32_t kBindRetryMs = 5000;
 
 }  // namespace
@@ -21,13 +21,14 @@ SimulatorLink::SimulatorLink(platform::Env& env, Clog& log, SimulatorCommands& c
 SimulatorLink::~SimulatorLink() { Stop(); }
 
 bool SimulatorLink::Start() {
-  stop_ = false;
-  thread_ = env_.StartThread([this] { Run(); });
+  Stop();
+  stop_ = platform::StopSource();
+  thread_ = env_.StartThread([this, stop = stop_.Token()] { Run(stop); });
   return thread_ != nullptr;
 }
 
 void SimulatorLink::Stop() {
-  stop_ = true;
+  stop_.RequestStop();
   if (thread_) {
     thread_->Join();
     thread_.reset();
@@ -36,8 +37,8 @@ void SimulatorLink::Stop() {
 
 // A port that cannot be bound (another program holds it) is reported and retried after a pause,
 // so the thread never spins on failing receives.
-std::unique_ptr<platform::UdpSocket> SimulatorLink::BindListener() {
-  while (!stop_.load()) {
+std::unique_ptr<platform::UdpSocket> SimulatorLink::BindListener(const platform::StopToken& stop) {
+  while (!stop.StopRequested()) {
     std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
     int error = socket ? socket->Bind(listenAddress_, kPort) : env_.LastNetworkingError();
     if (socket && error == 0) return socket;
@@ -46,22 +47,29 @@ std::unique_ptr<platform::UdpSocket> SimulatorLink::BindListener() {
         Format("Cannot listen on UDP port %d of %s (error %d); retrying in %u s", kPort,
                FormatDottedIPv4(listenAddress_).c_str(), error, static_cast<unsigned>(kBindRetryMs / 1000)),
         0);
-    platform::SleepUnlessStopped(env_, kBindRetryMs, stop_);
+    if (!stop.SleepFor(env_, kBindRetryMs)) break;
   }
   return nullptr;
 }
 
-void SimulatorLink::Run() {
-  std::unique_ptr<platform::UdpSocket> socket = BindListener();
+void SimulatorLink::Run(const platform::StopToken& stop) {
+  platform::NameCurrentThread(kTag);
+  std::unique_ptr<platform::UdpSocket> socket = BindListener(stop);
   if (!socket) return;
   log_.Write(kTag, Format("UDP server started on %d", kPort), 3);
+  Receive(*socket, stop);
+}
+
+// Waits in the receive without limit; the stop interrupts it (the callback is unregistered before
+// the socket goes, so Interrupt never meets a closed socket).
+void SimulatorLink::Receive(platform::UdpSocket& socket, const platform::StopToken& stop) {
+  platform::StopCallback wake(stop, [&socket] { socket.Interrupt(); });
   char buffer[kBufferSize];
-  while (!stop_.load()) {
-    int length = socket->ReceiveFrom(buffer, kBufferSize - 1, kReceiveSliceMs, nullptr, nullptr);
-    if (length == platform::kReceiveTimedOut) continue;
+  while (!stop.StopRequested()) {
+    int length = socket.ReceiveFrom(buffer, kBufferSize - 1, -1, nullptr, nullptr);
+    if (length == platform::kReceiveInterrupted) return;
     if (length == platform::kReceiveError) {
-      // A failing socket would fail again at once: pause before the next try.
-      platform::SleepUnlessStopped(env_, kReceiveSliceMs, stop_);
+      if (!stop.SleepFor(env_, kErrorPauseMs)) return;
       continue;
     }
     if (length < 0) continue;  // longer than the buffer

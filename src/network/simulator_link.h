@@ -6,11 +6,11 @@
 // word; byte 9 is a separator that is not examined, the arguments follow from byte 10. Every
 // SET_LLALT also resets the watchdog counter, whatever its arguments held.
 //
-// The thread stops cooperatively: it receives with a short time-out and checks its stop flag after
-// each receive and each pause.
+// The thread sleeps in its receive until a datagram comes: an idle link never wakes. Stop() wakes it
+// through the socket (UdpSocket::Interrupt) and ends a retry pause at once, so it ends promptly in
+// every case.
 #pragma once
 
-#include <atomic>
 #include <memory>
 
 #include "foundation/log.h"
@@ -18,6 +18,7 @@
 #include "foundation/simulator_status.h"
 #include "network/simulator_commands.h"
 #include "platform/env.h"
+#include "platform/stop.h"
 
 namespace halcyra {
 
@@ -34,22 +35,26 @@ class SimulatorLink {
                 uint32_t listenAddress = kLoopbackAddress);
   ~SimulatorLink();
 
-  bool Start();  // starts Thread_DCS_External; false when the thread could not be started
-  void Stop();
+  // Starts Thread_DCS_External; false when the thread could not be started. Start and Stop are
+  // called by one thread (the plug-in's start and teardown).
+  bool Start();
+  void Stop();  // asks the thread to stop and waits until it has
 
   // Filters and dispatches one received datagram of `length` bytes (text zero-terminated).
   void HandleDatagram(const char* text, int length);
 
  private:
-  void Run();
-  std::unique_ptr<platform::UdpSocket> BindListener();
+  void Run(const platform::StopToken& stop);
+  // The bound listener; null once the stop was requested.
+  std::unique_ptr<platform::UdpSocket> BindListener(const platform::StopToken& stop);
+  void Receive(platform::UdpSocket& socket, const platform::StopToken& stop);
 
   platform::Env& env_;
   Clog& log_;
   SimulatorCommands& commands_;
   SimulatorStatus& simulator_;
   uint32_t listenAddress_;
-  std::atomic<bool> stop_{false};
+  platform::StopSource stop_;  // a fresh one for every Start
   std::unique_ptr<platform::Thread> thread_;
 };
 

@@ -54,10 +54,12 @@ class Thread {
 // Special results of UdpSocket::ReceiveFrom besides a byte count >= 0.
 inline constexpr int kReceiveError = -1;
 inline constexpr int kReceiveTimedOut = -2;
-inline constexpr int kReceiveTooLong = -3;  // the datagram did not fit the buffer; it is dropped
+inline constexpr int kReceiveTooLong = -3;      // the datagram did not fit the buffer; it is dropped
+inline constexpr int kReceiveInterrupted = -4;  // Interrupt() was called
 
 // One IPv4 UDP socket. Addresses are IPv4 in host order (a.b.c.d = a << 24 | b << 16 | c << 8 | d),
-// ports are in host order. Closing happens in the destructor if Close() was not called.
+// ports are in host order. Closing happens in the destructor if Close() was not called. One thread
+// uses a socket; only Interrupt() may be called from another one (while the socket is not closed).
 class UdpSocket {
  public:
   virtual ~UdpSocket() = default;
@@ -66,12 +68,16 @@ class UdpSocket {
   // Sends one datagram. Returns the bytes sent, or -1 with the error in LastError().
   virtual int SendTo(const void* data, size_t size, uint32_t address, uint16_t port) = 0;
   // Waits for one datagram, at most timeoutMs milliseconds (negative: without limit). Returns its
-  // length, kReceiveTimedOut, kReceiveTooLong, or kReceiveError with the error in LastError().
+  // length, kReceiveTimedOut, kReceiveTooLong, kReceiveInterrupted, or kReceiveError with the error
+  // in LastError().
   virtual int ReceiveFrom(void* buffer, size_t capacity, int timeoutMs, uint32_t* fromAddress,
                           uint16_t* fromPort) = 0;
   // The port the socket is bound to (useful after binding port 0), 0 when unknown.
   virtual uint16_t LocalPort() const = 0;
   virtual void Shutdown() = 0;  // both directions
+  // From any thread: a ReceiveFrom waiting now returns kReceiveInterrupted at once, and so does
+  // every later one (the socket receives nothing more). Sockets without their own way shut down.
+  virtual void Interrupt() { Shutdown(); }
   virtual void Close() = 0;
   virtual int LastError() const = 0;  // the OS socket error of the last failed call
 };

@@ -164,6 +164,7 @@ class PosixUdpSocket : public UdpSocket {
       lastError_ = EBADF;
       return kReceiveError;
     }
+    if (interrupted_.load()) return kReceiveInterrupted;
     if (timeoutMs >= 0) {
       pollfd waiting{fd_, POLLIN, 0};
       int ready;
@@ -182,6 +183,7 @@ class PosixUdpSocket : public UdpSocket {
     do {
       received = ::recvfrom(fd_, buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromSize);
     } while (received < 0 && errno == EINTR);
+    if (interrupted_.load()) return kReceiveInterrupted;
     if (received < 0) {
       lastError_ = errno;
       return kReceiveError;
@@ -206,6 +208,13 @@ class PosixUdpSocket : public UdpSocket {
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
   }
 
+  // Linux wakes a receive (and a poll) waiting on a datagram socket that is shut down for reading,
+  // connected or not, and every later one returns at once.
+  void Interrupt() override {
+    interrupted_.store(true);
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_RD);
+  }
+
   void Close() override {
     if (fd_ >= 0) {
       ::close(fd_);
@@ -226,6 +235,7 @@ class PosixUdpSocket : public UdpSocket {
 
   int fd_;
   int lastError_ = 0;
+  std::atomic<bool> interrupted_{false};  // set by Interrupt, from any thread
 };
 
 // Keeps one non-blocking descriptor and one button word per /dev/input/jsN, updated from the

@@ -84,10 +84,17 @@ DWORD WINAPI RunDetached(LPVOID argument) {
   return 0;
 }
 
+// A receive without time limit waits on two events: the socket's (FD_READ, through WSAEventSelect,
+// which also makes the socket non-blocking from then on) and interrupted_'s, which Interrupt sets
+// from another thread. Wine implements both as Windows does.
 class Win32UdpSocket : public UdpSocket {
  public:
-  explicit Win32UdpSocket(SOCKET socket) : socket_(socket) {}
-  ~Win32UdpSocket() override { Close(); }
+  explicit Win32UdpSocket(SOCKET socket) : socket_(socket), interruptEvent_(WSACreateEvent()) {}
+  ~Win32UdpSocket() override {
+    Close();
+    if (readEvent_ != WSA_INVALID_EVENT) WSACloseEvent(readEvent_);
+    if (interruptEvent_ != WSA_INVALID_EVENT) WSACloseEvent(interruptEvent_);
+  }
 
   int Bind(uint32_t address, uint16_t port) override {
     sockaddr_in local = MakeAddress(address, port);
@@ -115,28 +122,20 @@ class Win32UdpSocket : public UdpSocket {
       lastError_ = WSAENOTSOCK;
       return kReceiveError;
     }
-    if (timeoutMs >= 0) {
-      fd_set readable;
-      FD_ZERO(&readable);
-      FD_SET(socket_, &readable);
-      timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-      int ready = ::select(0, &readable, nullptr, nullptr, &limit);
-      if (ready == 0) return kReceiveTimedOut;
-      if (ready == SOCKET_ERROR) {
-        lastError_ = WSAGetLastError();
-        return kReceiveError;
-      }
-    }
-    sockaddr_in from{};
-    int fromSize = sizeof from;
-    int received = ::recvfrom(socket_, static_cast<char*>(buffer), static_cast<int>(capacity), 0,
-                              reinterpret_cast<sockaddr*>(&from), &fromSize);
-    if (received == SOCKET_ERROR) {
+    if (interrupted_.load()) return kReceiveInterrupted;
+    if (timeoutMs < 0) return ReceiveUntilInterrupted(buffer, capacity, fromAddress, fromPort);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket_, &readable);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    int ready = ::select(0, &readable, nullptr, nullptr, &limit);
+    if (ready == 0) return kReceiveTimedOut;
+    if (ready == SOCKET_ERROR) {
       lastError_ = WSAGetLastError();
-      return lastError_ == WSAEMSGSIZE ? kReceiveTooLong : kReceiveError;
+      return kReceiveError;
     }
-    if (fromAddress) *fromAddress = ntohl(from.sin_addr.s_addr);
-    if (fromPort) *fromPort = ntohs(from.sin_port);
+    int received = ReceiveOne(buffer, capacity, fromAddress, fromPort);
+    if (received == kReceiveTimedOut) return kReceiveTimedOut;  // readable, but taken meanwhile
     return received;
   }
 
@@ -154,6 +153,11 @@ class Win32UdpSocket : public UdpSocket {
     if (socket_ != INVALID_SOCKET) ::shutdown(socket_, SD_BOTH);
   }
 
+  void Interrupt() override {
+    interrupted_.store(true);
+    if (interruptEvent_ != WSA_INVALID_EVENT) WSASetEvent(interruptEvent_);
+  }
+
   void Close() override {
     if (socket_ != INVALID_SOCKET) {
       ::closesocket(socket_);
@@ -164,6 +168,51 @@ class Win32UdpSocket : public UdpSocket {
   int LastError() const override { return lastError_; }
 
  private:
+  // One recvfrom: the length, kReceiveTooLong, kReceiveError, or kReceiveTimedOut when nothing is
+  // waiting on a non-blocking socket.
+  int ReceiveOne(void* buffer, size_t capacity, uint32_t* fromAddress, uint16_t* fromPort) {
+    sockaddr_in from{};
+    int fromSize = sizeof from;
+    int received = ::recvfrom(socket_, static_cast<char*>(buffer), static_cast<int>(capacity), 0,
+                              reinterpret_cast<sockaddr*>(&from), &fromSize);
+    if (received == SOCKET_ERROR) {
+      lastError_ = WSAGetLastError();
+      if (lastError_ == WSAEWOULDBLOCK) return kReceiveTimedOut;
+      return lastError_ == WSAEMSGSIZE ? kReceiveTooLong : kReceiveError;
+    }
+    if (fromAddress) *fromAddress = ntohl(from.sin_addr.s_addr);
+    if (fromPort) *fromPort = ntohs(from.sin_port);
+    return received;
+  }
+
+  // recvfrom re-enables FD_READ when it finds nothing, so a datagram that comes after it sets
+  // readEvent_ and ends the wait; a stale event costs one more recvfrom.
+  int ReceiveUntilInterrupted(void* buffer, size_t capacity, uint32_t* fromAddress, uint16_t* fromPort) {
+    if (interruptEvent_ == WSA_INVALID_EVENT) {
+      lastError_ = WSAGetLastError();
+      return kReceiveError;
+    }
+    if (readEvent_ == WSA_INVALID_EVENT) {
+      readEvent_ = WSACreateEvent();
+      if (readEvent_ == WSA_INVALID_EVENT || WSAEventSelect(socket_, readEvent_, FD_READ) == SOCKET_ERROR) {
+        lastError_ = WSAGetLastError();
+        return kReceiveError;
+      }
+    }
+    for (;;) {
+      int received = ReceiveOne(buffer, capacity, fromAddress, fromPort);
+      if (received != kReceiveTimedOut) return received;
+      WSAEVENT events[2] = {readEvent_, interruptEvent_};
+      DWORD woken = WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
+      if (interrupted_.load()) return kReceiveInterrupted;
+      if (woken == WSA_WAIT_FAILED) {
+        lastError_ = WSAGetLastError();
+        return kReceiveError;
+      }
+      WSAResetEvent(readEvent_);
+    }
+  }
+
   static sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
     sockaddr_in result{};
     result.sin_family = AF_INET;
@@ -174,6 +223,9 @@ class Win32UdpSocket : public UdpSocket {
 
   SOCKET socket_;
   int lastError_ = 0;
+  WSAEVENT readEvent_ = WSA_INVALID_EVENT;  // made by the first receive without time limit
+  const WSAEVENT interruptEvent_;           // manual reset: once set, it stays set
+  std::atomic<bool> interrupted_{false};    // set by Interrupt, from any thread
 };
 
 // Reads a string value of at most kRegistryBufferBytes bytes.

@@ -6,7 +6,7 @@
 // calls are allowed; they never wait for the network (the info panel judges on the current records,
 // a reload is left to the refresh thread, files are opened on a thread of their own). The joystick
 // selector calls Microphone and CaptureDone on its scanner thread: those go through the host call
-// relay and give up when the stop cancels hostCalls. Nothing of ours is locked across a host call.
+// relay and give up once the stop has stopped scannerCalls. Nothing of ours is locked across a host call.
 #pragma once
 
 #include <optional>
@@ -21,6 +21,7 @@
 #include "input/joystick.h"
 #include "network/server_exchange.h"
 #include "platform/env.h"
+#include "platform/stop.h"
 #include "propagation/station_model.h"
 #include "station/channel_clients.h"
 
@@ -38,9 +39,9 @@ struct PilotControlsParts {
   CHalcyra& model;
   CTS3ClientsBase& clients;
   StationServerExchange& exchange;
-  const TS3Functions& host;   // for calls on the client's event thread
-  HostCallRelay& hostCalls;   // for calls from the scanner thread
-  CancelToken& scannerCalls;  // cancelled by the stop
+  const TS3Functions& host;          // for calls on the client's event thread
+  HostCallRelay& hostCalls;          // for calls from the scanner thread
+  platform::StopToken scannerCalls;  // stopped by the plug-in's stop
 };
 
 class PilotControls {

@@ -106,7 +106,7 @@ std::optional<std::string> PluginRuntime::AskTeamSpeakHost() {
   auto answer = std::make_shared<std::optional<std::string>>();
   bool asked = hostCalls_->Run(
       [answer, connection](const TS3Functions& host) { *answer = ReadServerHost(host, connection); },
-      hostQuestions_);
+      hostQuestions_.Token());
   return asked ? *answer : std::nullopt;
 }
 
@@ -140,10 +140,10 @@ void PluginRuntime::StartThreads() {
       [exchange](const char* activeMarks) { exchange->SendHCDataToHCS(activeMarks); });
   controls_ = std::make_unique<PilotControls>(PilotControlsParts{env_, *log_, settings_, simulator_, *config_,
                                                                  *joystick_, *model_, *clients_, *exchange_,
-                                                                 host_, *hostCalls_, scannerCalls_});
+                                                                 host_, *hostCalls_, scannerCalls_.Token()});
   PilotControls* controls = controls_.get();
   joystick_->SetMicrophone([controls](bool open) { return controls->Microphone(open); },
-                           [this] { scannerCalls_.Cancel(); });
+                           [this] { scannerCalls_.RequestStop(); });
   joystick_->SetCaptureDone([controls](int radioIndex, std::optional<JoystickButton> pressed) {
     controls->CaptureDone(radioIndex, pressed);
   });
@@ -165,8 +165,8 @@ void PluginRuntime::Stop() {
 }
 
 void PluginRuntime::RequestStops() {
-  hostQuestions_.Cancel();
-  scannerCalls_.Cancel();
+  hostQuestions_.RequestStop();
+  scannerCalls_.RequestStop();
   if (refreshCycle_) refreshCycle_->RequestStop();
   if (exchange_) exchange_->StopQueries();
   if (hostCalls_) hostCalls_->Stop();

@@ -10,8 +10,8 @@
 // The runtime's objects lock in this order (each lock's declaration says what it guards and what it
 // comes before; clang checks the annotations in the tsan build):
 //   a request slot's lock (StationServerExchange) -> the slot's work lock, the query's signal lock,
-//     a CancelToken's lock, the log's locks, the platform's thread locks;
-//   the host call relay's lock -> a CancelToken's lock, the platform's thread start lock;
+//     a StopToken's lock, the log's locks, the platform's thread locks;
+//   the host call relay's lock -> a StopToken's lock, the platform's thread start lock;
 //   the client list lock (CTS3ClientsBase) -> the host's own locks, the log's locks;
 //   the tile lock (CHGTFiles) -> the missing tile list's lock, the log's locks;
 //   the joystick thread lock (CJoystick) -> the platform's thread locks, the log's locks;
@@ -110,13 +110,13 @@ class PluginRuntime {
   std::unique_ptr<CHalcyra> model_;
   std::unique_ptr<CTS3ClientsBase> clients_;
   std::unique_ptr<HostCallRelay> hostCalls_;
-  CancelToken hostQuestions_;  // cancelled by the stop: the reloads' questions to the host give up
+  platform::StopSource hostQuestions_;  // stopped by the stop: the reloads' questions to the host give up
   std::unique_ptr<StationServerExchange> exchange_;
   std::unique_ptr<SimulatorCommands> commands_;
   std::unique_ptr<SimulatorLink> simulatorLink_;
   std::unique_ptr<RefreshCycle> refreshCycle_;
   std::unique_ptr<TalkHandler> talk_;
-  CancelToken scannerCalls_;  // cancelled by the stop: the joystick scanner's host calls give up
+  platform::StopSource scannerCalls_;  // stopped by the stop: the joystick scanner's host calls give up
   std::unique_ptr<PilotControls> controls_;
   std::atomic<bool> accepting_{false};  // events are handled: set at the end of a successful start
   std::atomic<int> eventsInProgress_{0};

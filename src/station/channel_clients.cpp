@@ -267,7 +267,7 @@ void CTS3ClientsBase::Setup3DListener(uint64 serverConnectionHandlerID, const TS
 }
 
 // The client IDs are copied under the lock; the host is called after it is released.
-void CTS3ClientsBase::Reset3DSoundForAllClients(HostCallRelay& hostCalls, CancelToken& cancel) {
+void CTS3ClientsBase::Reset3DSoundForAllClients(HostCallRelay& hostCalls, const platform::StopToken& stop) {
   LogNarrow(log_, kResetAllTag, "Reset clients 3D Sound", 5);
   if (hostCalls.Host().channelset3DAttributes == nullptr) {
     LogMissingHostFunction(log_, kResetAllTag, "channelset3DAttributes");
@@ -284,11 +284,11 @@ void CTS3ClientsBase::Reset3DSoundForAllClients(HostCallRelay& hostCalls, Cancel
       [handler, clientIDs](const TS3Functions& host) {
         for (anyID clientID : clientIDs) host.channelset3DAttributes(handler, clientID, &kOrigin);
       },
-      cancel);
+      stop);
 }
 
 void CTS3ClientsBase::Reset3DSoundForClient(HostCallRelay& hostCalls, const ClientNode& node,
-                                            CancelToken& cancel) {
+                                            const platform::StopToken& stop) {
   if (hostCalls.Host().channelset3DAttributes == nullptr) {
     LogMissingHostFunction(log_, kResetOneTag, "channelset3DAttributes");
     return;
@@ -299,7 +299,7 @@ void CTS3ClientsBase::Reset3DSoundForClient(HostCallRelay& hostCalls, const Clie
       [handler, clientID](const TS3Functions& host) {
         host.channelset3DAttributes(handler, clientID, &kOrigin);
       },
-      cancel);
+      stop);
   if (made && log_.Accepts(3)) {
     LogNarrow(log_, kResetOneTag,
               Format("Reset 3DSound for \"%.127s\" (%d)", node.nickname, static_cast<int>(node.clientID)), 3);

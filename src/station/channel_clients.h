@@ -21,6 +21,7 @@
 #include "foundation/host_calls.h"
 #include "foundation/log.h"
 #include "platform/mutex.h"
+#include "platform/stop.h"
 #include "station/station_record.h"
 
 namespace halcyra {
@@ -48,9 +49,11 @@ class CTS3ClientsBase {
   void deleteCDB() EXCLUDES(listLock_);
   void Setup3DListener(uint64 serverConnectionHandlerID, const TS3Functions& host);
   // Put every listed client, or one, back at the listener's position. They run on the plug-in's own
-  // threads, so the host is called through the relay; they give up when cancel is cancelled.
-  void Reset3DSoundForAllClients(HostCallRelay& hostCalls, CancelToken& cancel) EXCLUDES(listLock_);
-  void Reset3DSoundForClient(HostCallRelay& hostCalls, const ClientNode& node, CancelToken& cancel);
+  // threads, so the host is called through the relay; they give up once stop is stopped.
+  void Reset3DSoundForAllClients(HostCallRelay& hostCalls, const platform::StopToken& stop)
+      EXCLUDES(listLock_);
+  void Reset3DSoundForClient(HostCallRelay& hostCalls, const ClientNode& node,
+                             const platform::StopToken& stop);
   void Terminate() EXCLUDES(listLock_);
 
   // Look-ups (first match from the first real node); copies.

@@ -334,9 +334,10 @@ class ScannerClock : public testing::FakeEnv {
     if (thread != testThread_) scanner_ = thread;
     return FakeEnv::ReadJoystickButtons(id, buttons);
   }
-  void SleepMs(uint32_t ms) override {
+  // The scanner sleeps between two passes on the clock (its stop token's wait).
+  void WaitOnClock(platform::ConditionVariable& signal, platform::MutexLock& lock, uint32_t ms) override {
     if (CurrentThreadId() == scanner_.load()) scannerSleptMs += ms;
-    FakeEnv::SleepMs(ms);
+    FakeEnv::WaitOnClock(signal, lock, ms);
   }
 
  private:

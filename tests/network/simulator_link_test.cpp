@@ -276,7 +276,7 @@ TEST_F(SimulatorLinkTest, CommandsArriveOverUdpAndPublishesLeave) {
 TEST_F(SimulatorLinkTest, TakenPortIsReportedAndRetriedWithoutSpinning) {
   auto blocker = platform::Env::Default().CreateUdpSocket();
   ASSERT_EQ(0, blocker->Bind(kLoopbackAddress, SimulatorLink::kPort));
-  FakeEnv clock;  // 5 s of fake pause cost 250 real milliseconds
+  FakeEnv clock;  // a 5 s pause of the fake clock costs about a real millisecond
   SimulatorLink link(clock, *rig_.log, commands_, simulator_);
   ASSERT_TRUE(link.Start());
   ASSERT_TRUE(WaitUntil([&] { return clock.sleptMs.load() >= 20000; }, 20000));
@@ -298,6 +298,37 @@ TEST_F(SimulatorLinkTest, TakenPortIsReportedAndRetriedWithoutSpinning) {
   EXPECT_LE(static_cast<uint64_t>(failures), slept / 5000 + 1);  // one try per 5 s pause
   EXPECT_NE(std::string::npos, LineContaining(lines, "Cannot listen on UDP port").find("][L00] "));
   EXPECT_EQ(1, CountContaining(lines, "UDP server started on 10602"));
+}
+
+// The link sleeps in its receive until a datagram comes, and in a 5 s pause while the port is
+// taken: the stop ends either at once. (Timed generously: a wait the stop does not end takes 5 s
+// or for ever.)
+TEST_F(SimulatorLinkTest, StopEndsTheLinkAtOnceWhetherItWaitsForADatagramOrToBindAgain) {
+  auto stopTakesMs = [](SimulatorLink& link) {
+    auto begin = std::chrono::steady_clock::now();
+    link.Stop();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin)
+        .count();
+  };
+  ASSERT_TRUE(link_.Start());
+  auto sender = Sender();
+  ASSERT_TRUE(WaitUntil([&] {
+    std::string volumes = "SET_VOLUM 11 22 33";
+    sender->SendTo(volumes.data(), volumes.size(), kLoopbackAddress, SimulatorLink::kPort);
+    return Local().volume3 == 33;
+  }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // inside the receive, with nothing to take
+  EXPECT_LT(stopTakesMs(link_), 1000);
+  auto listener = platform::Env::Default().CreateUdpSocket();
+  EXPECT_EQ(0, listener->Bind(kLoopbackAddress, SimulatorLink::kPort)) << "the stopped link holds the port";
+
+  SimulatorLink pausing(platform::Env::Default(), *rig_.log, commands_, simulator_);
+  ASSERT_TRUE(pausing.Start());
+  ASSERT_TRUE(
+      WaitUntil([&] { return CountContaining(rig_.LogLines(), "Cannot listen on UDP port 10602") > 0; }));
+  EXPECT_LT(stopTakesMs(pausing), 1000);
+  EXPECT_TRUE(link_.Start()) << "a stopped link starts again";
+  link_.Stop();
 }
 
 }  // namespace

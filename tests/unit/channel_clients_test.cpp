@@ -232,7 +232,7 @@ TEST_F(ClientsBaseTest, MissingHostFunctionsAreSkippedAndLogged) {
   clients_->OnClientMove(kHandler, 0, kChannel, empty);
   clients_->AddCDB_item("Bob", 7);
   HostCallRelay emptyRelay(env_, empty);
-  CancelToken keep;
+  platform::StopToken keep;  // never stopped
   clients_->Reset3DSoundForAllClients(emptyRelay, keep);
   clients_->Reset3DSoundForClient(emptyRelay, *clients_->FindById(1), keep);
 
@@ -282,7 +282,7 @@ TEST_F(ClientsBaseTest, DeleteResetAndTerminateWalkTheListInOrder) {
   ConnectAndJoin({kOwnID, 7, 9, 11});
   host_.ClearPlacements();
   HostCallRelay relay(env_, table_);
-  CancelToken keep;
+  platform::StopToken keep;  // never stopped
   clients_->Reset3DSoundForAllClients(relay, keep);
   clients_->Reset3DSoundForClient(relay, *clients_->FindByNickname("Cy"), keep);
   auto placements = host_.Placements();

@@ -207,6 +207,34 @@ TEST_F(LogTest, LinesQueuedAtShutdownAreWrittenBeforeTheClosingLine) {
   EXPECT_EQ("[2024-05-17 14:02:03.045][L00] ~Clog : Close log file.", lines[3]);
 }
 
+// Thread_Log sleeps until a line comes (no sleep on the clock while idle, which a poll would
+// take), is woken by each one, keeps the order of a stream it writes while it comes, and what is
+// still queued at the stop is written before the closing line.
+TEST_F(LogTest, TheWriterSleepsUntilALineComesAndWritesAStreamInOrderToTheStop) {
+  auto log = std::make_unique<Clog>(env_);
+  ASSERT_EQ(0, log->Init(LogPath(), 6));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(0u, env_.sleptMs.load()) << "the idle writer slept on the clock: it polls";
+  log->Write("woken", "", 6);
+  Drain(*log);
+  ASSERT_EQ(2u, FileLines().size());
+  EXPECT_EQ(0u, env_.sleptMs.load());
+
+  constexpr int kLines = 3000;
+  std::thread producer([&log] {
+    for (int i = 0; i < kLines; ++i) log->Write("stream", std::to_string(i), 6);
+  });
+  producer.join();
+  log.reset();
+  auto lines = FileLines();
+  ASSERT_EQ(static_cast<size_t>(kLines) + 3, lines.size());  // set-up, woken, the stream, closing
+  for (int i = 0; i < kLines; ++i) {
+    const std::string& line = lines[static_cast<size_t>(i) + 2];
+    ASSERT_EQ(" stream : " + std::to_string(i), line.substr(line.find(')') + 1)) << line;
+  }
+  EXPECT_EQ("[2024-05-17 14:02:03.045][L00] ~Clog : Close log file.", lines.back());
+}
+
 TEST_F(LogTest, TruncatesTheFileOfAnEarlierRun) {
   testing::WriteFile(dir_.path() / "Halcyra.log", "old line\nold line\n");
   Clog log(env_);

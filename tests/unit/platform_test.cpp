@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "platform/env.h"
 #include "platform/ipv4.h"
+#include "platform/stop.h"
 
 namespace halcyra::platform {
 namespace {
@@ -106,12 +109,66 @@ TEST(PlatformUdp, SecondBindOfOnePortFails) {
   EXPECT_NE(0, second->LastError());
 }
 
+// A receive without time limit takes a datagram, then waits until another thread interrupts it;
+// later receives end at once. The wait itself is timed generously: it must end, not end fast.
+TEST(PlatformUdp, BlockingReceiveTakesADatagramAndEndsAtInterrupt) {
+  Env& env = Env::Default();
+  ASSERT_EQ(0, env.StartNetworking());
+  auto receiver = env.CreateUdpSocket();
+  auto sender = env.CreateUdpSocket();
+  ASSERT_EQ(0, receiver->Bind(kLoopback, 0));
+  ASSERT_EQ(3, sender->SendTo("abc", 3, kLoopback, receiver->LocalPort()));
+  char buffer[8];
+  ASSERT_EQ(3, receiver->ReceiveFrom(buffer, sizeof buffer, -1, nullptr, nullptr));
+
+  std::atomic<int> result{0};
+  std::thread waiter([&] { result = receiver->ReceiveFrom(buffer, sizeof buffer, -1, nullptr, nullptr); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // most likely inside the wait by now
+  EXPECT_EQ(0, result.load()) << "the receive returned without a datagram";
+  receiver->Interrupt();
+  waiter.join();
+  EXPECT_EQ(kReceiveInterrupted, result.load());
+  EXPECT_EQ(kReceiveInterrupted, receiver->ReceiveFrom(buffer, sizeof buffer, -1, nullptr, nullptr));
+  EXPECT_EQ(kReceiveInterrupted, receiver->ReceiveFrom(buffer, sizeof buffer, 1000, nullptr, nullptr));
+}
+
 TEST(PlatformUdp, ClosedSocketReportsErrors) {
   auto socket = Env::Default().CreateUdpSocket();
   socket->Close();
   char buffer[4];
   EXPECT_EQ(kReceiveError, socket->ReceiveFrom(buffer, sizeof buffer, 10, nullptr, nullptr));
   socket->Close();  // twice is harmless
+}
+
+// A sleeper is woken by a stop from another thread; a callback registered after the stop runs at
+// once; no work begins after it; a token of no source never stops.
+TEST(PlatformStop, StopWakesSleepersRunsCallbacksAndRefusesNewWork) {
+  Env& env = Env::Default();
+  StopSource source;
+  StopToken token = source.Token();
+  EXPECT_TRUE(token.TryBegin());
+  std::atomic<int> slept{-1};
+  std::atomic<int> woken{0};
+  StopCallback early(token, [&] { ++woken; });
+  std::thread sleeper([&] { slept = token.SleepFor(env, 600000) ? 1 : 0; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  source.RequestStop();
+  sleeper.join();  // long before the ten minutes
+  EXPECT_EQ(0, slept.load());
+  EXPECT_EQ(1, woken.load());
+  source.RequestStop();  // a second stop runs nothing again
+  EXPECT_EQ(1, woken.load());
+
+  bool ranAtOnce = false;
+  StopCallback late(token, [&] { ranAtOnce = true; });
+  EXPECT_TRUE(ranAtOnce);
+  EXPECT_FALSE(token.TryBegin());
+  EXPECT_TRUE(token.StopRequested());
+  EXPECT_FALSE(token.SleepFor(env, 600000));
+
+  StopToken none;
+  EXPECT_TRUE(none.TryBegin());
+  EXPECT_TRUE(none.SleepFor(env, 1));
 }
 
 TEST(PlatformNames, LocalhostResolvesToLoopback) {
