@@ -43,8 +43,9 @@ bool Due(uint64_t lastMs, uint64_t nowMs, uint32_t intervalMs) {
 }  // namespace
 
 // One query, shared by its caller and the query thread. The fields are written before the query
-// is queued, except sentMs / deadlineMs, which only the query thread writes and reads; abandoned
-// is set by a caller that gives the query up (then it stores nothing and tells nobody).
+// is queued, except answer, which a newer talk query may replace while it is queued (under the
+// exchange's lock_), and sentMs / deadlineMs, which only the query thread writes and reads;
+// abandoned is set by a caller that gives the query up (then it stores nothing and tells nobody).
 struct StationServerExchange::Query {
   std::string nickname;  // at most kNicknameCapacity - 1 bytes
   const QueryMessages* messages = &kCycleMessages;
@@ -278,6 +279,15 @@ void StationServerExchange::RefreshClientStatus(const char* nickname, TalkAnswer
   {
     platform::MutexLock lock(lock_);
     if (!running_) return;
+    // A talk query of the same nickname that has not gone out yet is taken over: one datagram
+    // answers the newest caller (so events coming faster than the pacing never pile up queries).
+    for (const std::shared_ptr<Query>& queued : toSend_) {
+      if (queued->messages == &kTalkMessages && queued->nickname == query->nickname &&
+          !queued->abandoned.load()) {
+        queued->answer = std::move(query->answer);
+        return;
+      }
+    }
   }
   Enqueue({query});
 }

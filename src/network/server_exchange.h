@@ -110,7 +110,8 @@ class StationServerExchange {
   int RefreshForCycle(const char* nickname, const platform::StopToken& stop = {}) EXCLUDES(lock_);
 
   // Hands a talk handler's query for one nickname to the query thread and returns at once; answer
-  // (may be empty) gets the result within 450 ms of the query going out.
+  // (may be empty) gets the result within 450 ms of the query going out. A query of the same
+  // nickname that has not gone out yet answers this caller instead of its own.
   void RefreshClientStatus(const char* nickname, TalkAnswer answer = nullptr) EXCLUDES(lock_, wakeLock_);
 
   // The Env tick count (ms) at which the station server last answered a query; 0 before any answer.
