@@ -117,12 +117,14 @@ void TalkHandler::OnTalkStatusChange(uint64 serverConnectionHandlerID, int statu
 
 // On the query thread: the talker's refreshed record is judged again when it changed, and he is
 // placed again when he belongs elsewhere now - unless a newer talk event of his came meanwhile.
+// The second judgement writes the same lines after "Refreshed station of ... : judged again".
 void TalkHandler::OnRefreshed(const TalkEvent& event, const StationRecord& judged, const Placement& placed,
                               int result, CancelToken& hostCallCancel) {
   if (result != kQueryStored || !latest_->IsLatest(event.clientID, event.generation)) return;
   if (simulator_.watchdogCounter.load() > kWatchdogTalkLimit) return;
   std::optional<StationRecord> fresh = model_.FindStation(judged.nickname);
   if (!fresh || wire::FormatRecordText(*fresh) == wire::FormatRecordText(judged)) return;
+  LogDetailed(Format("Refreshed station of \"%s\" : judged again", fresh->nickname));
   Placement again = Judge(event.status, *fresh);
   if (!again.place) return;
   if (placed.place && again.position.x == placed.position.x && again.position.y == placed.position.y &&

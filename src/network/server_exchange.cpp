@@ -162,6 +162,14 @@ int StationServerExchange::SendHCDataToHCS(const char*) {
 // ------------------------------------------------------------------ callers
 
 bool StationServerExchange::Start() {
+  if (thread_) {  // a thread told to stop and not yet waited for
+    {
+      platform::MutexLock lock(lock_);
+      if (running_) return true;
+    }
+    thread_->Join();
+    thread_.reset();
+  }
   platform::StopToken token;
   {
     platform::MutexLock lock(lock_);
@@ -311,6 +319,10 @@ void StationServerExchange::Complete(const std::vector<std::shared_ptr<Query>>& 
     }
   }
   changed_.NotifyAll();
+  // A talk handler's answer first: the completion line then follows what it did.
+  for (const std::shared_ptr<Query>& query : told) {
+    if (query->answer) query->answer(result, *hostCallCancel_);
+  }
   for (const std::shared_ptr<Query>& query : told) {
     const QueryMessages& messages = *query->messages;
     if (result == kQueryRunning) {
@@ -326,7 +338,6 @@ void StationServerExchange::Complete(const std::vector<std::shared_ptr<Query>>& 
     } else if (result == kQueryStored) {
       LogDetailed(messages.tag, "Request is terminated normally", 5);
     }
-    if (query->answer) query->answer(result, *hostCallCancel_);
   }
 }
 

@@ -702,5 +702,44 @@ TEST_F(RuntimeFaultTest, SocketLibraryThatDoesNotStartFailsTheStartCleanly) {
   EXPECT_EQ(0, socket->Bind(0, 10602));
 }
 
+// A thread of the plug-in that the system refuses to start fails the start: the start says which,
+// everything started before it is stopped again (no thread of the plug-in is left, the ports are
+// free) and ts3plugin_init reports the failure. Every thread start of the plug-in is refused in
+// turn.
+TEST_F(RuntimeFaultTest, ThreadThatCannotStartFailsTheStartCleanly) {
+  ini_.tileFolder = (dir_ / "HGT").string();
+  ini_.logLevel = 3;
+  WriteIni();
+  int threads = ThreadsOfThisProcess();
+  ASSERT_EQ(0, lifecycle_.Init());
+  int starts = env_.threadStarts.load();
+  lifecycle_.Shutdown();
+  ASSERT_TRUE(WaitUntil([&] { return ThreadsOfThisProcess() == threads; }, 5000));
+
+  std::string logs;
+  for (int refused = 0; refused < starts; ++refused) {
+    SCOPED_TRACE("thread start " + std::to_string(refused) + " refused");
+    env_.threadStarts = 0;
+    env_.refuseThreadsFrom = refused;
+    if (lifecycle_.Init() != 0) {
+      EXPECT_TRUE(WaitUntil([&] { return ThreadsOfThisProcess() == threads; }, 5000))
+          << ThreadsOfThisProcess() << " threads, " << threads << " before the start";
+      for (uint16_t port : {10601, 10602}) {
+        auto socket = platform::Env::Default().CreateUdpSocket();
+        ASSERT_TRUE(socket);
+        EXPECT_EQ(0, socket->Bind(0, port)) << "port " << port;
+      }
+    }
+    lifecycle_.Shutdown();
+    logs += LogText();
+  }
+  env_.refuseThreadsFrom = INT_MAX;
+  for (const char* thread : {"Thread_UDPRequest", "Thread_RW_HCS", "Thread_DCS_External"}) {
+    EXPECT_NE(std::string::npos, logs.find(std::string("ts3plugin_init : Cannot start ") + thread +
+                                           ": the plug-in does not start"))
+        << thread;
+  }
+}
+
 }  // namespace
 }  // namespace halcyra
