@@ -91,11 +91,18 @@ void BM_RefreshClientStatusRoundTrip(benchmark::State& state) {
       }
       answered.NotifyAll();
     });
-    platform::MutexLock lock(mutex);
-    while (answers == 0) answered.Wait(lock);
-    answers = 0;
+    {
+      platform::MutexLock lock(mutex);
+      while (answers == 0) answered.Wait(lock);
+      answers = 0;
+    }
     auto end = std::chrono::steady_clock::now();
     roundTripsMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    // Talk events come far apart: the queries stay within the pacing's rate (kQueryRatePerSecond),
+    // which would otherwise be what this measures.
+    state.PauseTiming();
+    env.SleepMs(1000 / kQueryRatePerSecond);
+    state.ResumeTiming();
   }
   if (!model.FindStation(kPilot)) {
     state.SkipWithError("no reply was stored (is port 10601 taken?)");
@@ -105,7 +112,7 @@ void BM_RefreshClientStatusRoundTrip(benchmark::State& state) {
   state.counters["p99_ms"] = Percentile(roundTripsMs, 0.99);
   state.counters["max_ms"] = *std::max_element(roundTripsMs.begin(), roundTripsMs.end());
 }
-BENCHMARK(BM_RefreshClientStatusRoundTrip)->Iterations(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RefreshClientStatusRoundTrip)->Iterations(500)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The floor under the same load: the same GET and reply from a socket of the measuring thread, with
 // no query thread, no port 10601 and no storing.

@@ -305,21 +305,19 @@ void StationServerExchange::RefreshClientStatus(const char* nickname, TalkAnswer
 void StationServerExchange::Complete(const std::vector<std::shared_ptr<Query>>& queries, int result,
                                      uint64_t nowMs) {
   uint32_t threadId = threadId_.load();
+  std::vector<std::shared_ptr<Query>> done;
   std::vector<std::shared_ptr<Query>> told;
   {
     platform::MutexLock lock(lock_);
     for (const std::shared_ptr<Query>& query : queries) {
       if (query->done) continue;
       query->done = true;
-      if (query->pass) {
-        query->pass->results[query->index] = result;
-        --query->pass->open;
-      }
+      done.push_back(query);
       if (!query->abandoned.load()) told.push_back(query);
     }
   }
-  changed_.NotifyAll();
-  // A talk handler's answer first: the completion line then follows what it did.
+  // A talk handler's answer first, then the caller's line, then the pass learns its result: each
+  // follows what came before it.
   for (const std::shared_ptr<Query>& query : told) {
     if (query->answer) query->answer(result, *hostCallCancel_);
   }
@@ -339,6 +337,15 @@ void StationServerExchange::Complete(const std::vector<std::shared_ptr<Query>>& 
       LogDetailed(messages.tag, "Request is terminated normally", 5);
     }
   }
+  {
+    platform::MutexLock lock(lock_);
+    for (const std::shared_ptr<Query>& query : done) {
+      if (!query->pass) continue;
+      query->pass->results[query->index] = result;
+      --query->pass->open;
+    }
+  }
+  changed_.NotifyAll();
 }
 
 // Ends every query not yet sent or in flight with result, telling nobody (the thread is stopping,
