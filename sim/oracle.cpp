@@ -168,12 +168,13 @@ class Check {
       for (const Placement& placement : result_.placements) {
         if (placement.clientID == id && placement.time == time) placed = placement.position;
       }
-      std::optional<TS3_VECTOR> expected;
-      if (!j.Receivable()) {
-        expected = kFarPosition;
-      } else if (!j.encrypted) {
-        expected = EarPosition(j.localRadio, 1.0f, scenario_.ears[0], scenario_.ears[1], scenario_.ears[2]);
-      }
+      auto placement = [this](const Judgement& judged) -> std::optional<TS3_VECTOR> {
+        if (!judged.Receivable()) return kFarPosition;
+        if (judged.encrypted) return std::nullopt;  // he keeps his place
+        return EarPosition(judged.localRadio, 1.0f, scenario_.ears[0], scenario_.ears[1], scenario_.ears[2]);
+      };
+      std::optional<TS3_VECTOR> expected = placement(j);
+      if (!expected && j.first) expected = placement(*j.first);  // judged again: where the first put him
       auto same = [](const TS3_VECTOR& a, const TS3_VECTOR& b) {
         return std::fabs(a.x - b.x) < 1e-4f && std::fabs(a.y - b.y) < 1e-4f && std::fabs(a.z - b.z) < 1e-4f;
       };

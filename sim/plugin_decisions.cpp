@@ -63,6 +63,8 @@ bool ReadRating(const std::string& rest, Judgement* judgement) {
 PluginDecisions ReadPluginDecisions(const std::string& logText) {
   PluginDecisions decisions;
   std::string talkPending;       // nickname whose talk event is about to be judged
+  std::string refreshPending;    // nickname whose talk event is judged again on his refreshed record
+  bool rejudging = false;        // talkPending's judgement replaces his talk event's last one
   std::string checkPending;      // nickname whose radio check is about to be judged
   Judgement* current = nullptr;  // the judgement the following lines complete
   std::string currentNickname;
@@ -78,9 +80,16 @@ PluginDecisions ReadPluginDecisions(const std::string& logText) {
         checkPending = line.text.substr(check.size(), line.text.size() - check.size() - 1);
     } else if (line.tag == "ts3plugin_onTalkStatusChangeEvent") {
       const std::string known = "Halcyra Nickname is known : \"";
+      const std::string refreshed = "Refreshed station of \"";
       if (line.text.rfind(known, 0) == 0) {
         size_t end = line.text.rfind("\" ");
         talkPending = end > known.size() ? line.text.substr(known.size(), end - known.size()) : "";
+        rejudging = !talkPending.empty() && talkPending == refreshPending;
+        refreshPending.clear();
+      } else if (line.text.rfind(refreshed, 0) == 0) {
+        size_t end = line.text.rfind("\" : ");
+        refreshPending =
+            end > refreshed.size() ? line.text.substr(refreshed.size(), end - refreshed.size()) : "";
       }
     } else if (line.tag == "CHalcyra::IsAudible" && SplitNickname(line.text, &nickname, &rest)) {
       int radio = 0, result = 0;
@@ -88,12 +97,20 @@ PluginDecisions ReadPluginDecisions(const std::string& logText) {
       std::vector<Judgement>& list = nickname == checkPending  ? decisions.radioChecks[nickname]
                                      : nickname == talkPending ? decisions.talkEvents[nickname]
                                                                : decisions.voiceBlocks[nickname];
+      bool replaces = nickname != checkPending && nickname == talkPending && rejudging && !list.empty();
       if (nickname == checkPending) {
         checkPending.clear();
       } else {
         talkPending.clear();
+        rejudging = false;
       }
-      list.push_back(Judgement{});
+      if (replaces) {
+        auto first = std::make_shared<const Judgement>(list.back());
+        list.back() = Judgement{};
+        list.back().first = first;
+      } else {
+        list.push_back(Judgement{});
+      }
       current = &list.back();
       currentNickname = nickname;
       current->audible = result == 1;

@@ -4,10 +4,13 @@
 // with distance, range, sight line and gain as it computed them), whether he is encrypted, and for
 // a voice block whether it was treated ("SamplesByHCVolumes") or silenced. A talk event's judgement
 // follows its line "Halcyra Nickname is known", a radio check's (the info panel's) its line
-// "RadioCheck : Radio check of ..."; every other one belongs to a voice block.
+// "RadioCheck : Radio check of ..."; every other one belongs to a voice block. A talk event's
+// second judgement, on the record its refresh brought ("Refreshed station of ... : judged again"),
+// replaces its first.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,10 @@ struct Judgement {
   bool silenced = false;  // a voice block set to silence
 
   bool Receivable() const { return audible && rated && gain < 20; }
+
+  // For a talk event judged again on his refreshed record: the first judgement, which placed him
+  // where the second leaves him when it places him nowhere new.
+  std::shared_ptr<const Judgement> first;
 };
 
 struct PluginDecisions {

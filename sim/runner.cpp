@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 
@@ -131,6 +132,8 @@ class ScenarioRun {
   void UpdateSecond(int second, std::string* error, bool* failed);
   void PlayBlock(int64_t block);
   void WaitForPluginLog();
+  bool ReadPluginLog(const std::function<void(const std::string& line)>& visit);
+  void WaitForTalkRefresh(const std::string& nickname);
   void FeedVoice(int remote, int64_t block, int64_t blockInCall);
   void FillHeard();
   void WaitForBlockTime(int64_t block, uint64_t startMs);
@@ -445,7 +448,10 @@ void ScenarioRun::PlayBlock(int64_t block) {
     const Call& call = callsOf_[r][nextCall_[r]];
     if (block < call.firstBlock) continue;
     anyID id = result_.clientIDs[r];
-    if (block == call.firstBlock) entry.onTalkStatusChangeEvent(kServerConnection, 1, 0, id);
+    if (block == call.firstBlock) {
+      entry.onTalkStatusChangeEvent(kServerConnection, 1, 0, id);
+      WaitForTalkRefresh(scenario_.remotes[r].station.nickname);
+    }
     FeedVoice(static_cast<int>(r), block, block - call.firstBlock);
     if (block == call.firstBlock + call.blockCount - 1) {
       host_->SetClock(static_cast<double>(block + 1) / kBlocksPerSecond);
@@ -482,22 +488,51 @@ void ScenarioRun::WaitForPluginLog() {
   if (scenario_.logLevel < kFetchLogLevel || scenario_.attenuation == 0) return;
   uint64_t start = env_.TickMs();
   while (loggedBlocks_ < result_.blocks.size() && env_.TickMs() - start < kLogCatchUpMs) {
-    std::ifstream file(pluginLog_, std::ios::binary);
-    file.seekg(logRead_);
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    size_t complete = text.rfind('\n');
-    if (complete == std::string::npos) {
-      env_.SleepMs(2);
-      continue;
+    if (!ReadPluginLog(nullptr)) env_.SleepMs(2);
+  }
+}
+
+// Reads the complete lines the plug-in's log has got since the last read, counts the voice blocks
+// they state and hands each to visit (if given). False when there was no new line.
+bool ScenarioRun::ReadPluginLog(const std::function<void(const std::string& line)>& visit) {
+  std::ifstream file(pluginLog_, std::ios::binary);
+  file.seekg(logRead_);
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  size_t complete = text.rfind('\n');
+  if (complete == std::string::npos) return false;
+  std::istringstream lines(text.substr(0, complete + 1));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(") SamplesByHCVolumes : ") != std::string::npos ||
+        line.find(" : voice block silenced") != std::string::npos) {
+      ++loggedBlocks_;
     }
-    std::istringstream lines(text.substr(0, complete + 1));
-    for (std::string line; std::getline(lines, line);) {
-      if (line.find(") SamplesByHCVolumes : ") != std::string::npos ||
-          line.find(" : voice block silenced") != std::string::npos) {
-        ++loggedBlocks_;
+    if (visit) visit(line);
+  }
+  logRead_ += static_cast<std::streamoff>(complete + 1);
+  return true;
+}
+
+// A talk event has the talker's record refreshed on the plug-in's query thread, which judges him
+// again when it changed. On loopback that ends within a few milliseconds, before his next voice
+// block; the runner waits for it (the log states its end), so that in the fast mode too his call is
+// judged on the record fetched at his talk event, and the log states that judgement before the
+// one of his first block.
+void ScenarioRun::WaitForTalkRefresh(const std::string& nickname) {
+  if (scenario_.logLevel < kFetchLogLevel) return;
+  const std::string asked = "RefreshClientStatus : Send query for [" + nickname + "]";
+  bool queried = false;
+  bool ended = false;
+  uint64_t start = env_.TickMs();
+  while (!ended && env_.TickMs() - start < kLogCatchUpMs) {
+    bool read = ReadPluginLog([&](const std::string& line) {
+      if (line.find(asked) != std::string::npos) queried = true;
+      if (queried &&
+          (line.find("RefreshClientStatus : Request is terminated normally") != std::string::npos ||
+           line.find("RefreshClientStatus : Thread_UDPRequest thread ID") != std::string::npos)) {
+        ended = true;
       }
-    }
-    logRead_ += static_cast<std::streamoff>(complete + 1);
+    });
+    if (!ended && !read) env_.SleepMs(1);
   }
 }
 

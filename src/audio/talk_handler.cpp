@@ -5,6 +5,7 @@
 #include "audio/voice_effects.h"
 #include "foundation/format.h"
 #include "propagation/reception.h"
+#include "wire/station_messages.h"
 
 namespace halcyra {
 namespace {
@@ -41,14 +42,28 @@ TS3_VECTOR EarPosition(int localRadio, float v, int ear1, int ear2, int ear3) {
 }
 
 TalkHandler::TalkHandler(Clog& log, Settings& settings, SimulatorStatus& simulator, CTS3ClientsBase& clients,
-                         CHalcyra& model, StationServerExchange& exchange, const TS3Functions& host)
+                         CHalcyra& model, StationServerExchange& exchange, const TS3Functions& host,
+                         HostCallRelay& hostCalls)
     : log_(log),
       settings_(settings),
       simulator_(simulator),
       clients_(clients),
       model_(model),
       exchange_(exchange),
-      host_(host) {}
+      host_(host),
+      hostCalls_(hostCalls) {}
+
+uint64_t TalkHandler::LatestEvents::Next(anyID clientID) {
+  platform::MutexLock guard(lock);
+  generation[clientID] = ++last;
+  return last;
+}
+
+bool TalkHandler::LatestEvents::IsLatest(anyID clientID, uint64_t value) {
+  platform::MutexLock guard(lock);
+  auto found = generation.find(clientID);
+  return found != generation.end() && found->second == value;
+}
 
 void TalkHandler::LogDetailed(const std::string& text) {
   if (log_.Detailed()) log_.Write(kTalkTag, text, 5);
@@ -86,31 +101,65 @@ void TalkHandler::OnTalkStatusChange(uint64 serverConnectionHandlerID, int statu
   std::optional<ClientNode> node = clients_.FindByClientID(clientID);
   if (!node) return;
   LogDetailed(Format("Client TS3 is known : \"%s\" ", node->nickname));
-  if (!model_.FindStation(node->nickname)) return;
-
-  exchange_.RefreshClientStatus(node->nickname);
   std::optional<StationRecord> record = model_.FindStation(node->nickname);
   if (!record) return;
-  LogDetailed(Format("Halcyra Nickname is known : \"%s\" ", record->nickname));
 
+  // Judged and placed at once on the record we have; the refresh follows on the query thread.
+  Placement placed = Judge(status, *record);
+  if (placed.place) Place(serverConnectionHandlerID, clientID, placed.position);
+  TalkEvent event{serverConnectionHandlerID, status, clientID, latest_->Next(clientID)};
+  StationRecord judged = *record;
+  exchange_.RefreshClientStatus(
+      node->nickname, [this, event, judged, placed](int result, const platform::StopToken& hostCallStop) {
+        OnRefreshed(event, judged, placed, result, hostCallStop);
+      });
+}
+
+// On the query thread: the talker's refreshed record is judged again when it changed, and he is
+// placed again when he belongs elsewhere now - unless a newer talk event of his came meanwhile.
+// The second judgement writes the same lines after "Refreshed station of ... : judged again".
+void TalkHandler::OnRefreshed(const TalkEvent& event, const StationRecord& judged, const Placement& placed,
+                              int result, const platform::StopToken& hostCallStop) {
+  if (result != kQueryStored || !latest_->IsLatest(event.clientID, event.generation)) return;
+  if (simulator_.watchdogCounter.load() > kWatchdogTalkLimit) return;
+  std::optional<StationRecord> fresh = model_.FindStation(judged.nickname);
+  if (!fresh || wire::FormatRecordText(*fresh) == wire::FormatRecordText(judged)) return;
+  LogDetailed(Format("Refreshed station of \"%s\" : judged again", fresh->nickname));
+  Placement again = Judge(event.status, *fresh);
+  if (!again.place) return;
+  if (placed.place && again.position.x == placed.position.x && again.position.y == placed.position.y &&
+      again.position.z == placed.position.z) {
+    return;
+  }
+  std::shared_ptr<LatestEvents> latest = latest_;
+  TS3_VECTOR position = again.position;
+  hostCalls_.Run(
+      [latest, event, position](const TS3Functions& host) {
+        if (host.channelset3DAttributes && latest->IsLatest(event.clientID, event.generation))
+          host.channelset3DAttributes(event.serverConnectionHandlerID, event.clientID, &position);
+      },
+      hostCallStop);
+}
+
+TalkHandler::Placement TalkHandler::Judge(int status, StationRecord& record) {
+  LogDetailed(Format("Halcyra Nickname is known : \"%s\" ", record.nickname));
+  StationRecord local = model_.LocalStation();
   int remoteRadio = 0;
   int localRadio = 0;
-  if (model_.IsAudible(*record, &remoteRadio, &localRadio) != 1) {
+  if (model_.IsAudible(local, record, &remoteRadio, &localRadio) != 1) {
     LogDetailed("Cannot ear this Nickname");
-    Place(serverConnectionHandlerID, clientID, kFarPosition);
-    return;
+    return {true, kFarPosition};
   }
   if (status != 1) {
     LogDetailed("Default : (Remote doesn't talk)");
-    return;
+    return {};
   }
   if (settings_.attenuation.load() == 0) {
     LogDetailed("Attenuation is off. Listen clear and at center the client");
-    Place(serverConnectionHandlerID, clientID, kOriginPosition);
-    return;
+    return {true, kOriginPosition};
   }
 
-  float gain = model_.CalculateDBLost(*record, remoteRadio, kGainLimit);
+  float gain = model_.JudgeRange(local, record, remoteRadio, kGainLimit).gain;
   TS3_VECTOR ear;
   Set3DSoundPositionTS3(&ear, localRadio, 1.0f);
   LogDetailed(
@@ -120,15 +169,15 @@ void TalkHandler::OnTalkStatusChange(uint64 serverConnectionHandlerID, int statu
   bool receivable = gain < kGainLimit;
   if (!receivable) log_.Write(kTalkTag, "Gain > limit. Can not receive it", 5);
 
-  if (model_.IsEncrypted(*record) == 0) {
+  if (model_.IsEncrypted(local, record) == 0) {
     LogDetailed("Remote is clear");
-    Place(serverConnectionHandlerID, clientID, receivable ? ear : kFarPosition);
-  } else {
-    LogDetailed("Remote is encrypted and muted");
-    // Below the limit his voice becomes the encryption tone and he keeps his place; at or above it
-    // he cannot be received at all, so he goes far away like a clear talker.
-    if (!receivable) Place(serverConnectionHandlerID, clientID, kFarPosition);
+    return {true, receivable ? ear : kFarPosition};
   }
+  LogDetailed("Remote is encrypted and muted");
+  // Below the limit his voice becomes the encryption tone and he keeps his place; at or above it
+  // he cannot be received at all, so he goes far away like a clear talker.
+  if (!receivable) return {true, kFarPosition};
+  return {};
 }
 
 void TalkHandler::OnEditPlaybackVoiceData(anyID clientID, short* samples, int sampleCount, int channels) {
@@ -139,7 +188,9 @@ void TalkHandler::OnEditPlaybackVoiceData(anyID clientID, short* samples, int sa
   if (!node) return;
   std::optional<StationRecord> record = model_.FindStation(node->nickname);
   if (!record) return;
-  Reception reception = JudgeReception(model_, *record, true, kGainLimit);
+  // One snapshot of the local station for the whole block.
+  StationRecord local = model_.LocalStation();
+  Reception reception = JudgeReception(model_, local, *record, true, kGainLimit);
   if (!reception.Receivable(kGainLimit)) {
     // No local radio receives him now. His talk event may have placed him on an ear before he
     // went behind terrain or out of range, so his voice itself must not reach the listener.
@@ -147,7 +198,6 @@ void TalkHandler::OnEditPlaybackVoiceData(anyID clientID, short* samples, int sa
     LogDetailedVoice(Format("Cannot receive \"%s\" : voice block silenced", record->nickname));
     return;
   }
-  StationRecord local = model_.LocalStation();
   RadioVolumes volumes{local.volume1, local.volume2, local.volume3};
   TreatInterleavedVoiceBlock(samples, sampleCount, channels, reception.range.gain, reception.encrypted,
                              record->cryptoKey, reception.localRadio, volumes, &log_);

@@ -1,5 +1,8 @@
 #include "network/refresh_cycle.h"
 
+#include <string>
+#include <vector>
+
 #include "foundation/format.h"
 
 namespace halcyra {
@@ -21,17 +24,14 @@ RefreshCycle::RefreshCycle(platform::Env& env, Clog& log, Configuration& config,
 RefreshCycle::~RefreshCycle() { Stop(); }
 
 bool RefreshCycle::Start() {
-  stop_ = false;
-  stopToken_ = platform::StopSource();
+  stopSource_ = platform::StopSource();
+  stop_ = stopSource_.Token();
   tickCounter_ = 0;
   thread_ = env_.StartThread([this] { Run(); });
   return thread_ != nullptr;
 }
 
-void RefreshCycle::RequestStop() {
-  stop_ = true;
-  stopToken_.RequestStop();
-}
+void RefreshCycle::RequestStop() { stopSource_.RequestStop(); }
 
 void RefreshCycle::Stop() {
   RequestStop();
@@ -46,7 +46,8 @@ void RefreshCycle::LogDetailed(const std::string& text, int level) {
 }
 
 void RefreshCycle::Run() {
-  while (platform::SleepUnlessStopped(env_, kTickMs, stop_)) Tick();
+  platform::NameCurrentThread("Thread_RW_HCS");
+  while (stop_.SleepFor(env_, kTickMs)) Tick();
 }
 
 void RefreshCycle::Tick() {
@@ -55,12 +56,12 @@ void RefreshCycle::Tick() {
     ++tickCounter_;
   } else {
     tickCounter_ = 0;
-    config_.UpdatePluginInfo(stopToken_.Token());
+    config_.UpdatePluginInfo(stop_);
   }
   int silentTicks = simulator_.watchdogCounter.fetch_add(1);
   if (silentTicks >= kWatchdogLimit) {
     LogDetailed(Format("Do not manage 3D Sound. SET_LLALT receiving lost. (%d s)", silentTicks + 1), 5);
-    clients_.Reset3DSoundForAllClients(hostCalls_, stopToken_.Token());
+    clients_.Reset3DSoundForAllClients(hostCalls_, stop_);
     simulator_.alive = 0;
     return;
   }
@@ -71,12 +72,14 @@ void RefreshCycle::Tick() {
 void RefreshCycle::QueryChannelClients() {
   int count = clients_.Count();
   LogDetailed(Format("Number of clients : %d ", count), 5);
-  for (int id = 1; id <= count && !stop_.load(); ++id) {
+  std::vector<std::string> nicknames;
+  for (int id = 1; id <= count; ++id) {
     LogDetailed(Format("Try to find ID #%d", id), 5);
     std::optional<ClientNode> node = clients_.FindById(id);
-    if (!node) continue;
-    exchange_.RefreshForCycle(node->nickname, &stop_);
+    if (node) nicknames.emplace_back(node->nickname);
   }
+  if (nicknames.empty() || stop_.StopRequested()) return;
+  exchange_.RefreshPass(nicknames, stop_);
 }
 
 }  // namespace halcyra

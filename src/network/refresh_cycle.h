@@ -3,9 +3,12 @@
 // simulator: three ticks without SET_LLALT and it stops querying, puts every channel client back at
 // the listener's position and clears the simulator alive flag.
 //
-// The thread stops cooperatively: RequestStop() (or Stop()) sets a flag that the loop checks after
-// every sleep slice and every query, and gives up the wait for a configuration reload's name look-up
-// and for a host call in progress (host calls go through the host call relay).
+// The queries of one tick go out together as one pass of the exchange (one round trip, at most
+// 450 ms after the last went out), so a tick lasts 2000 ms plus about one round trip.
+//
+// The thread stops through its StopToken: RequestStop() (or Stop()) ends its sleep and the wait for
+// a pass at once, and gives up the wait for a configuration reload's name look-up and for a host
+// call in progress (host calls go through the host call relay).
 #pragma once
 
 #include <atomic>
@@ -34,7 +37,7 @@ class RefreshCycle {
   ~RefreshCycle();
 
   // Starts Thread_RW_HCS; false when the thread could not be started.
-  bool Start();
+  [[nodiscard]] bool Start();
   // Asks the thread to stop without waiting for it.
   void RequestStop();
   // Asks the thread to stop and waits until it has.
@@ -56,8 +59,9 @@ class RefreshCycle {
   SimulatorStatus& simulator_;
   HostCallRelay& hostCalls_;
   int tickCounter_ = 0;  // ticks since the last reload, 0..6; used by the cycle's thread only
-  std::atomic<bool> stop_{false};
-  platform::StopSource stopToken_;  // stopped with stop_
+  // Made by Start before the thread runs, read by it and by RequestStop.
+  platform::StopSource stopSource_;
+  platform::StopToken stop_;  // of stopSource_; a default token (never stopped) for Tick() alone
   std::unique_ptr<platform::Thread> thread_;
 };
 

@@ -1,12 +1,11 @@
 #include "network/server_exchange.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstring>
-#include <functional>
 
 #include "foundation/format.h"
 #include "platform/ipv4.h"
-#include "platform/mutex.h"
+#include "platform/socket_errors.h"
 #include "wire/station_messages.h"
 
 namespace halcyra {
@@ -14,144 +13,94 @@ namespace {
 
 constexpr char kPublishTag[] = "SendHCDataToHCS";
 constexpr char kRequestTag[] = "Thread_UDPRequest";
-constexpr int kReceiveSliceMs = 10;  // a cancelled query notices within this time
-// How long a caller that gave up a query waits for its socket to be closed: a receive slice and a
-// little more. A request thread that is elsewhere closed its socket before.
-constexpr int kSocketCloseWaitMs = 2 * kReceiveSliceMs;
-// The caller first waits this long (real time) on the query's signal, so a fast reply is seen at
-// once instead of at the next 1 ms poll; a slower one is polled for up to the time limit.
-constexpr int kSignalWaitMs = 20;
+constexpr uint64_t kNever = UINT64_MAX;
+
+// The query thread waits at most this long at a time, also when a wake-up was lost: the bound of
+// its reaction to a stop when nothing else wakes it.
+constexpr uint32_t kMaxWaitMs = 500;
+// How often a failing bind or receive is reported again while it goes on.
+constexpr uint32_t kFailureReportIntervalMs = 60000;
+// A pass's caller gives up this long after its last query should have been answered at the
+// latest: the query thread is then stuck (in a host call), and the cycle must go on.
+constexpr uint32_t kPassSlackMs = 1000;
+constexpr char kWakeByte = 0;
 
 constexpr QueryMessages kTalkMessages{"RefreshClientStatus", 0, false};
 constexpr QueryMessages kCycleMessages{"Thread_RW_HCS", 2, true};
 
+// The longest a pass of n queries can take to go out under the pacing.
+uint64_t PacingMs(size_t n) {
+  size_t atGroupPace = std::min<size_t>(n, kQueryBurst);
+  uint64_t ms = (atGroupPace / kQueryGroupSize + 1) * kQueryGroupIntervalMs;
+  if (n > atGroupPace) ms += (n - atGroupPace) * 1000 / kQueryRatePerSecond + 1;
+  return ms;
+}
+
+bool Due(uint64_t lastMs, uint64_t nowMs, uint32_t intervalMs) {
+  return lastMs == 0 || nowMs - lastMs >= intervalMs;
+}
+
 }  // namespace
 
-// One query: shared by the caller and the request thread, so an abandoned thread only ever
-// touches its own state. started and result are atomics that the caller polls; the result is also
-// signalled (under signalLock) so the caller's first wait ends as soon as it is there.
-struct StationServerExchange::QueryState {
-  char queryNickname[kNicknameCapacity] = {};
-  std::atomic<int> started{0};
-  std::atomic<uint64_t> startedTickMs{0};  // the tick count when the request thread took it
-  std::atomic<int> result{kQueryRunning};
-  std::atomic<bool> socketClosed{false};  // the request thread is done with port 10601
-  platform::StopSource cancel;            // the caller has given the query up
-  platform::Mutex signalLock;             // pairs with resultSignal; guards no data of its own; a leaf
-  platform::ConditionVariable resultSignal;
-
-  void MarkStarted(uint64_t tickMs) {
-    startedTickMs.store(tickMs);
-    started.store(1);
-  }
-  void Finish(int value) EXCLUDES(signalLock) {
-    {
-      platform::MutexLock lock(signalLock);
-      result.store(value);
-    }
-    resultSignal.NotifyAll();
-  }
-  void MarkSocketClosed() EXCLUDES(signalLock) {
-    {
-      platform::MutexLock lock(signalLock);
-      socketClosed.store(true);
-    }
-    resultSignal.NotifyAll();
-  }
-  // Waits up to ms of real time for the result; true when it is there.
-  bool AwaitResult(int ms) EXCLUDES(signalLock) {
-    platform::MutexLock lock(signalLock);
-    return resultSignal.WaitFor(lock, std::chrono::milliseconds(ms),
-                                [this] { return result.load() != kQueryRunning; });
-  }
-  // Waits up to ms of real time until the request thread has closed its socket (or never made one).
-  void AwaitSocketClosed(int ms) EXCLUDES(signalLock) {
-    platform::MutexLock lock(signalLock);
-    resultSignal.WaitFor(lock, std::chrono::milliseconds(ms), [this] { return socketClosed.load(); });
-  }
+// One query, shared by its caller and the query thread. The fields are written before the query
+// is queued, except answer, which a newer talk query may replace while it is queued (under the
+// exchange's lock_), and sentMs / deadlineMs, which only the query thread writes and reads;
+// abandoned is set by a caller that gives the query up (then it stores nothing and tells nobody).
+struct StationServerExchange::Query {
+  std::string nickname;  // at most kNicknameCapacity - 1 bytes
+  const QueryMessages* messages = &kCycleMessages;
+  std::shared_ptr<Pass> pass;  // the pass it belongs to, if any
+  size_t index = 0;            // its place in the pass
+  TalkAnswer answer;           // a talk handler's query: told the result
+  uint64_t sentMs = 0;
+  uint64_t deadlineMs = 0;
+  std::atomic<bool> abandoned{false};
+  bool done = false;  // under the exchange's lock_
 };
 
-// A request slot and its Thread_UDPRequest. The thread is started with the slot's first query and
-// then waits for the next one, so a query does not pay for a new thread (which the scheduler of a
-// busy machine may start late). It stops cooperatively: Stop() cancels the query in hand and ends
-// it within one receive slice. A query submitted while the thread still finishes a given-up one
-// waits for it; its caller's time limit covers that.
-//
-// Lock order: a caller holds the slot's lock for a whole query and meanwhile takes the slot's
-// workLock_, the query's signalLock and StopToken, the log's locks and the platform's thread
-// locks (starting and joining the request thread). The request thread never takes the slot's lock,
-// so a caller may wait for it. workLock_ is a leaf.
-class StationServerExchange::RequestSlot {
+// The results of one pass, under the exchange's lock_.
+struct StationServerExchange::Pass {
+  std::vector<std::shared_ptr<Query>> queries;
+  std::vector<int> results;
+  size_t open = 0;  // queries not done yet
+};
+
+// When the next query may go out: groups of kQueryGroupSize back to back with a pause after each,
+// from a bucket of kQueryBurst that refills at kQueryRatePerSecond. The query thread's own.
+class StationServerExchange::Pacer {
  public:
-  platform::Mutex lock ACQUIRED_BEFORE(workLock_);  // one query per slot at a time
-
-  ~RequestSlot() { Stop(); }  // unique access: the slot's lock is not needed
-
-  // Starts the thread on first use; false when it could not be started.
-  bool EnsureThread(platform::Env& env, std::function<void(QueryState&)> run) REQUIRES(lock) {
-    if (thread_) return true;
-    run_ = std::move(run);
-    thread_ = env.StartThread([this] { Work(); });
-    return thread_ != nullptr;
+  uint64_t NextMs(uint64_t nowMs) {
+    Refill(nowMs);
+    uint64_t next = std::max(nowMs, pauseUntilMs_);
+    if (tokens_ < 1.0)
+      next =
+          std::max(next, nowMs + static_cast<uint64_t>((1.0 - tokens_) * 1000.0 / kQueryRatePerSecond) + 1);
+    return next;
   }
-  uint32_t ThreadId() const REQUIRES(lock) { return thread_ ? thread_->Id() : 0; }
-
-  void Submit(std::shared_ptr<QueryState> state) EXCLUDES(workLock_) {
-    {
-      platform::MutexLock guard(workLock_);
-      pending_ = state;
-      current_ = std::move(state);
+  void Take(uint64_t nowMs) {
+    Refill(nowMs);
+    tokens_ -= 1.0;
+    if (nowMs > lastSendMs_ + kQueryGroupIntervalMs) inGroup_ = 0;  // a new group
+    lastSendMs_ = nowMs;
+    if (++inGroup_ >= kQueryGroupSize) {
+      inGroup_ = 0;
+      pauseUntilMs_ = nowMs + kQueryGroupIntervalMs;
     }
-    workChanged_.NotifyAll();
-  }
-
-  // Gives up the query submitted last, if any.
-  // Needs not the slot's lock: it is how a query in progress (which holds it) is given up.
-  void CancelCurrent() EXCLUDES(workLock_) {
-    std::shared_ptr<QueryState> current;
-    {
-      platform::MutexLock guard(workLock_);
-      current = current_;
-    }
-    if (current) current->cancel.RequestStop();
-  }
-
-  // Cancels the query in hand and ends the thread.
-  void Stop() REQUIRES(lock) EXCLUDES(workLock_) {
-    CancelCurrent();
-    {
-      platform::MutexLock guard(workLock_);
-      stop_ = true;
-    }
-    workChanged_.NotifyAll();
-    if (thread_) thread_->Join();
-    thread_.reset();
-    platform::MutexLock guard(workLock_);
-    stop_ = false;
-    pending_.reset();
   }
 
  private:
-  void Work() EXCLUDES(workLock_) {
-    for (;;) {
-      std::shared_ptr<QueryState> state;
-      {
-        platform::MutexLock guard(workLock_);
-        while (!stop_ && pending_ == nullptr) workChanged_.Wait(guard);
-        if (stop_) return;
-        state = std::move(pending_);
-      }
-      run_(*state);
-    }
+  void Refill(uint64_t nowMs) {
+    if (nowMs <= refilledMs_) return;
+    tokens_ = std::min<double>(
+        kQueryBurst, tokens_ + static_cast<double>(nowMs - refilledMs_) * kQueryRatePerSecond / 1000.0);
+    refilledMs_ = nowMs;
   }
 
-  std::function<void(QueryState&)> run_;  // set before the thread starts
-  platform::Mutex workLock_;
-  platform::ConditionVariable workChanged_;
-  std::shared_ptr<QueryState> pending_ GUARDED_BY(workLock_);  // submitted, not yet taken by the thread
-  std::shared_ptr<QueryState> current_ GUARDED_BY(workLock_);  // the last query submitted
-  bool stop_ GUARDED_BY(workLock_) = false;
-  std::unique_ptr<platform::Thread> thread_ GUARDED_BY(lock);
+  double tokens_ = kQueryBurst;
+  uint64_t refilledMs_ = 0;
+  uint64_t pauseUntilMs_ = 0;
+  uint64_t lastSendMs_ = 0;
+  int inGroup_ = 0;
 };
 
 StationServerExchange::StationServerExchange(platform::Env& env, Clog& log, Settings& settings,
@@ -163,14 +112,16 @@ StationServerExchange::StationServerExchange(platform::Env& env, Clog& log, Sett
       model_(model),
       clients_(clients),
       hostCalls_(hostCalls),
-      slotA_(std::make_unique<RequestSlot>()),
-      slotB_(std::make_unique<RequestSlot>()) {}
+      pacer_(std::make_unique<Pacer>()),
+      hostCallStop_() {}
 
-StationServerExchange::~StationServerExchange() { StopQueries(); }
+StationServerExchange::~StationServerExchange() { Stop(); }
 
 void StationServerExchange::LogDetailed(const char* tag, const std::string& text, int level) {
   if (log_.Detailed()) log_.Write(tag, text, level);
 }
+
+// ------------------------------------------------------------------ publish
 
 int StationServerExchange::SendHCDataToHCS(const char*) {
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
@@ -208,152 +159,431 @@ int StationServerExchange::SendHCDataToHCS(const char*) {
   return -1;
 }
 
-void StationServerExchange::RefreshClientStatus(const char* nickname) {
-  Query(*slotA_, nickname, kTalkMessages, nullptr);
+// ------------------------------------------------------------------ callers
+
+bool StationServerExchange::Start() {
+  if (thread_) {  // a thread told to stop and not yet waited for
+    {
+      platform::MutexLock lock(lock_);
+      if (running_) return true;
+    }
+    thread_->Join();
+    thread_.reset();
+  }
+  platform::StopToken token;
+  {
+    platform::MutexLock lock(lock_);
+    if (running_) return true;
+    stopSource_ = platform::StopSource();
+    token = stopSource_.Token();
+    running_ = true;
+  }
+  hostCallStop_ = platform::StopSource();
+  {
+    platform::MutexLock wake(wakeLock_);
+    wakeSocket_ = env_.CreateUdpSocket();
+    if (wakeSocket_ && wakeSocket_->Bind(kLoopbackAddress, 0) == 0) {
+      wakePort_ = wakeSocket_->LocalPort();
+    } else {
+      wakeSocket_.reset();  // the thread then notices new work within kMaxWaitMs
+      wakePort_ = 0;
+    }
+  }
+  thread_ = env_.StartThread([this, token] { Run(token); });
+  if (thread_) return true;
+  log_.Write(kRequestTag, "Cannot start Thread_UDPRequest", 0);
+  platform::MutexLock lock(lock_);
+  running_ = false;
+  return false;
 }
 
-int StationServerExchange::RefreshForCycle(const char* nickname, const std::atomic<bool>* stop) {
-  return Query(*slotB_, nickname, kCycleMessages, stop);
+void StationServerExchange::RequestStop() {
+  platform::StopSource source;
+  {
+    platform::MutexLock lock(lock_);
+    running_ = false;
+    source = stopSource_;
+  }
+  source.RequestStop();
+  hostCallStop_.RequestStop();
 }
 
-void StationServerExchange::StopQueries() {
-  stopping_ = true;
-  for (RequestSlot* slot : {slotA_.get(), slotB_.get()}) slot->CancelCurrent();
-  for (RequestSlot* slot : {slotA_.get(), slotB_.get()}) {
-    platform::MutexLock lock(slot->lock);
-    slot->Stop();
+void StationServerExchange::Stop() {
+  RequestStop();
+  if (thread_) {
+    thread_->Join();
+    thread_.reset();
   }
+  FailQueued(kQueryRunning);  // what a thread that never ran left
+  platform::MutexLock wake(wakeLock_);
+  wakeSocket_.reset();
 }
 
-int StationServerExchange::Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages,
-                                 const std::atomic<bool>* stop) {
-  auto stopped = [this, stop] { return stopping_.load() || (stop != nullptr && stop->load()); };
-  platform::MutexLock lock(slot.lock);
-  if (stopped()) return kQueryRunning;
-  if (!slot.EnsureThread(env_, [this](QueryState& state) { RunRequest(state); })) {
-    log_.Write(messages.tag, "Cannot start Thread_UDPRequest", 0);
-    return kQueryFailed;
+void StationServerExchange::Enqueue(std::vector<std::shared_ptr<Query>> queries) {
+  {
+    platform::MutexLock lock(lock_);
+    for (std::shared_ptr<Query>& query : queries) toSend_.push_back(std::move(query));
   }
-  auto state = std::make_shared<QueryState>();
-  CopyText(state->queryNickname, nickname);
-  slot.Submit(state);
-  uint32_t threadId = slot.ThreadId();
-  LogDetailed(messages.tag,
-              Format("Send query for [%s] to HCS. Thread ID #%08X", state->queryNickname, threadId), 5);
+  Wake();
+}
 
-  // The time limit counts from the moment the request thread took the query.
-  uint64_t begin = env_.TickMs();
-  uint64_t deadline = begin + kQueryTimeLimitMs;
-  state->AwaitResult(kSignalWaitMs);
-  while (state->started.load() == 0 && env_.TickMs() < deadline && !stopped()) env_.SleepMs(1);
-  uint64_t waitStart = state->started.load() != 0 ? state->startedTickMs.load() : env_.TickMs();
-  uint64_t waitEnd = waitStart + kQueryTimeLimitMs;
-  while (env_.TickMs() < waitEnd && state->result.load() == kQueryRunning && !stopped()) env_.SleepMs(1);
+// Wakes the query thread: its condition variable when it has no socket, else a datagram from the
+// wake-up socket (which it recognises by its port and ignores).
+void StationServerExchange::Wake() {
+  { platform::MutexLock lock(lock_); }
+  changed_.NotifyAll();
+  if (!listening_.load()) return;
+  platform::MutexLock wake(wakeLock_);
+  if (wakeSocket_) wakeSocket_->SendTo(&kWakeByte, 1, kLoopbackAddress, kQueryLocalPort);
+}
 
-  int result = state->result.load();
-  if (result == kQueryRunning) {
-    state->cancel.RequestStop();
-    state->AwaitSocketClosed(kSocketCloseWaitMs);
+std::vector<int> StationServerExchange::RefreshPass(const std::vector<std::string>& nicknames,
+                                                    const platform::StopToken& stop) {
+  auto pass = std::make_shared<Pass>();
+  pass->results.assign(nicknames.size(), kQueryRunning);
+  if (nicknames.empty()) return pass->results;
+  {
+    platform::MutexLock lock(lock_);
+    if (!running_) return pass->results;
+    for (size_t i = 0; i < nicknames.size(); ++i) {
+      auto query = std::make_shared<Query>();
+      query->nickname = nicknames[i].substr(0, kNicknameCapacity - 1);
+      query->messages = &kCycleMessages;
+      query->pass = pass;
+      query->index = i;
+      pass->queries.push_back(query);
+    }
+    pass->open = nicknames.size();
   }
-  if (result == kQueryRunning && stopped()) {
-    // the caller is stopping: no time-out to report
-  } else if (result == kQueryRunning) {
-    LogDetailed(messages.tag,
-                Format("Thread_UDPRequest thread ID #%08X out of time (>%d ms) -> Terminated it", threadId,
-                       static_cast<int>(kQueryTimeLimitMs)),
-                messages.timeoutLevel);
-  } else if (result == kQueryStored) {
-    if (messages.timedCompletion) {
+  Enqueue(pass->queries);
+
+  platform::StopCallback wake(stop, [this] {
+    { platform::MutexLock lock(lock_); }
+    changed_.NotifyAll();
+  });
+  uint64_t giveUpMs = env_.TickMs() + PacingMs(nicknames.size()) + kQueryTimeLimitMs + kPassSlackMs;
+  platform::MutexLock lock(lock_);
+  for (;;) {
+    if (pass->open == 0 || stop.StopRequested()) break;
+    uint64_t now = env_.TickMs();
+    if (now >= giveUpMs) break;
+    env_.WaitOnClock(changed_, lock, static_cast<uint32_t>(giveUpMs - now));
+  }
+  for (const std::shared_ptr<Query>& query : pass->queries) {
+    if (!query->done) query->abandoned = true;
+  }
+  return pass->results;
+}
+
+int StationServerExchange::RefreshForCycle(const char* nickname, const platform::StopToken& stop) {
+  return RefreshPass({nickname}, stop).front();
+}
+
+void StationServerExchange::RefreshClientStatus(const char* nickname, TalkAnswer answer) {
+  auto query = std::make_shared<Query>();
+  query->nickname = std::string(nickname).substr(0, kNicknameCapacity - 1);
+  query->messages = &kTalkMessages;
+  query->answer = std::move(answer);
+  {
+    platform::MutexLock lock(lock_);
+    if (!running_) return;
+    // A talk query of the same nickname that has not gone out yet is taken over: one datagram
+    // answers the newest caller (so events coming faster than the pacing never pile up queries).
+    for (const std::shared_ptr<Query>& queued : toSend_) {
+      if (queued->messages == &kTalkMessages && queued->nickname == query->nickname &&
+          !queued->abandoned.load()) {
+        queued->answer = std::move(query->answer);
+        return;
+      }
+    }
+  }
+  Enqueue({query});
+}
+
+// Completes queries: the pass's results, the log lines of their callers, the talk handlers'
+// answers. Abandoned queries only count as done.
+void StationServerExchange::Complete(const std::vector<std::shared_ptr<Query>>& queries, int result,
+                                     uint64_t nowMs) {
+  uint32_t threadId = threadId_.load();
+  std::vector<std::shared_ptr<Query>> done;
+  std::vector<std::shared_ptr<Query>> told;
+  {
+    platform::MutexLock lock(lock_);
+    for (const std::shared_ptr<Query>& query : queries) {
+      if (query->done) continue;
+      query->done = true;
+      done.push_back(query);
+      if (!query->abandoned.load()) told.push_back(query);
+    }
+  }
+  // A talk handler's answer first, then the caller's line, then the pass learns its result: each
+  // follows what came before it.
+  for (const std::shared_ptr<Query>& query : told) {
+    if (query->answer) query->answer(result, hostCallStop_.Token());
+  }
+  for (const std::shared_ptr<Query>& query : told) {
+    const QueryMessages& messages = *query->messages;
+    if (result == kQueryRunning) {
+      LogDetailed(messages.tag,
+                  Format("Thread_UDPRequest thread ID #%08X out of time (>%d ms) -> Terminated it", threadId,
+                         static_cast<int>(kQueryTimeLimitMs)),
+                  messages.timeoutLevel);
+    } else if (result == kQueryStored && messages.timedCompletion) {
       LogDetailed(messages.tag,
                   Format("Thread_UDPRequest thread ID #%08X is terminated normally (%d ms)", threadId,
-                         static_cast<int>(env_.TickMs() - waitStart)),
+                         static_cast<int>(nowMs - query->sentMs)),
                   5);
-    } else {
+    } else if (result == kQueryStored) {
       LogDetailed(messages.tag, "Request is terminated normally", 5);
     }
   }
-  return result;
-}
-
-void StationServerExchange::RunRequest(QueryState& state) {
-  state.MarkStarted(env_.TickMs());
-  char reply[kDatagramCapacity + 1] = {};
-  int received = SendAndReceive(state, reply);
-  state.MarkSocketClosed();
-  if (received == 0) return;  // cancelled: the caller has gone
-  if (received < 0) {
-    state.Finish(kQueryFailed);
-    return;
+  {
+    platform::MutexLock lock(lock_);
+    for (const std::shared_ptr<Query>& query : done) {
+      if (!query->pass) continue;
+      query->pass->results[query->index] = result;
+      --query->pass->open;
+    }
   }
-  state.Finish(HandleReply(state, reply));
+  changed_.NotifyAll();
 }
 
-// Sends the query from local port 10601 and waits for the reply; the socket is closed on return.
-// Returns the reply's length (the text is terminated), 0 when cancelled, -1 on a failure (logged).
-int StationServerExchange::SendAndReceive(QueryState& state, char* reply) {
+// Ends every query not yet sent or in flight with result, telling nobody (the thread is stopping,
+// or the queries cannot go out).
+void StationServerExchange::FailQueued(int result) {
+  std::vector<std::shared_ptr<Query>> queries;
+  {
+    platform::MutexLock lock(lock_);
+    queries.assign(toSend_.begin(), toSend_.end());
+    toSend_.clear();
+    if (result == kQueryRunning) {
+      queries.insert(queries.end(), inFlight_.begin(), inFlight_.end());
+      inFlight_.clear();
+      unmatchedNotFound_ = 0;
+      unmatchedInvalid_ = 0;
+      answerMayBeLost_ = false;
+    }
+  }
+  if (result == kQueryRunning) {
+    for (const std::shared_ptr<Query>& query : queries) query->abandoned = true;
+  }
+  Complete(queries, result, env_.TickMs());
+}
+
+// ------------------------------------------------------------------ the query thread
+
+void StationServerExchange::Run(platform::StopToken stop) {
+  platform::NameCurrentThread("Thread_UDPRequest");
+  threadId_ = env_.CurrentThreadId();
+  platform::StopCallback wake(stop, [this] { Wake(); });
+  OpenSocket(true);
+  while (!stop.StopRequested()) {
+    uint64_t now = env_.TickMs();
+    bool work = false;
+    {
+      platform::MutexLock lock(lock_);
+      work = !toSend_.empty();
+    }
+    if (!socket_ && work && !OpenSocket(true)) FailQueued(kQueryFailed);
+    uint64_t next = std::min(SendDue(now), ExpireDue(env_.TickMs()));
+    now = env_.TickMs();
+    ReportForeign(now, false);
+    if (droppedUnreported_ > 0) next = std::min(next, droppedReportedMs_ + kDroppedReportIntervalMs);
+    uint32_t waitMs = kMaxWaitMs;
+    if (next <= now) {
+      waitMs = 0;
+    } else if (next - now < kMaxWaitMs) {
+      waitMs = static_cast<uint32_t>(next - now);
+    }
+    if (socket_) {
+      ReceiveOne(waitMs);
+      continue;
+    }
+    platform::MutexLock lock(lock_);
+    if (toSend_.empty() && !stop.StopRequested()) env_.WaitOnClock(changed_, lock, kMaxWaitMs);
+  }
+  FailQueued(kQueryRunning);
+  CloseSocket();
+}
+
+bool StationServerExchange::OpenSocket(bool reportFailure) {
   std::unique_ptr<platform::UdpSocket> socket = env_.CreateUdpSocket();
+  long error = 0;
   if (!socket) {
-    log_.Write(kRequestTag,
-               Format(" ! socket failed with error: %ld", static_cast<long>(env_.LastNetworkingError())), 0);
-    return -1;
+    error = static_cast<long>(env_.LastNetworkingError());
+  } else {
+    error = socket->Bind(0, kQueryLocalPort);
   }
-  if (socket->Bind(0, kQueryLocalPort) != 0) {
-    log_.Write(kRequestTag,
-               Format(" ! Cannot initialize (bind): %ld", static_cast<long>(socket->LastError())), 0);
-    return -1;
+  uint64_t now = env_.TickMs();
+  if (!socket || error != 0) {
+    if (reportFailure && Due(bindReportedMs_, now, kFailureReportIntervalMs)) {
+      bindReportedMs_ = std::max<uint64_t>(now, 1);
+      log_.Write(kRequestTag,
+                 Format(" ! Cannot initialize (bind): %ld. UDP port %d, where the station server's replies "
+                        "arrive, cannot be used (is another program using it?): no station is refreshed; "
+                        "tried again with the next query",
+                        error, kQueryLocalPort),
+                 0);
+    }
+    return false;
   }
+  if (bindReportedMs_ != 0) {
+    log_.Write(kRequestTag, Format("UDP port %d is bound again: stations are refreshed", kQueryLocalPort), 0);
+    bindReportedMs_ = 0;
+  }
+  socket_ = std::move(socket);
+  listening_ = true;
+  return true;
+}
+
+void StationServerExchange::CloseSocket() {
+  listening_ = false;
+  if (!socket_) return;
+  socket_->Shutdown();
+  socket_->Close();
+  socket_.reset();
+}
+
+// Sends the queries that the pacing lets go now; returns when the next one may go (kNever: none
+// waits).
+uint64_t StationServerExchange::SendDue(uint64_t nowMs) {
+  for (;;) {
+    std::shared_ptr<Query> query;
+    {
+      platform::MutexLock lock(lock_);
+      if (toSend_.empty()) return kNever;
+      uint64_t at = pacer_->NextMs(nowMs);
+      if (at > nowMs) return at;
+      query = std::move(toSend_.front());
+      toSend_.pop_front();
+    }
+    if (query->abandoned.load()) {
+      Complete({query}, kQueryRunning, nowMs);
+      continue;
+    }
+    pacer_->Take(nowMs);
+    if (SendQuery(query, nowMs)) {
+      platform::MutexLock lock(lock_);
+      inFlight_.push_back(std::move(query));
+    }
+  }
+}
+
+// Sends one query; false (and the query failed) when it could not go out.
+bool StationServerExchange::SendQuery(const std::shared_ptr<Query>& query, uint64_t nowMs) {
+  LogDetailed(
+      query->messages->tag,
+      Format("Send query for [%s] to HCS. Thread ID #%08X", query->nickname.c_str(), threadId_.load()), 5);
   ServerEndpoint server = settings_.Server();
-  std::string query = wire::FormatQuery(state.queryNickname);
   uint32_t address = 0;
   bool addressValid = ParseDottedIPv4(server.address, &address);
-  if (!addressValid ||
-      socket->SendTo(query.data(), query.size(), address, static_cast<uint16_t>(server.port)) <= 0) {
+  std::string text = wire::FormatQuery(query->nickname);
+  int sent = -1;
+  if (addressValid && socket_)
+    sent = socket_->SendTo(text.data(), text.size(), address, static_cast<uint16_t>(server.port));
+  if (sent <= 0) {
     log_.Write(kRequestTag,
-               Format(" ! Sendto failed with error: %d", addressValid ? socket->LastError() : -1), 0);
-    return -1;
+               Format(" ! Sendto failed with error: %d", addressValid && socket_ ? socket_->LastError() : -1),
+               0);
+    Complete({query}, kQueryFailed, nowMs);
+    return false;
   }
-  log_.Write(kRequestTag, Format("Send request to HCS [%s> ", query.c_str()), 5);
-  int received = ReceiveReply(state, *socket, reply);
-  socket->Shutdown();
-  socket->Close();
-  return received;
+  log_.Write(kRequestTag, Format("Send request to HCS [%s> ", text.c_str()), 5);
+  query->sentMs = nowMs;
+  query->deadlineMs = nowMs + kQueryTimeLimitMs;
+  return true;
 }
 
-// Waits for the first datagram on the socket in short slices, so a cancel is noticed at once.
-// Returns its length (the text is terminated), 0 when cancelled, -1 on a receive failure.
-int StationServerExchange::ReceiveReply(QueryState& state, platform::UdpSocket& socket, char* reply) {
-  for (;;) {
-    if (state.cancel.StopRequested()) return 0;
-    int received = socket.ReceiveFrom(reply, kDatagramCapacity - 1, kReceiveSliceMs, nullptr, nullptr);
-    if (received == platform::kReceiveTimedOut) continue;
-    if (state.cancel.StopRequested()) return 0;
-    if (received <= 0) {
-      log_.Write(kRequestTag,
-                 Format(" ! Recvfrom failed with error %d", received == 0 ? 0 : socket.LastError()), 0);
-      return -1;
+// Ends the queries whose time is up; returns the next deadline (kNever: none in flight).
+uint64_t StationServerExchange::ExpireDue(uint64_t nowMs) {
+  std::vector<std::shared_ptr<Query>> expired;
+  uint64_t next = kNever;
+  {
+    platform::MutexLock lock(lock_);
+    auto kept = std::stable_partition(
+        inFlight_.begin(), inFlight_.end(),
+        [nowMs](const std::shared_ptr<Query>& query) { return nowMs < query->deadlineMs; });
+    expired.assign(kept, inFlight_.end());
+    inFlight_.erase(kept, inFlight_.end());
+    for (const std::shared_ptr<Query>& query : inFlight_) next = std::min(next, query->deadlineMs);
+    if (!expired.empty()) {
+      // Its answer may still come, late: until then answers without a nickname cannot be matched.
+      lateAnswersUntilMs_ = std::max(lateAnswersUntilMs_, nowMs + kQueryTimeLimitMs);
+      if (unmatchedNotFound_ + unmatchedInvalid_ > 0) answerMayBeLost_ = true;
     }
-    reply[received] = '\0';
-    return received;
+    if (inFlight_.empty()) {
+      unmatchedNotFound_ = 0;
+      unmatchedInvalid_ = 0;
+      answerMayBeLost_ = false;
+    }
   }
+  Complete(expired, kQueryRunning, nowMs);
+  return next;
 }
 
-int StationServerExchange::HandleReply(QueryState& state, const char* reply) {
-  lastAnswerMs_ = env_.TickMs();
+bool StationServerExchange::IsWake(uint32_t address, uint16_t port) const {
+  return wakePort_ != 0 && address == kLoopbackAddress && port == wakePort_;
+}
+
+// Waits at most waitMs for one datagram and handles it.
+void StationServerExchange::ReceiveOne(uint32_t waitMs) {
+  char reply[kDatagramCapacity + 1] = {};
+  uint32_t fromAddress = 0;
+  uint16_t fromPort = 0;
+  int received =
+      socket_->ReceiveFrom(reply, kDatagramCapacity - 1, static_cast<int>(waitMs), &fromAddress, &fromPort);
+  uint64_t now = env_.TickMs();
+  if (received == platform::kReceiveTimedOut) return;
+  if (received == platform::kReceiveTooLong || received == platform::kReceiveError) {
+    int error = socket_->LastError();
+    if (Due(receiveReportedMs_, now, kFailureReportIntervalMs)) {
+      receiveReportedMs_ = std::max<uint64_t>(now, 1);
+      log_.Write(kRequestTag, Format(" ! Recvfrom failed with error %d", error), 0);
+    }
+    if (received == platform::kReceiveError && !platform::IsPortUnreachableError(error)) {
+      // The socket itself failed: no reply can come on it any more. It is made again with the next
+      // query.
+      CloseSocket();
+      std::vector<std::shared_ptr<Query>> lost;
+      {
+        platform::MutexLock lock(lock_);
+        lost.swap(inFlight_);
+        unmatchedNotFound_ = 0;
+        unmatchedInvalid_ = 0;
+        answerMayBeLost_ = false;
+      }
+      Complete(lost, kQueryFailed, now);
+    }
+    return;
+  }
+  if (IsWake(fromAddress, fromPort)) return;
+  ServerEndpoint server = settings_.Server();
+  uint32_t serverAddress = 0;
+  if (!ParseDottedIPv4(server.address, &serverAddress) || fromAddress != serverAddress ||
+      fromPort != static_cast<uint16_t>(server.port)) {
+    NoteForeign(fromAddress, fromPort, now);
+    return;
+  }
+  lastAnswerMs_ = now;
+  if (received == 0) {
+    log_.Write(kRequestTag, " ! Recvfrom failed with error 0", 0);
+    CountUnmatchedAnswer(false, now);
+    return;
+  }
+  reply[received] = '\0';
+  HandleReply(reply, now);
+}
+
+void StationServerExchange::HandleReply(const char* reply, uint64_t nowMs) {
   LogDetailed(kRequestTag, Format("recvfrom >%s]", reply), 5);
   StationRecord scratch = DefaultStation();
   wire::ParsedReply parsed = wire::ParseReply(reply, &scratch);
   if (parsed.kind == wire::ReplyKind::kNotFound) {
-    LogDetailed(kRequestTag, Format("NickName [%s] doesn't exist in Halcyra server.", state.queryNickname),
-                5);
-    std::optional<ClientNode> node = clients_.FindByNickname(state.queryNickname);
-    if (node) clients_.Reset3DSoundForClient(hostCalls_, *node, state.cancel.Token());
-    return kQueryFailed;
-  }
-  if (parsed.kind == wire::ReplyKind::kInvalidFrame) {
+    CountUnmatchedAnswer(true, nowMs);
+  } else if (parsed.kind == wire::ReplyKind::kInvalidFrame) {
     LogDetailed(kRequestTag, "Invalid frame", 5);
-    return kQueryFailed;
-  }
-  if (parsed.fields < wire::kRecordFieldCount) {
+    CountUnmatchedAnswer(false, nowMs);
+  } else if (parsed.fields < wire::kRecordFieldCount) {
     // A short reply keeps this pilot's own earlier values for the fields it lacks (the defaults for
     // a new pilot), never those of whoever was asked for before.
     std::optional<StationRecord> stored = model_.FindStation(scratch.nickname);
@@ -361,17 +591,107 @@ int StationServerExchange::HandleReply(QueryState& state, const char* reply) {
       scratch = *stored;
       wire::ParseReply(reply, &scratch);
     }
+    StoreRecord(reply, scratch, nowMs);
+  } else {
+    StoreRecord(reply, scratch, nowMs);
   }
-  if (model_.AddOrUpdateStation(scratch, [&state] { return !state.cancel.StopRequested(); }) < 0)
-    return kQueryRunning;
-  if (log_.Detailed()) {
+}
+
+// A record answers every query in flight for its nickname; one that no query waits for (a late
+// answer) is dropped.
+void StationServerExchange::StoreRecord(const char*, StationRecord scratch, uint64_t nowMs) {
+  std::vector<std::shared_ptr<Query>> answered;
+  {
+    platform::MutexLock lock(lock_);
+    auto kept =
+        std::stable_partition(inFlight_.begin(), inFlight_.end(), [&](const std::shared_ptr<Query>& query) {
+          return !(query->nickname == scratch.nickname && nowMs < query->deadlineMs);
+        });
+    answered.assign(kept, inFlight_.end());
+    inFlight_.erase(kept, inFlight_.end());
+  }
+  if (answered.empty()) {
+    LogDetailed(kRequestTag, Format("No query waits for the reply of [%s]: dropped", scratch.nickname), 5);
+    return;
+  }
+  auto wanted = [&answered] {
+    return std::any_of(answered.begin(), answered.end(),
+                       [](const std::shared_ptr<Query>& query) { return !query->abandoned.load(); });
+  };
+  if (model_.AddOrUpdateStation(scratch, wanted) >= 0 && log_.Detailed()) {
     std::optional<StationRecord> stored = model_.FindStation(scratch.nickname);
     if (stored) {
       log_.Write(Format("Thread_UDPRequest : Added item [%s]", wire::FormatRecordText(*stored).c_str()), "",
                  5);
     }
   }
-  return kQueryStored;
+  Complete(answered, kQueryStored, nowMs);
+  MatchUnmatchedAnswers(nowMs);
+}
+
+void StationServerExchange::CountUnmatchedAnswer(bool notFound, uint64_t nowMs) {
+  {
+    platform::MutexLock lock(lock_);
+    if (inFlight_.empty()) return;  // a late answer
+    ++(notFound ? unmatchedNotFound_ : unmatchedInvalid_);
+    if (nowMs < lateAnswersUntilMs_) answerMayBeLost_ = true;  // it may be a late one
+  }
+  MatchUnmatchedAnswers(nowMs);
+}
+
+// When the answers without a nickname are exactly as many as the queries in flight, and none of
+// them may be another query's late answer, they answer those queries: "(no found) " all of them,
+// or, when one was unreadable, failed all of them (which one it was is not known).
+void StationServerExchange::MatchUnmatchedAnswers(uint64_t nowMs) {
+  std::vector<std::shared_ptr<Query>> answered;
+  bool notFound = false;
+  {
+    platform::MutexLock lock(lock_);
+    int unmatched = unmatchedNotFound_ + unmatchedInvalid_;
+    if (inFlight_.empty()) {
+      unmatchedNotFound_ = 0;
+      unmatchedInvalid_ = 0;
+      answerMayBeLost_ = false;
+      return;
+    }
+    if (unmatched == 0 || answerMayBeLost_ || static_cast<size_t>(unmatched) != inFlight_.size()) return;
+    notFound = unmatchedInvalid_ == 0;
+    answered.swap(inFlight_);
+    unmatchedNotFound_ = 0;
+    unmatchedInvalid_ = 0;
+  }
+  if (notFound) {
+    for (const std::shared_ptr<Query>& query : answered) {
+      if (query->abandoned.load()) continue;
+      LogDetailed(kRequestTag,
+                  Format("NickName [%s] doesn't exist in Halcyra server.", query->nickname.c_str()), 5);
+      std::optional<ClientNode> node = clients_.FindByNickname(query->nickname.c_str());
+      if (node) clients_.Reset3DSoundForClient(hostCalls_, *node, hostCallStop_.Token());
+    }
+  }
+  Complete(answered, kQueryFailed, nowMs);
+}
+
+void StationServerExchange::NoteForeign(uint32_t address, uint16_t port, uint64_t nowMs) {
+  ++droppedTotal_;
+  ++droppedUnreported_;
+  lastForeignAddress_ = address;
+  lastForeignPort_ = port;
+  ReportForeign(nowMs, false);
+}
+
+// One level-0 line for the datagrams dropped since the last one, at most once a minute.
+void StationServerExchange::ReportForeign(uint64_t nowMs, bool force) {
+  if (droppedUnreported_ == 0) return;
+  if (!force && !Due(droppedReportedMs_, nowMs, kDroppedReportIntervalMs)) return;
+  ServerEndpoint server = settings_.Server();
+  log_.Write(kRequestTag,
+             Format("Dropped %llu replies not sent by the station server %s:%d (last from %s:%u)",
+                    static_cast<unsigned long long>(droppedUnreported_), server.address.c_str(), server.port,
+                    FormatDottedIPv4(lastForeignAddress_).c_str(), static_cast<unsigned>(lastForeignPort_)),
+             0);
+  droppedUnreported_ = 0;
+  droppedReportedMs_ = std::max<uint64_t>(nowMs, 1);
 }
 
 }  // namespace halcyra

@@ -1,26 +1,47 @@
 // The exchange with the station server: publishing the local station and querying the stations of
 // the other clients of the channel.
 //
-// A publish is one datagram from local port 10603. A query runs on its slot's request thread
-// (Thread_UDPRequest, started with the slot's first query and kept for the next ones) from local
-// port 10601, and its caller waits for it at most 450 ms. An abandoned query is cancelled: it never
-// stores anything afterwards (the cancel is checked under the station model's lock), makes no host
-// call afterwards, and closes its socket within one receive slice, which the caller waits for (a
-// few milliseconds at most) so the port is free again. The caller never waits for the request
-// thread beyond that: the thread may be busy elsewhere (a host call of a "(no found) " reply is made
-// through the host call relay and given up with the query). Queries of one request slot run one at
-// a time (slot lock); slot A serves the talk handler, slot B the refresh cycle.
+// A publish is one datagram from local port 10603. Queries go out from one socket bound on local
+// port 10601 for the exchange's life, and one thread, Thread_UDPRequest (the query thread), sends
+// them, receives every reply and matches it to its query:
+// - a record reply by the nickname it carries; it answers every query of that nickname in flight;
+// - "(no found) " carries no nickname: such answers (and unreadable ones) are counted, and once
+//   there are as many of them as queries still in flight, those queries are all answered by them
+//   ("(no found) ": that client goes back to the listener's position). While an answer may have
+//   been lost (a query ran out of time with such an answer uncounted for) they are matched to no
+//   query: each runs into its time limit, which costs only that pilot's refresh.
+// Every query waits at most 450 ms after it went out. A refresh pass sends all its queries at once
+// in a paced burst (groups of kQueryGroupSize, at most kQueryBurst at that pace and then
+// kQueryRatePerSecond), well within halcyra-server's default limit per address (500 requests/s,
+// bursts of 1000), so a pass costs one round trip. A talk handler's query is handed to the thread
+// and answered through a callback: its caller never waits on the network.
+//
+// Only the station server is believed: a datagram whose source is not the configured server's
+// address and port is dropped, counted and reported at level 0 at most once a minute.
+//
+// Port 10601 that cannot be bound (another program holds it) is reported at level 0 and tried
+// again with the next query; meanwhile queries fail at once.
+//
+// Lock order: lock_ comes before a StopToken's lock; wakeLock_ is a leaf and is held only to send
+// a wake-up to the query thread (one datagram on loopback). No lock is held across a socket call
+// on the server's side, a host call or a callback.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "foundation/host_abi.h"
 #include "foundation/host_calls.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "platform/env.h"
+#include "platform/mutex.h"
+#include "platform/stop.h"
 #include "propagation/station_model.h"
 #include "station/channel_clients.h"
 
@@ -28,12 +49,21 @@ namespace halcyra {
 
 inline constexpr uint16_t kQueryLocalPort = 10601;
 inline constexpr uint16_t kPublishLocalPort = 10603;
-inline constexpr uint32_t kQueryTimeLimitMs = 450;
-inline constexpr size_t kDatagramCapacity = 1023;  // bytes of a message, terminator included
+inline constexpr uint32_t kQueryTimeLimitMs = 450;  // per query, from the moment it went out
+inline constexpr size_t kDatagramCapacity = 1023;   // bytes of a message, terminator included
+
+// Pacing of the queries (all callers together).
+inline constexpr int kQueryGroupSize = 25;            // queries sent back to back
+inline constexpr uint32_t kQueryGroupIntervalMs = 2;  // pause after each group
+inline constexpr int kQueryBurst = 250;               // queries that may go out at the group pace
+inline constexpr int kQueryRatePerSecond = 250;       // the pace once the burst is spent
+
+// How often the drops of replies from other sources are reported.
+inline constexpr uint32_t kDroppedReportIntervalMs = 60000;
 
 // Results of one query.
 enum QueryResult : int {
-  kQueryRunning = 0,  // still running; after the wait: abandoned at the time limit
+  kQueryRunning = 0,  // no answer within the time limit, or given up (stop)
   kQueryStored = 1,   // a record was received and stored
   kQueryFailed = 2,   // socket failure, invalid reply, or nickname unknown to the server
 };
@@ -47,41 +77,75 @@ struct QueryMessages {
 
 class StationServerExchange {
  public:
-  class RequestSlot;
+  // The answer to a talk handler's query, called on the query thread with the QueryResult. Host
+  // calls it makes go through the host call relay with hostCallStop, which the exchange's stop
+  // cancels.
+  using TalkAnswer = std::function<void(int result, const platform::StopToken& hostCallStop)>;
 
   StationServerExchange(platform::Env& env, Clog& log, Settings& settings, CHalcyra& model,
                         CTS3ClientsBase& clients, HostCallRelay& hostCalls);
-  ~StationServerExchange();  // stops any running query
+  ~StationServerExchange();  // Stop()
 
   StationServerExchange(const StationServerExchange&) = delete;
   StationServerExchange& operator=(const StationServerExchange&) = delete;
 
+  // Starts Thread_UDPRequest, which binds port 10601. False when the thread could not be started.
+  [[nodiscard]] bool Start() EXCLUDES(lock_);
+  // Tells the query thread to end (it is woken at once) without waiting for it: queries in
+  // progress end with kQueryRunning, talk answers not yet given are never given, later queries are
+  // refused, and host calls of the thread give up.
+  void RequestStop() EXCLUDES(lock_);
+  // RequestStop(), then waits for the thread, which closes port 10601.
+  void Stop() EXCLUDES(lock_);
+
   // Publishes the local station (the text argument is not used). 0 sent, -1 failed.
   int SendHCDataToHCS(const char* text);
 
-  // Queries the server for one nickname on slot A (talk handler) and waits at most 450 ms.
-  void RefreshClientStatus(const char* nickname);
+  // The queries of one refresh pass, in order; returns each one's QueryResult. Returns when every
+  // query is answered or out of time (at most the burst's pacing + 450 ms), at once with
+  // kQueryRunning for the open ones when stop is requested or the exchange stops.
+  std::vector<int> RefreshPass(const std::vector<std::string>& nicknames, const platform::StopToken& stop)
+      EXCLUDES(lock_);
+  // One query of the refresh cycle (a pass of one).
+  int RefreshForCycle(const char* nickname, const platform::StopToken& stop = {}) EXCLUDES(lock_);
 
-  // Queries on slot B (refresh cycle); returns the QueryResult. When stop is given and becomes true
-  // during the wait, the query is abandoned at once (kQueryRunning), so the cycle stops promptly.
-  int RefreshForCycle(const char* nickname, const std::atomic<bool>* stop = nullptr);
-
-  // Gives up the queries in progress, refuses new ones, and waits for the request threads (which
-  // end within a receive slice). A query's caller returns at once.
-  void StopQueries();
+  // Hands a talk handler's query for one nickname to the query thread and returns at once; answer
+  // (may be empty) gets the result within 450 ms of the query going out. A query of the same
+  // nickname that has not gone out yet answers this caller instead of its own.
+  void RefreshClientStatus(const char* nickname, TalkAnswer answer = nullptr) EXCLUDES(lock_, wakeLock_);
 
   // The Env tick count (ms) at which the station server last answered a query; 0 before any answer.
   uint64_t LastAnswerTickMs() const { return lastAnswerMs_.load(); }
+  // The query thread's identifier (the "Thread ID" of the query log lines); 0 before it runs.
+  uint32_t QueryThreadId() const { return threadId_.load(); }
+  // Datagrams dropped so far because the station server did not send them.
+  uint64_t DroppedForeignReplies() const { return droppedTotal_.load(); }
 
  private:
-  struct QueryState;
+  struct Query;
+  struct Pass;
+  struct Datagram;
+  class Pacer;
 
-  int Query(RequestSlot& slot, const char* nickname, const QueryMessages& messages,
-            const std::atomic<bool>* stop);
-  void RunRequest(QueryState& state);
-  int SendAndReceive(QueryState& state, char* reply);
-  int ReceiveReply(QueryState& state, platform::UdpSocket& socket, char* reply);
-  int HandleReply(QueryState& state, const char* reply);
+  void Enqueue(std::vector<std::shared_ptr<Query>> queries) EXCLUDES(lock_, wakeLock_);
+  void Wake() EXCLUDES(lock_, wakeLock_);
+  void Run(platform::StopToken stop) EXCLUDES(lock_);
+  bool OpenSocket(bool reportFailure) EXCLUDES(lock_);
+  void CloseSocket() EXCLUDES(lock_);
+  uint64_t SendDue(uint64_t nowMs) EXCLUDES(lock_);
+  bool SendQuery(const std::shared_ptr<Query>& query, uint64_t nowMs) EXCLUDES(lock_);
+  uint64_t ExpireDue(uint64_t nowMs) EXCLUDES(lock_);
+  void ReceiveOne(uint32_t waitMs) EXCLUDES(lock_);
+  void HandleReply(const char* reply, uint64_t nowMs) EXCLUDES(lock_);
+  void StoreRecord(const char* reply, StationRecord scratch, uint64_t nowMs) EXCLUDES(lock_);
+  void CountUnmatchedAnswer(bool notFound, uint64_t nowMs) EXCLUDES(lock_);
+  void MatchUnmatchedAnswers(uint64_t nowMs) EXCLUDES(lock_);
+  void Complete(const std::vector<std::shared_ptr<Query>>& queries, int result, uint64_t nowMs)
+      EXCLUDES(lock_);
+  void FailQueued(int result) EXCLUDES(lock_);
+  void NoteForeign(uint32_t address, uint16_t port, uint64_t nowMs);
+  void ReportForeign(uint64_t nowMs, bool force);
+  bool IsWake(uint32_t address, uint16_t port) const;
   void LogDetailed(const char* tag, const std::string& text, int level);
 
   platform::Env& env_;
@@ -90,10 +154,39 @@ class StationServerExchange {
   CHalcyra& model_;
   CTS3ClientsBase& clients_;
   HostCallRelay& hostCalls_;
-  std::atomic<bool> stopping_{false};      // set by StopQueries: no query waits or starts any more
-  std::atomic<uint64_t> lastAnswerMs_{0};  // Env ticks of the last reply
-  std::unique_ptr<RequestSlot> slotA_;
-  std::unique_ptr<RequestSlot> slotB_;
+
+  platform::Mutex lock_ ACQUIRED_BEFORE(wakeLock_);                 // the queries and the thread's state
+  platform::ConditionVariable changed_;                             // a query queued or completed, the stop
+  std::deque<std::shared_ptr<Query>> toSend_ GUARDED_BY(lock_);     // in order, not yet sent
+  std::vector<std::shared_ptr<Query>> inFlight_ GUARDED_BY(lock_);  // sent, unanswered, in time
+  int unmatchedNotFound_ GUARDED_BY(lock_) = 0;     // "(no found) " answers not matched to a query yet
+  int unmatchedInvalid_ GUARDED_BY(lock_) = 0;      // unreadable answers not matched to a query yet
+  bool answerMayBeLost_ GUARDED_BY(lock_) = false;  // a query ran out while such answers were counted
+  bool running_ GUARDED_BY(lock_) = false;          // the query thread takes queries
+  // Answers without a nickname that come before this tick may be late ones of queries that ran out.
+  uint64_t lateAnswersUntilMs_ GUARDED_BY(lock_) = 0;
+  platform::StopSource stopSource_ GUARDED_BY(lock_);  // a new one for each start
+  std::unique_ptr<platform::Thread> thread_;           // started and joined by Start / Stop only
+
+  platform::Mutex wakeLock_;                         // a leaf: held to send one wake-up datagram
+  std::unique_ptr<platform::UdpSocket> wakeSocket_;  // sends the wake-ups; made by Start
+  uint16_t wakePort_ = 0;                            // its port on 127.0.0.1; set by Start
+  std::atomic<bool> listening_{false};               // port 10601 is bound: wake-ups reach the thread
+
+  // The query thread's own (Run and what it calls).
+  std::unique_ptr<platform::UdpSocket> socket_;
+  std::unique_ptr<Pacer> pacer_;
+  platform::StopSource hostCallStop_;  // stopped by Stop: host calls of the thread give up
+  uint64_t bindReportedMs_ = 0;        // when a failed bind was last reported (0: never)
+  uint64_t receiveReportedMs_ = 0;     // when a receive failure was last reported (0: never)
+  uint64_t droppedUnreported_ = 0;     // foreign datagrams since the last report
+  uint64_t droppedReportedMs_ = 0;     // when they were last reported (0: never)
+  uint32_t lastForeignAddress_ = 0;
+  uint16_t lastForeignPort_ = 0;
+
+  std::atomic<uint32_t> threadId_{0};
+  std::atomic<uint64_t> lastAnswerMs_{0};  // Env ticks of the last reply of the server
+  std::atomic<uint64_t> droppedTotal_{0};
 };
 
 }  // namespace halcyra

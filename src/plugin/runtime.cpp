@@ -69,7 +69,11 @@ int PluginRuntime::Start() {
     Stop();
     return 1;
   }
-  StartThreads();
+  if (!StartThreads()) {
+    // The host unloads the library after a failed start, so nothing of ours may keep running.
+    Stop();
+    return 1;
+  }
   accepting_ = true;
   log_->Write("Halcyra plugin is initialized", "", 0);
   return 0;
@@ -110,7 +114,9 @@ std::optional<std::string> PluginRuntime::AskTeamSpeakHost() {
   return asked ? *answer : std::nullopt;
 }
 
-void PluginRuntime::StartThreads() {
+// Starts the long-lived threads; false (logged) when one of them could not be started. The stop
+// sequence ends what did start.
+bool PluginRuntime::StartThreads() {
   hostCalls_ = std::make_unique<HostCallRelay>(env_, host_);
   exchange_ =
       std::make_unique<StationServerExchange>(env_, *log_, settings_, *model_, *clients_, *hostCalls_);
@@ -121,12 +127,14 @@ void PluginRuntime::StartThreads() {
       std::make_unique<SimulatorLink>(env_, *log_, *commands_, simulator_, settings_.simulatorListenAddress);
   refreshCycle_ =
       std::make_unique<RefreshCycle>(env_, *log_, *config_, *clients_, *exchange_, simulator_, *hostCalls_);
-  talk_ = std::make_unique<TalkHandler>(*log_, settings_, simulator_, *clients_, *model_, *exchange_, host_);
+  talk_ = std::make_unique<TalkHandler>(*log_, settings_, simulator_, *clients_, *model_, *exchange_, host_,
+                                        *hostCalls_);
 
+  if (!exchange_->Start()) return ThreadNotStarted("Thread_UDPRequest");
   log_->Write("ts3plugin_init", "Launch Thread_RW_HCS", 3);
-  refreshCycle_->Start();
+  if (!refreshCycle_->Start()) return ThreadNotStarted("Thread_RW_HCS");
   log_->Write("ts3plugin_init", "Launch Thread_DCS_External", 3);
-  simulatorLink_->Start();
+  if (!simulatorLink_->Start()) return ThreadNotStarted("Thread_DCS_External");
   simulator_.watchdogCounter = 0;
 
   CHalcyra* model = model_.get();
@@ -148,6 +156,12 @@ void PluginRuntime::StartThreads() {
     controls->CaptureDone(radioIndex, pressed);
   });
   joystick_->StartScanning();
+  return true;
+}
+
+bool PluginRuntime::ThreadNotStarted(const char* thread) {
+  log_->Write("ts3plugin_init", Format("Cannot start %s: the plug-in does not start", thread), 0);
+  return false;
 }
 
 // The stop sequence. Every step skips what does not exist, and every release clears its pointer,
@@ -168,7 +182,7 @@ void PluginRuntime::RequestStops() {
   hostQuestions_.RequestStop();
   scannerCalls_.RequestStop();
   if (refreshCycle_) refreshCycle_->RequestStop();
-  if (exchange_) exchange_->StopQueries();
+  if (exchange_) exchange_->RequestStop();
   if (hostCalls_) hostCalls_->Stop();
 }
 
@@ -182,7 +196,7 @@ void PluginRuntime::StopThreads() {
   if (joystick_) joystick_->Terminate();
   if (simulatorLink_) simulatorLink_->Stop();
   if (refreshCycle_) refreshCycle_->Stop();
-  if (exchange_) exchange_->StopQueries();
+  if (exchange_) exchange_->Stop();
 }
 
 // Objects go after every thread that uses them has stopped, and while no event uses them.

@@ -9,8 +9,7 @@
 //
 // The runtime's objects lock in this order (each lock's declaration says what it guards and what it
 // comes before; clang checks the annotations in the tsan build):
-//   a request slot's lock (StationServerExchange) -> the slot's work lock, the query's signal lock,
-//     a StopToken's lock, the log's locks, the platform's thread locks;
+//   the exchange's lock (StationServerExchange) -> a StopToken's lock;
 //   the host call relay's lock -> a StopToken's lock, the platform's thread start lock;
 //   the client list lock (CTS3ClientsBase) -> the host's own locks, the log's locks;
 //   the tile lock (CHGTFiles) -> the missing tile list's lock, the log's locks;
@@ -18,8 +17,9 @@
 //   the configuration's store lock -> the joystick selector lock, the log's locks;
 //   the log's file lock -> the log's queue lock (Clog).
 // The missing tile list's lock, the station model lock, the settings' server lock, the
-// configuration's message box lock, the name look-up lock, the joystick selector lock and the
-// lifecycle's runtime lock are leaves.
+// configuration's message box lock, the name look-up lock, the joystick selector lock, the
+// exchange's wake-up lock, the talk handler's lock of the latest events and the lifecycle's runtime
+// lock are leaves.
 #pragma once
 
 #include <memory>
@@ -91,7 +91,8 @@ class PluginRuntime {
   void NoteMissingExportHook();
   std::optional<std::string> AskTeamSpeakHost();
   std::wstring MissingTileListPath() const;
-  void StartThreads();
+  [[nodiscard]] bool StartThreads();
+  [[nodiscard]] bool ThreadNotStarted(const char* thread);  // logs it; false
   void RequestStops();
   bool WaitForEvents();  // true when none is in progress any more
   void StopThreads();

@@ -49,8 +49,8 @@ bool LocalCarries(const StationRecord& local, std::string_view frequency) {
 
 }  // namespace
 
-int CHalcyra::IsAudible(const StationRecord& remote, int* remoteRadio, int* localRadio) {
-  StationRecord local = LocalStation();
+int CHalcyra::IsAudible(const StationRecord& local, const StationRecord& remote, int* remoteRadio,
+                        int* localRadio) {
   int transmitting = 0;
   int receiving = 0;
   int result = 0;
@@ -86,8 +86,7 @@ int CHalcyra::IsAudible(const StationRecord& remote, int* remoteRadio, int* loca
   return result;
 }
 
-int CHalcyra::IsEncrypted(const StationRecord& remote) {
-  StationRecord local = LocalStation();
+int CHalcyra::IsEncrypted(const StationRecord& local, const StationRecord& remote) {
   std::string_view cryptoFrequency = TextOf(remote.cryptoFrequency);
   int result = 0;
   for (int radio = 1; radio <= kRadioCount; ++radio) {

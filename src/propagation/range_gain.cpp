@@ -117,8 +117,8 @@ float CHalcyra::CalculateDBLost(StationRecord& remote, int remoteRadio, float ga
   return JudgeRange(remote, remoteRadio, gainLimit).gain;
 }
 
-RangeJudgement CHalcyra::JudgeRange(StationRecord& remote, int remoteRadio, float gainLimit) {
-  StationRecord local = LocalStation();
+RangeJudgement CHalcyra::JudgeRange(const StationRecord& local, StationRecord& remote, int remoteRadio,
+                                    float gainLimit) {
   propagation::RadioClassFigures figures = propagation::FiguresOfClass(remote.radioClass);
   const char* frequencyField = RadioFrequency(remote, remoteRadio);
   float frequency = 0;

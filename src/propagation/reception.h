@@ -21,7 +21,11 @@ struct Reception {
 };
 
 // In the voice path's order: IsAudible; with the radio model on (attenuation) and only when
-// audible, the range and gain model (JudgeRange) and IsEncrypted. remote's distance is updated.
+// audible, the range and gain model (JudgeRange) and IsEncrypted, all on the one snapshot local
+// of the local station. remote's distance is updated.
+Reception JudgeReception(CHalcyra& model, const StationRecord& local, StationRecord& remote, bool attenuation,
+                         float gainLimit);
+// The same on a snapshot it takes itself.
 Reception JudgeReception(CHalcyra& model, StationRecord& remote, bool attenuation, float gainLimit);
 
 }  // namespace halcyra

@@ -56,11 +56,19 @@ class CHalcyra {
   std::vector<StationRecord> Stations() const EXCLUDES(modelLock_);  // in list order
 
   // --- radio model (host event threads) ---
+  // Each judgement has a form on a snapshot of the local station that its caller took (one for
+  // several judgements, as the voice path takes one per block) and a form that takes its own.
   // 1 when a local radio carries the frequency the remote transmits on; remoteRadio and localRadio
   // get the radios (1..3), both 0 otherwise.
-  int IsAudible(const StationRecord& remote, int* remoteRadio, int* localRadio);
+  int IsAudible(const StationRecord& local, const StationRecord& remote, int* remoteRadio, int* localRadio);
+  int IsAudible(const StationRecord& remote, int* remoteRadio, int* localRadio) EXCLUDES(modelLock_) {
+    return IsAudible(LocalStation(), remote, remoteRadio, localRadio);
+  }
   // 1 when the remote's encryption applies to a radio we listen on and the keys differ.
-  int IsEncrypted(const StationRecord& remote);
+  int IsEncrypted(const StationRecord& local, const StationRecord& remote);
+  int IsEncrypted(const StationRecord& remote) EXCLUDES(modelLock_) {
+    return IsEncrypted(LocalStation(), remote);
+  }
   // Great-circle distance in NM (also stored in remote.distance and in the listed record) and the
   // altitude difference in feet.
   float CalculateDistance(const StationRecord& local, StationRecord& remote, float* altitudeDifference)
@@ -68,7 +76,11 @@ class CHalcyra {
   // Gain from 0 (perfect) to gainLimit (not receivable) for the remote transmitting on remoteRadio.
   float CalculateDBLost(StationRecord& remote, int remoteRadio, float gainLimit) EXCLUDES(modelLock_);
   // The same judgement with the figures it rests on (CalculateDBLost is its gain).
-  RangeJudgement JudgeRange(StationRecord& remote, int remoteRadio, float gainLimit) EXCLUDES(modelLock_);
+  RangeJudgement JudgeRange(const StationRecord& local, StationRecord& remote, int remoteRadio,
+                            float gainLimit) EXCLUDES(modelLock_);
+  RangeJudgement JudgeRange(StationRecord& remote, int remoteRadio, float gainLimit) EXCLUDES(modelLock_) {
+    return JudgeRange(LocalStation(), remote, remoteRadio, gainLimit);
+  }
   // 1 when terrain cuts the sight line from the local to the remote station.
   int IsHiddenByRelief(const StationRecord& local, const StationRecord& remote);
 

@@ -21,7 +21,9 @@
 
 #include "audio/voice_effects.h"
 #include "hgt_tile.h"
+#include "platform/ipv4.h"
 #include "plugin_session.h"
+#include "wait_until.h"
 
 namespace halcyra {
 namespace {
@@ -239,8 +241,8 @@ TEST_F(TalkTest, AudibleClearTalkerIsRefreshedJudgedAndPlacedOnTheLeftEarOfRadio
                 "remote 1.000",
                 "Remote is clear"}),
             TalkLines("Remote is clear"));
-  // The event asked the station server for the talker before judging him.
-  EXPECT_TRUE(session().server().WaitForRequest("GET:Talker@ ", requestsBefore, 0));
+  // The event had the station server asked for the talker (on the plug-in's query thread).
+  EXPECT_TRUE(session().server().WaitForRequest("GET:Talker@ ", requestsBefore, kWaitMs));
   EXPECT_TRUE(
       session().WaitForLogLine("Set3DSoundPositionTS3 : Listening ears : Current 1. #1=-1 / #2=1 / #3=0 "
                                "{x=-1.001000,y=0.100000}",
@@ -540,6 +542,125 @@ TEST_F(AttenuationOffTest, EveryBlockIsLeftAsItCame) {
   EXPECT_EQ(block, Voice(block)) << "out of range";
   Simulate(Local(kNearLatitude, 0));
   EXPECT_EQ(block, Voice(block)) << "no local radio on his frequency";
+}
+
+// ------------------------------------------------------------------ a station server 100 ms away
+
+// The talker and 19 wingmen in the channel, a station server that answers 100 ms late (or, for a
+// while, never; or with forgers beside it). A talk event returns without waiting for it.
+class FarServerTest : public TalkTest {
+ protected:
+  static constexpr uint32_t kServerDelayMs = 100;
+  static constexpr int kWingmen = 19;
+
+  static void SetUpTestSuite() {
+    SessionOptions options;
+    options.wingmen = kWingmen;
+    shared_ = new TalkSession(options);
+    startError_ = shared_->Start();
+    if (startError_.empty()) shared_->session().server().SetReplyDelayMs(kServerDelayMs);
+  }
+
+  // Milliseconds that one talk event of the talker took to return, and its placements.
+  int64_t TimedTalk(int status, std::vector<FakeHost::Placement>* placements) {
+    host().ClearPlacements();
+    ++shared_->talkEvents;
+    auto start = std::chrono::steady_clock::now();
+    session().plugin().onTalkStatusChangeEvent(PluginSession::kConnection, status, 0,
+                                               PluginSession::kTalkerClient);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    *placements = host().Placements();
+    return std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() / 1000;
+  }
+
+  // Gives the server the talker's record and waits until a refresh pass has stored it.
+  void StoreTalker(const std::string& record) {
+    size_t from = session().LogLines().size();
+    session().server().Store(record);
+    std::string text = record.substr(0, record.find_last_not_of(' ') + 1);
+    ASSERT_TRUE(session().WaitForLogLine("Thread_UDPRequest : Added item [" + text + "]", from, kWaitMs));
+  }
+};
+
+constexpr char kTalkerFarAway[] = "Talker@43.000000 41.000000 10000 251.000 124.000 030.000 X__ 251.000 7 0 ";
+
+TEST_F(FarServerTest, TalkEventReturnsAtOnceAndTheTalkerIsPlacedAgainAfterTheLateAnswer) {
+  Simulate(Local(kNearLatitude, 1));
+  session().server().Store(kTalkerFarAway);  // he flew out of range; the plug-in does not know yet
+  std::vector<FakeHost::Placement> placed;
+  EXPECT_LT(TimedTalk(1, &placed), 50);
+  ASSERT_EQ(1u, placed.size());
+  ExpectAt({-1.001f, 0.1f, 0.0f}, placed[0]);  // on the record it had
+  ASSERT_TRUE(testing::WaitUntil([this] { return host().Placements().size() >= 2; }, kWaitMs));
+  ExpectAt(kFar, host().Placements()[1]);  // on the refreshed one, about 100 ms later
+  EXPECT_TRUE(session().WaitForLogLine("RefreshClientStatus : Request is terminated normally", 0, kWaitMs));
+  StoreTalker(kTalkerRecord);
+}
+
+TEST_F(FarServerTest, TalkEventReturnsAtOnceWhenTheServerNeverAnswers) {
+  Simulate(Local(kNearLatitude, 1));
+  session().server().SetSilent(true);
+  size_t from = session().LogLines().size();
+  std::vector<FakeHost::Placement> placed;
+  EXPECT_LT(TimedTalk(1, &placed), 50);
+  ASSERT_EQ(1u, placed.size());
+  ExpectAt({-1.001f, 0.1f, 0.0f}, placed[0]);
+  EXPECT_TRUE(session().WaitForLogLine("RefreshClientStatus : Thread_UDPRequest thread ID #", from, kWaitMs));
+  EXPECT_EQ(1u, host().Placements().size());
+  EXPECT_LT(TimedTalk(0, &placed), 50);
+  session().server().SetSilent(false);
+}
+
+// The 20 pilots' queries of a pass are in flight together: a pass costs one round trip, so each
+// pilot is refreshed every 2 s and a little (one query after the other would take 4 s).
+TEST_F(FarServerTest, PassOfTwentyPilotsRepeatsWithinTheGoal) {
+  std::string wingman = PluginSession::WingmanNickname(kWingmen);
+  size_t first = session().server().QueryTicks(wingman).size();
+  ASSERT_TRUE(testing::WaitUntil([&] { return session().server().QueryTicks(wingman).size() >= first + 4; },
+                                 5 * kWaitMs));
+  std::vector<uint64_t> ticks = session().server().QueryTicks(wingman);
+  for (size_t i = first + 1; i < ticks.size(); ++i) {
+    uint64_t period = ticks[i] - ticks[i - 1];
+    EXPECT_GE(period, 2000u);
+    EXPECT_LE(period, 3000u) << "pass " << i;  // the goal is 2300 ms; BENCHMARKS.md has the figure
+  }
+  EXPECT_TRUE(session().WaitForLogLine(
+      "Thread_UDPRequest : Added item [" + PluginSession::WingmanRecord(kWingmen).substr(0, 24), 0, kWaitMs));
+}
+
+// Datagrams sprayed at port 10601 from another socket while passes run never reach the station
+// list; the server's own replies still do.
+TEST_F(FarServerTest, ForgedRepliesNeverReachTheStationList) {
+  auto info = [this] {
+    return session().plugin().InfoText(PluginSession::kConnection, PluginSession::kTalkerClient,
+                                       PLUGIN_CLIENT);
+  };
+  auto forger = platform::Env::Default().CreateUdpSocket();
+  ASSERT_EQ(0, forger->Bind(kLoopbackAddress, 0));
+  const std::string forged = "Talker@42.000000 41.000000 10000 999.000 124.000 030.000 X__ 251.000 7 0 ";
+  std::atomic<bool> spraying{true};
+  std::thread spray([&] {
+    for (int i = 0; i < 3000 && spraying.load(); ++i) {  // about 3 s, a pass or two
+      forger->SendTo(forged.data(), forged.size(), kLoopbackAddress, 10601);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  bool believed = false;
+  for (int look = 0; look < 150 && !believed; ++look) {
+    believed = info().find("999.000") != std::string::npos;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  spraying = false;
+  spray.join();
+  EXPECT_FALSE(believed) << info();
+  std::string server = "127.0.0.1:" + std::to_string(session().server().port());
+  std::string from = "127.0.0.1:" + std::to_string(forger->LocalPort());
+  EXPECT_TRUE(session().WaitForLogLine(
+      "not sent by the station server " + server + " (last from " + from + ")", 0, kWaitMs));
+
+  StoreTalker("Talker@42.000000 41.000000 10000 252.000 124.000 030.000 X__ 251.000 7 0 ");
+  EXPECT_NE(std::string::npos, info().find("radio 1 on 252.000")) << info();
+  StoreTalker(kTalkerRecord);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -28,6 +29,7 @@
 #include "hgt_tile.h"
 #include "host_folders.h"
 #include "loaded_plugin.h"
+#include "platform/ipv4.h"
 #include "plugin/lifecycle.h"
 #include "radio_scene.h"
 #include "scripted_station_server.h"
@@ -152,6 +154,20 @@ class PluginFaultTest : public ::testing::Test {
     std::optional<TS3_VECTOR> placed = Talk(talker);
     return placed && Near(placed->x, 0.0f) && Near(placed->y, 100.0f);
   }
+  // A talk event places him at once on the record it has, and again when the refresh it asked for
+  // brings another: true when he ends up far away.
+  bool EndsUpFarAway(const Talker& talker) {
+    Talk(talker);
+    return WaitUntil(
+        [&] {
+          std::optional<TS3_VECTOR> last;
+          for (const FakeHost::Placement& placement : host_.Placements()) {
+            if (placement.clientID == talker.clientID) last = placement.position;
+          }
+          return last && Near(last->x, 0.0f) && Near(last->y, 100.0f);
+        },
+        kRecordWaitMs);
+  }
   // Waits until the refresh cycle has fetched the talker, so that a talk event places him.
   bool BecomesHeard(const Talker& talker) {
     return WaitUntil([&] { return HeardOnTheLeftEar(talker); }, kRecordWaitMs);
@@ -183,24 +199,33 @@ TEST_F(PluginFaultTest, ServerSilenceGarbageTruncatedAndOversizeRepliesLoseNoSta
   ASSERT_TRUE(BecomesHeard(Viper()));
   ASSERT_TRUE(BecomesHeard(Cobra()));
 
+  // A talk event asks for Viper on the plug-in's query thread: each answer is set until that query
+  // has reached the server and its answer has had time to come back.
+  auto heardWhileAsked = [&](const char* what) {
+    int queries = server_.QueriesFor("Viper");
+    EXPECT_TRUE(HeardOnTheLeftEar(Viper())) << what;
+    EXPECT_TRUE(WaitUntil([&] { return server_.QueriesFor("Viper") > queries; }, kRecordWaitMs)) << what;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  };
   server_.SetAnswer(ServerAnswer::kSilent);
   Clock::time_point start = Clock::now();
-  EXPECT_TRUE(HeardOnTheLeftEar(Viper())) << "after silence";
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));  // the query gives up at 450 ms
+  heardWhileAsked("after silence");
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));  // the talk event never waits
 
   server_.SetAnswer(ServerAnswer::kGarbage);
-  for (int i = 0; i < 5; ++i) EXPECT_TRUE(HeardOnTheLeftEar(Viper())) << "after garbage " << i;
+  for (int i = 0; i < 5; ++i) heardWhileAsked("after garbage");
 
   server_.SetAnswer(ServerAnswer::kOversize);
-  EXPECT_TRUE(HeardOnTheLeftEar(Viper())) << "after an oversize reply";
+  heardWhileAsked("after an oversize reply");
 
   // A truncated reply carries a new position and nothing else: the radios stay as they were.
   server_.SetRecord("Viper", TalkerRecord("Viper", 42.3, 41.35, 6000));
   server_.SetAnswer(ServerAnswer::kTruncated);
+  heardWhileAsked("after a truncated reply");
   EXPECT_TRUE(HeardOnTheLeftEar(Viper())) << "after a truncated reply";
 
   server_.SetAnswer(ServerAnswer::kLate);  // arrives after the query gave up, maybe at the next one
-  EXPECT_TRUE(HeardOnTheLeftEar(Viper())) << "after a late reply";
+  heardWhileAsked("after a late reply");
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
 
   // Cobra, never asked for by a talk event during all that, is still heard.
@@ -208,8 +233,54 @@ TEST_F(PluginFaultTest, ServerSilenceGarbageTruncatedAndOversizeRepliesLoseNoSta
   EXPECT_TRUE(HeardOnTheLeftEar(Cobra()));
   // And a proper reply still takes effect: Viper changes to a frequency we do not listen to.
   server_.SetRecord("Viper", TalkerRecord("Viper", 42.3, 41.35, 6000, "124.500"));
-  EXPECT_TRUE(PlacedFarAway(Viper()));
+  EXPECT_TRUE(EndsUpFarAway(Viper()));
   EXPECT_NE(std::string::npos, LogText().find("Thread_UDPRequest :  ! Recvfrom failed with error"));
+}
+
+// Whatever the station side does, the plug-in stops within a second: a server that never answers
+// (queries of a pass and of talk events in flight), forgers spraying port 10601, and port 10601
+// taken by another program (the plug-in starts all the same and says so).
+TEST_F(PluginFaultTest, ShutdownTakesAtMostASecondWhateverTheStationSideDoes) {
+  WriteIni();
+  for (const char* fault : {"silent server", "forgers", "port 10601 taken"}) {
+    SCOPED_TRACE(fault);
+    std::string faultName = fault;
+    std::unique_ptr<platform::UdpSocket> other = platform::Env::Default().CreateUdpSocket();
+    ASSERT_TRUE(other);
+    if (faultName == "port 10601 taken") {
+      ASSERT_EQ(0, other->Bind(0, 10601));
+    } else if (faultName == "forgers") {
+      ASSERT_EQ(0, other->Bind(kLoopbackAddress, 0));
+    }
+    server_.SetAnswer(faultName == "silent server" ? ServerAnswer::kSilent : ServerAnswer::kRecord);
+    Start();
+    JoinAndFly();
+    if (faultName == "port 10601 taken") {
+      EXPECT_TRUE(
+          WaitUntil([&] { return LogText().find(" ! Cannot initialize (bind): ") != std::string::npos; },
+                    kRecordWaitMs));
+    } else {
+      int queries = server_.Queries();
+      ASSERT_TRUE(WaitUntil([&] { return server_.Queries() > queries; }, kRecordWaitMs));
+    }
+    std::atomic<bool> spraying{faultName == "forgers"};
+    std::thread spray([&] {
+      const std::string forged = "Viper@1 1 1 999.000 999.000 999.000 XXX 000.000 0 0 ";
+      for (int i = 0; i < 20000 && spraying.load(); ++i) {
+        other->SendTo(forged.data(), forged.size(), kLoopbackAddress, 10601);
+        if (i % 16 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+    Talk(Viper());  // its query is in flight too
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Clock::time_point start = Clock::now();
+    plugin_.shutdown();
+    started_ = false;
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+    spraying = false;
+    spray.join();
+  }
+  server_.SetAnswer(ServerAnswer::kRecord);
 }
 
 // --- the simulator ---
@@ -629,6 +700,45 @@ TEST_F(RuntimeFaultTest, SocketLibraryThatDoesNotStartFailsTheStartCleanly) {
   auto socket = platform::Env::Default().CreateUdpSocket();
   ASSERT_TRUE(socket);
   EXPECT_EQ(0, socket->Bind(0, 10602));
+}
+
+// A thread of the plug-in that the system refuses to start fails the start: the start says which,
+// everything started before it is stopped again (no thread of the plug-in is left, the ports are
+// free) and ts3plugin_init reports the failure. Every thread start of the plug-in is refused in
+// turn.
+TEST_F(RuntimeFaultTest, ThreadThatCannotStartFailsTheStartCleanly) {
+  ini_.tileFolder = (dir_ / "HGT").string();
+  ini_.logLevel = 3;
+  WriteIni();
+  int threads = ThreadsOfThisProcess();
+  ASSERT_EQ(0, lifecycle_.Init());
+  int starts = env_.threadStarts.load();
+  lifecycle_.Shutdown();
+  ASSERT_TRUE(WaitUntil([&] { return ThreadsOfThisProcess() == threads; }, 5000));
+
+  std::string logs;
+  for (int refused = 0; refused < starts; ++refused) {
+    SCOPED_TRACE("thread start " + std::to_string(refused) + " refused");
+    env_.threadStarts = 0;
+    env_.refuseThreadsFrom = refused;
+    if (lifecycle_.Init() != 0) {
+      EXPECT_TRUE(WaitUntil([&] { return ThreadsOfThisProcess() == threads; }, 5000))
+          << ThreadsOfThisProcess() << " threads, " << threads << " before the start";
+      for (uint16_t port : {10601, 10602}) {
+        auto socket = platform::Env::Default().CreateUdpSocket();
+        ASSERT_TRUE(socket);
+        EXPECT_EQ(0, socket->Bind(0, port)) << "port " << port;
+      }
+    }
+    lifecycle_.Shutdown();
+    logs += LogText();
+  }
+  env_.refuseThreadsFrom = INT_MAX;
+  for (const char* thread : {"Thread_UDPRequest", "Thread_RW_HCS", "Thread_DCS_External"}) {
+    EXPECT_NE(std::string::npos, logs.find(std::string("ts3plugin_init : Cannot start ") + thread +
+                                           ": the plug-in does not start"))
+        << thread;
+  }
 }
 
 }  // namespace

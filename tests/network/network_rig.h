@@ -1,5 +1,6 @@
 // The pieces of the station network wired together as the plug-in wires them, with a fake host,
-// a log file in a temporary folder and a fake station server on a loopback port.
+// a log file in a temporary folder and a fake station server on a loopback port. The exchange is
+// started (it binds port 10601) unless that port is taken.
 #pragma once
 
 #include <filesystem>
@@ -41,6 +42,7 @@ class NetworkRig {
     hostCalls = std::make_unique<HostCallRelay>(env_, table);
     PointAt(server.port());
     exchange = std::make_unique<StationServerExchange>(env_, *log, settings, *model, *clients, *hostCalls);
+    started = exchange->Start();
   }
   ~NetworkRig() { exchange.reset(); }
 
@@ -63,6 +65,7 @@ class NetworkRig {
   std::unique_ptr<HostCallRelay> hostCalls;  // outlives the exchange
   StationStandIn server;
   std::unique_ptr<StationServerExchange> exchange;
+  bool started = false;  // the exchange's query thread runs
 
  private:
   platform::Env& env_;

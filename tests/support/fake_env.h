@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <functional>
 #include <map>
 #include <optional>
@@ -85,6 +86,15 @@ class FakeEnv : public platform::EnvWrapper {
     if (signal.WaitFor(lock, std::chrono::milliseconds(real))) return;
     if (!clockStopped.load()) tickMs += ms;
     sleptMs += ms;
+  }
+
+  // --- threads: from the refuseThreadsFrom-th start on (0: the first), StartThread refuses, as a
+  // system out of threads does; threadStarts counts the starts asked for ---
+  std::atomic<int> threadStarts{0};
+  std::atomic<int> refuseThreadsFrom{INT_MAX};
+  std::unique_ptr<platform::Thread> StartThread(std::function<void()> body) override {
+    if (threadStarts++ >= refuseThreadsFrom.load()) return nullptr;
+    return target().StartThread(std::move(body));
   }
 
   // --- threads nobody joins (boxes, name look-ups, host calls): counted, so that a test can wait

@@ -55,7 +55,14 @@ std::string PluginSession::Start() {
   server_.Store(talkerRecord_);
   host_.SetOwnClient(kOwnClient, kOwnNickname);
   host_.SetNickname(kTalkerClient, kTalkerNickname);
-  host_.SetChannel(kChannel, {kOwnClient, kTalkerClient});
+  std::vector<anyID> channel{kOwnClient, kTalkerClient};
+  for (int index = 1; index <= options_.wingmen; ++index) {
+    anyID id = static_cast<anyID>(kTalkerClient + index);
+    server_.Store(WingmanRecord(index));
+    host_.SetNickname(id, WingmanNickname(index));
+    channel.push_back(id);
+  }
+  host_.SetChannel(kChannel, channel);
 
   plugin_.setFunctionPointers(host_.Table());
   if (plugin_.init() != 0) return "ts3plugin_init failed";
@@ -105,6 +112,10 @@ void PluginSession::KeepAliveLoop() {
     platform::MutexLock lock(simulatorLock_);
     simulator_.Send(PositionCommand(lastState_));
   }
+}
+
+std::string PluginSession::WingmanRecord(int index) {
+  return WingmanNickname(index) + "@42.100000 41.100000 9000 124.000 000.000 000.000 X__ 000.000 0 0 ";
 }
 
 std::string PluginSession::TalkerRecordText() const {

@@ -32,6 +32,9 @@ struct SessionOptions {
   int ear3 = 0;
   std::filesystem::path tileFolder;  // [HGT] Path; empty: an empty folder of the session
   uint16_t stationServerPort = 0;    // [HCS] UDP; 0: the session's loopback station server
+  // More pilots in the own channel besides the talker: "Wing1".."WingN" (client IDs 3, 4, ...),
+  // each with a record at the station server (WingmanRecord).
+  int wingmen = 0;
 };
 
 // What the simulator reports about the local aircraft (texts as the simulator sends them).
@@ -92,6 +95,8 @@ class PluginSession {
   LoopbackStationServer& server() { return server_; }
   const TempDir& folder() const { return dir_; }
   std::string TalkerRecordText() const;  // as the plug-in logs it: without the final blank
+  static std::string WingmanNickname(int index) { return "Wing" + std::to_string(index); }
+  static std::string WingmanRecord(int index);  // as he publishes it, without "SET:"
 
  private:
   void WriteIni();

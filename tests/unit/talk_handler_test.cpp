@@ -38,8 +38,8 @@ class TalkHandlerTest : public ::testing::Test {
     hostCalls_ = std::make_unique<HostCallRelay>(env_, table_);
     exchange_ =
         std::make_unique<StationServerExchange>(env_, *log_, settings_, *model_, *clients_, *hostCalls_);
-    handler_ =
-        std::make_unique<TalkHandler>(*log_, settings_, simulator_, *clients_, *model_, *exchange_, table_);
+    handler_ = std::make_unique<TalkHandler>(*log_, settings_, simulator_, *clients_, *model_, *exchange_,
+                                             table_, *hostCalls_);
 
     // A clear talker at a fifth of his range, received on local radio 1.
     clients_->AddCDB_item("Viper", kTalker);
