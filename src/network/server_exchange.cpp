@@ -663,6 +663,8 @@ void StationServerExchange::MatchUnmatchedAnswers(uint64_t nowMs) {
   if (notFound) {
     for (const std::shared_ptr<Query>& query : answered) {
       if (query->abandoned.load()) continue;
+      // A host that held an earlier reset past the time limit: this answer is too old to act on.
+      if (env_.TickMs() - nowMs >= kQueryTimeLimitMs) break;
       LogDetailed(kRequestTag,
                   Format("NickName [%s] doesn't exist in Halcyra server.", query->nickname.c_str()), 5);
       std::optional<ClientNode> node = clients_.FindByNickname(query->nickname.c_str());
