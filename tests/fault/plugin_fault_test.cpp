@@ -559,8 +559,10 @@ TEST_F(PluginFaultTest, TalkEventGivesUpAQueryWhoseHostCallDoesNotReturn) {
         [&] {
           host_.ClearPlacements();
           plugin_.onTalkStatusChangeEvent(kConnection, 1, 0, Viper().clientID);
+          // (A reset of the refresh cycle's own "(no found) " may come in between: not his.)
           for (const FakeHost::Placement& placement : host_.Placements()) {
-            if (placement.clientID == Viper().clientID) {
+            bool reset = placement.position.x == 0 && placement.position.y == 0 && placement.position.z == 0;
+            if (placement.clientID == Viper().clientID && !reset) {
               placed = placement.position;
               break;
             }
@@ -572,7 +574,7 @@ TEST_F(PluginFaultTest, TalkEventGivesUpAQueryWhoseHostCallDoesNotReturn) {
   }
   EXPECT_GE(host_.PlacementsInProgress(), 1);
   ASSERT_TRUE(placed.has_value());
-  EXPECT_TRUE(Near(placed->x, kLeftEarX) && Near(placed->y, 0.1f));
+  EXPECT_TRUE(Near(placed->x, kLeftEarX) && Near(placed->y, 0.1f)) << placed->x << " " << placed->y;
 
   // Every query asked so far has been given up (450 ms) or has its reset in progress; no new one
   // asks for a reset. Once the host returns, no reset call follows.
