@@ -84,7 +84,7 @@ void BM_RefreshClientStatusRoundTrip(benchmark::State& state) {
   int answers = 0;  // under mutex
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
-    exchange.RefreshClientStatus(kPilot, [&](int, CancelToken&) {
+    exchange.RefreshClientStatus(kPilot, [&](int, const platform::StopToken&) {
       {
         platform::MutexLock lock(mutex);
         ++answers;

@@ -46,7 +46,8 @@ class ServerExchangeTest : public ::testing::Test {
   // A talk handler's query: returns at once; the result comes later (-1 until then).
   std::shared_ptr<std::atomic<int>> TalkQuery(const char* nickname) {
     auto result = std::make_shared<std::atomic<int>>(-1);
-    rig_.exchange->RefreshClientStatus(nickname, [result](int value, CancelToken&) { *result = value; });
+    rig_.exchange->RefreshClientStatus(nickname,
+                                       [result](int value, const platform::StopToken&) { *result = value; });
     return result;
   }
 
