@@ -390,7 +390,12 @@ TEST(ServerExchangePortTest, TakenQueryPortIsReportedAndBoundOnceFree) {
   EXPECT_LT(MillisecondsSince(start), 400);
   EXPECT_EQ(0u, rig.server.RequestCount());
   blocker.reset();
-  EXPECT_EQ(kQueryStored, rig.exchange->RefreshForCycle("Bob"));
+  // The port is bound again by one of the next queries (a query already failing when the port was
+  // freed does not count).
+  int result = kQueryFailed;
+  for (int attempt = 0; attempt < 5 && result != kQueryStored; ++attempt)
+    result = rig.exchange->RefreshForCycle("Bob");
+  EXPECT_EQ(kQueryStored, result);
   auto lines = rig.LogLines();
   std::string taken = LineContaining(lines, "Thread_UDPRequest :  ! Cannot initialize (bind): ");
   EXPECT_NE(std::string::npos, taken.find("][L00] ")) << taken;
