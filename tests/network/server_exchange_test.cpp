@@ -337,11 +337,12 @@ TEST_F(ServerExchangeTest, TalkQueryAndPassShareThePort) {
 TEST(ServerExchangeSourceTest, RepliesFromOtherSourcesAreDroppedAndReportedOnceAMinute) {
   testing::FakeEnv clock;
   clock.realSleepCapMs = 100000;  // waits last their real time: only the test moves the clock on
+  // Made before the rig, so that it outlives the stand-in server's thread, which sprays with it.
+  auto forger = platform::Env::Default().CreateUdpSocket();
+  ASSERT_EQ(0, forger->Bind(kLoopbackAddress, 0));
   NetworkRig rig(clock);
   ASSERT_TRUE(rig.server.ok());
   ASSERT_TRUE(rig.started);
-  auto forger = platform::Env::Default().CreateUdpSocket();
-  ASSERT_EQ(0, forger->Bind(kLoopbackAddress, 0));
   auto spray = [&](int count) {
     std::string forged = "Bob@10 10 1 999.000 999.000 999.000 XXX 000.000 0 0 ";
     for (int i = 0; i < count; ++i)
