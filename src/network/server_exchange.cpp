@@ -272,6 +272,8 @@ std::vector<int> StationServerExchange::RefreshPass(const std::vector<std::strin
   for (const std::shared_ptr<Query>& query : pass->queries) {
     if (!query->done) query->abandoned = true;
   }
+  // Each query holds its pass: the pass lets go of its queries, so neither keeps the other alive.
+  pass->queries.clear();
   return pass->results;
 }
 
