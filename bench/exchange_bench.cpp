@@ -54,20 +54,33 @@ double Percentile(std::vector<double> values, double fraction) {
   return values[std::min(index, values.size() - 1)];
 }
 
+// The plug-in's side of a query: the exchange and what it needs, asking the server on loopback.
+struct ExchangeRig {
+  ExchangeRig(platform::Env& clock, uint16_t serverPort)
+      : env(clock), log(env), tiles(env, log), model(log, tiles) {
+    settings.SetServer({"127.0.0.1", serverPort});
+    started = exchange.Start();
+  }
+  platform::Env& env;
+  Clog log;  // not set up: every line is dropped, as at LOGLEVEL 0
+  CHGTFiles tiles;
+  CHalcyra model;
+  CTS3ClientsBase clients{log, nullptr};
+  Settings settings;
+  TS3Functions host{};
+  HostCallRelay hostCalls{env, host};
+  StationServerExchange exchange{env, log, settings, model, clients, hostCalls};
+  bool started = false;
+};
+
 void BM_RefreshClientStatusRoundTrip(benchmark::State& state) {
   platform::Env& env = platform::Env::Default();
   testing::LoopbackService server;
   if (!server.Start(ServeStationLoop)) return state.SkipWithError(server.error().c_str());
-  Clog log(env);  // not set up: every line is dropped, as at LOGLEVEL 0
-  CHGTFiles tiles(env, log);
-  CHalcyra model(log, tiles);
-  CTS3ClientsBase clients(log, nullptr);
-  Settings settings;
-  settings.SetServer({"127.0.0.1", server.port()});
-  TS3Functions host{};
-  HostCallRelay hostCalls(env, host);
-  StationServerExchange exchange(env, log, settings, model, clients, hostCalls);
-  if (!exchange.Start()) return state.SkipWithError("the query thread did not start");
+  ExchangeRig rig(env, server.port());
+  if (!rig.started) return state.SkipWithError("the query thread did not start");
+  CHalcyra& model = rig.model;
+  StationServerExchange& exchange = rig.exchange;
 
   // The pilot asked for publishes his station first, as his own plug-in does.
   model.UpdateLocalStation([](StationRecord& local) { CopyText(local.nickname, kPilot); });
@@ -161,16 +174,9 @@ void BM_RefreshPassServer100MsAway(benchmark::State& state) {
     return std::optional<testing::StandInReply>(
         testing::StandInReply(nickname + "@42.1 41.1 9000 124.000 000.000 000.000 X__ 000.000 0 0 ", 100));
   });
-  Clog log(env);
-  CHGTFiles tiles(env, log);
-  CHalcyra model(log, tiles);
-  CTS3ClientsBase clients(log, nullptr);
-  Settings settings;
-  settings.SetServer({"127.0.0.1", server.port()});
-  TS3Functions host{};
-  HostCallRelay hostCalls(env, host);
-  StationServerExchange exchange(env, log, settings, model, clients, hostCalls);
-  if (!exchange.Start()) return state.SkipWithError("the query thread did not start");
+  ExchangeRig rig(env, server.port());
+  if (!rig.started) return state.SkipWithError("the query thread did not start");
+  StationServerExchange& exchange = rig.exchange;
   std::vector<std::string> nicknames;
   for (int64_t i = 0; i < state.range(0); ++i) nicknames.push_back("Pilot" + std::to_string(i));
 
