@@ -456,6 +456,8 @@ void ScenarioRun::PlayBlock(int64_t block) {
     if (block == call.firstBlock + call.blockCount - 1) {
       host_->SetClock(static_cast<double>(block + 1) / kBlocksPerSecond);
       entry.onTalkStatusChangeEvent(kServerConnection, 0, 0, id);
+      // His end is judged again on the query thread too; the next talk event must not meet it.
+      WaitForTalkRefresh(scenario_.remotes[r].station.nickname);
       ++nextCall_[r];
     }
   }
