@@ -27,6 +27,8 @@ case "${1:-}" in
     /usr/lib/wine/wineserver64 -k
     /usr/lib/wine/wineserver64 -w
     /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
+    # The first program of a server starts its system services; they get that program's output.
+    /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
     exit
     ;;
   --own-server)
