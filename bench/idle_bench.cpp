@@ -3,12 +3,16 @@
 // SET_VOLUM every 5 s) to UDP port 10602, the station server on loopback answers the refresh
 // cycle's queries, and the own channel holds the own client and three other pilots. Over 10 s the
 // context switches (voluntary and involuntary, /proc/self/task/<tid>/status) of every thread the
-// plug-in started are counted. Goal: at most 10 a second, all threads together.
+// plug-in started are counted. Goal: at most 10 wake-ups a second, all threads together.
 //
-// The counter wakeups/s is the total (involuntary/s the part of it where a thread was preempted);
-// one counter per thread (its name as the plug-in names it, "#n" after a repeated name; a thread
-// the plug-in does not name carries the program's) shows where the wake-ups come from. A thread that ended
-// during the window is not counted (threads_ended says how many did).
+// A wake-up is a voluntary switch: the thread went to sleep (a receive, a wait, a sleep) and was
+// woken. The counter wakeups/s is their total; one counter per thread (its name as the plug-in names
+// it, "#n" after a repeated name; a thread the plug-in does not name carries the program's) shows
+// where they come from. involuntary/s counts the other switches, a running thread preempted: they
+// wake nothing and depend on what else runs on the machine (here mostly the stand-in station server
+// on the same cores, which each published position wakes at once; a real server is elsewhere);
+// switches/s is both together. A thread that ended during the window is not counted (threads_ended
+// says how many did).
 //
 // The plug-in binds the fixed ports 10601-10603: run it alone.
 //
@@ -44,8 +48,8 @@ constexpr int kWindowSeconds = 10;
 
 struct ThreadSample {
   std::string name;
-  long long switches = 0;     // voluntary + involuntary
-  long long involuntary = 0;  // of them: preempted
+  long long voluntary = 0;    // went to sleep: each a wake-up
+  long long involuntary = 0;  // preempted while running
 };
 
 // Every thread of this process now, by id.
@@ -63,11 +67,10 @@ std::map<int, ThreadSample> SampleThreads() {
     while (std::getline(status, line)) {
       long long value = 0;
       if (std::sscanf(line.c_str(), "voluntary_ctxt_switches: %lld", &value) == 1) {
-        sample.switches += value;
+        sample.voluntary = value;
         read = true;
       } else if (std::sscanf(line.c_str(), "nonvoluntary_ctxt_switches: %lld", &value) == 1) {
-        sample.switches += value;
-        sample.involuntary += value;
+        sample.involuntary = value;
       }
     }
     if (read) threads[tid] = sample;
@@ -129,7 +132,7 @@ void BM_IdlePluginWakeUps(benchmark::State& state) {
     end = SampleThreads();
   }
 
-  long long total = 0;
+  long long wakeUps = 0;
   long long involuntary = 0;
   int threads = 0;
   std::map<std::string, int> seen;
@@ -137,19 +140,21 @@ void BM_IdlePluginWakeUps(benchmark::State& state) {
     if (before.count(tid) != 0) continue;
     ++threads;
     auto begun = start.find(tid);
-    long long switches = sample.switches - (begun != start.end() ? begun->second.switches : 0);
-    total += switches;
-    involuntary += sample.involuntary - (begun != start.end() ? begun->second.involuntary : 0);
+    ThreadSample first = begun != start.end() ? begun->second : ThreadSample{};
+    long long own = sample.voluntary - first.voluntary;
+    wakeUps += own;
+    involuntary += sample.involuntary - first.involuntary;
     std::string name = sample.name;
     if (++seen[name] > 1) name += "#" + std::to_string(seen[name]);
-    state.counters[name + "/s"] = static_cast<double>(switches) / kWindowSeconds;
+    state.counters[name + "/s"] = static_cast<double>(own) / kWindowSeconds;
   }
   int ended = 0;
   for (const auto& [tid, sample] : start) {
     if (before.count(tid) == 0 && end.count(tid) == 0) ++ended;
   }
-  state.counters["wakeups/s"] = static_cast<double>(total) / kWindowSeconds;
+  state.counters["wakeups/s"] = static_cast<double>(wakeUps) / kWindowSeconds;
   state.counters["involuntary/s"] = static_cast<double>(involuntary) / kWindowSeconds;
+  state.counters["switches/s"] = static_cast<double>(wakeUps + involuntary) / kWindowSeconds;
   state.counters["threads"] = threads;
   state.counters["threads_ended"] = ended;
 }

@@ -8,13 +8,14 @@
 namespace halcyra::testing {
 namespace {
 
-constexpr int kReceiveSliceMs = 20;  // the longest the serving thread goes without looking at its stop test
 constexpr size_t kReceiveCapacity = 2048;
 
-// How long the next receive may wait: until the first delayed reply is due, at most one slice.
+// How long the next receive may wait: until the first delayed reply is due, without limit when none
+// is (the stop interrupts the receive).
 int ReceiveWaitMs(uint64_t firstDueMs, uint64_t nowMs) {
+  if (firstDueMs == UINT64_MAX) return -1;
   if (firstDueMs <= nowMs) return 1;
-  return static_cast<int>(std::min<uint64_t>(firstDueMs - nowMs, kReceiveSliceMs));
+  return static_cast<int>(std::min<uint64_t>(firstDueMs - nowMs, INT32_MAX));
 }
 
 }  // namespace
@@ -40,6 +41,7 @@ bool LoopbackService::Start(Body body) {
 
 void LoopbackService::Stop() {
   stop_ = true;
+  if (socket_) socket_->Interrupt();
   if (thread_) thread_->Join();
   thread_.reset();
 }

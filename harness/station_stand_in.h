@@ -38,7 +38,8 @@ class LoopbackService {
 
   // Runs body on the serving thread, once; false (and nothing runs) when the port was not bound.
   bool Start(Body body);
-  // Tells the body to stop and waits for the serving thread; once done, later calls do nothing.
+  // Tells the body to stop (a receive waiting then returns kReceiveInterrupted, and so does every
+  // later one) and waits for the serving thread; once done, later calls do nothing.
   void Stop();
 
   bool ok() const { return port_ != 0; }

@@ -223,7 +223,8 @@ void ServerLoop::LogRefusal(const RequestResult& result, std::string_view datagr
 }
 
 void ServerLoop::HandleReceiveFailure(int received, uint64_t nowMs) {
-  if (received == platform::kReceiveTimedOut) return;
+  // Timed out, or interrupted by the stop of whoever runs the loop: nothing failed.
+  if (received == platform::kReceiveTimedOut || received == platform::kReceiveInterrupted) return;
   if (received == platform::kReceiveTooLong) {
     {
       platform::MutexLock lock(stateLock_);

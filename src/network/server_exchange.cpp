@@ -15,9 +15,12 @@ constexpr char kPublishTag[] = "SendHCDataToHCS";
 constexpr char kRequestTag[] = "Thread_UDPRequest";
 constexpr uint64_t kNever = UINT64_MAX;
 
-// The query thread waits at most this long at a time, also when a wake-up was lost: the bound of
-// its reaction to a stop when nothing else wakes it.
+// Without a wake-up socket (or after a wake-up could not be sent) the query thread waits at most
+// this long at a time: the bound of its reaction to new work. With one it waits without limit while
+// nothing is due (a wake-up datagram is only dropped when the socket already holds datagrams, which
+// end the wait anyway). A stop interrupts the wait in any case.
 constexpr uint32_t kMaxWaitMs = 500;
+constexpr int kWaitWithoutLimit = -1;
 // How often a failing bind or receive is reported again while it goes on.
 constexpr uint32_t kFailureReportIntervalMs = 60000;
 // A pass's caller gives up this long after its last query should have been answered at the
@@ -182,6 +185,7 @@ bool StationServerExchange::Start() {
   {
     platform::MutexLock wake(wakeLock_);
     wakeSocket_ = env_.CreateUdpSocket();
+    wakeLost_.store(false);
     if (wakeSocket_ && wakeSocket_->Bind(kLoopbackAddress, 0) == 0) {
       wakePort_ = wakeSocket_->LocalPort();
     } else {
@@ -234,7 +238,13 @@ void StationServerExchange::Wake() {
   changed_.NotifyAll();
   if (!listening_.load()) return;
   platform::MutexLock wake(wakeLock_);
-  if (wakeSocket_) wakeSocket_->SendTo(&kWakeByte, 1, kLoopbackAddress, kQueryLocalPort);
+  if (wakeSocket_ && wakeSocket_->SendTo(&kWakeByte, 1, kLoopbackAddress, kQueryLocalPort) != 1)
+    wakeLost_.store(true);
+}
+
+void StationServerExchange::InterruptReceive() {
+  platform::MutexLock wake(wakeLock_);
+  if (listeningSocket_) listeningSocket_->Interrupt();
 }
 
 std::vector<int> StationServerExchange::RefreshPass(const std::vector<std::string>& nicknames,
@@ -339,15 +349,16 @@ void StationServerExchange::Complete(const std::vector<std::shared_ptr<Query>>& 
       LogDetailed(messages.tag, "Request is terminated normally", 5);
     }
   }
+  bool passEnded = false;  // its caller waits for the last of its queries only
   {
     platform::MutexLock lock(lock_);
     for (const std::shared_ptr<Query>& query : done) {
       if (!query->pass) continue;
       query->pass->results[query->index] = result;
-      --query->pass->open;
+      if (--query->pass->open == 0) passEnded = true;
     }
   }
-  changed_.NotifyAll();
+  if (passEnded) changed_.NotifyAll();
 }
 
 // Ends every query not yet sent or in flight with result, telling nobody (the thread is stopping,
@@ -377,7 +388,10 @@ void StationServerExchange::FailQueued(int result) {
 void StationServerExchange::Run(platform::StopToken stop) {
   platform::NameCurrentThread("Thread_UDPRequest");
   threadId_ = env_.CurrentThreadId();
-  platform::StopCallback wake(stop, [this] { Wake(); });
+  platform::StopCallback wake(stop, [this] {
+    Wake();
+    InterruptReceive();
+  });
   OpenSocket(true);
   while (!stop.StopRequested()) {
     uint64_t now = env_.TickMs();
@@ -387,17 +401,22 @@ void StationServerExchange::Run(platform::StopToken stop) {
       work = !toSend_.empty();
     }
     if (!socket_ && work && !OpenSocket(true)) FailQueued(kQueryFailed);
-    uint64_t next = std::min(SendDue(now), ExpireDue(env_.TickMs()));
+    uint64_t sendAt = SendDue(now);  // first: what it sends is out, and ExpireDue counts its deadline
+    uint64_t next = std::min(sendAt, ExpireDue(env_.TickMs()));
     now = env_.TickMs();
     ReportForeign(now, false);
     if (droppedUnreported_ > 0) next = std::min(next, droppedReportedMs_ + kDroppedReportIntervalMs);
-    uint32_t waitMs = kMaxWaitMs;
+    int waitMs = static_cast<int>(kMaxWaitMs);
     if (next <= now) {
       waitMs = 0;
     } else if (next - now < kMaxWaitMs) {
-      waitMs = static_cast<uint32_t>(next - now);
+      waitMs = static_cast<int>(next - now);
+    } else if (next == kNever && wakePort_ != 0 && !wakeLost_.load()) {
+      waitMs = kWaitWithoutLimit;
     }
     if (socket_) {
+      // A stop requested before the socket was bound in this turn did not interrupt it: seen here.
+      if (stop.StopRequested()) break;
       ReceiveOne(waitMs);
       continue;
     }
@@ -434,6 +453,10 @@ bool StationServerExchange::OpenSocket(bool reportFailure) {
     bindReportedMs_ = 0;
   }
   socket_ = std::move(socket);
+  {
+    platform::MutexLock wake(wakeLock_);
+    listeningSocket_ = socket_.get();
+  }
   listening_ = true;
   return true;
 }
@@ -441,6 +464,10 @@ bool StationServerExchange::OpenSocket(bool reportFailure) {
 void StationServerExchange::CloseSocket() {
   listening_ = false;
   if (!socket_) return;
+  {
+    platform::MutexLock wake(wakeLock_);
+    listeningSocket_ = nullptr;
+  }
   socket_->Shutdown();
   socket_->Close();
   socket_.reset();
@@ -528,14 +555,13 @@ bool StationServerExchange::IsWake(uint32_t address, uint16_t port) const {
 }
 
 // Waits at most waitMs for one datagram and handles it.
-void StationServerExchange::ReceiveOne(uint32_t waitMs) {
+void StationServerExchange::ReceiveOne(int waitMs) {
   char reply[kDatagramCapacity + 1] = {};
   uint32_t fromAddress = 0;
   uint16_t fromPort = 0;
-  int received =
-      socket_->ReceiveFrom(reply, kDatagramCapacity - 1, static_cast<int>(waitMs), &fromAddress, &fromPort);
+  int received = socket_->ReceiveFrom(reply, kDatagramCapacity - 1, waitMs, &fromAddress, &fromPort);
   uint64_t now = env_.TickMs();
-  if (received == platform::kReceiveTimedOut) return;
+  if (received == platform::kReceiveTimedOut || received == platform::kReceiveInterrupted) return;
   if (received == platform::kReceiveTooLong || received == platform::kReceiveError) {
     int error = socket_->LastError();
     if (Due(receiveReportedMs_, now, kFailureReportIntervalMs)) {

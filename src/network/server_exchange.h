@@ -129,13 +129,14 @@ class StationServerExchange {
 
   void Enqueue(std::vector<std::shared_ptr<Query>> queries) EXCLUDES(lock_, wakeLock_);
   void Wake() EXCLUDES(lock_, wakeLock_);
+  void InterruptReceive() EXCLUDES(wakeLock_);  // for the stop: the thread's receive returns at once
   void Run(platform::StopToken stop) EXCLUDES(lock_);
   bool OpenSocket(bool reportFailure) EXCLUDES(lock_);
   void CloseSocket() EXCLUDES(lock_);
   uint64_t SendDue(uint64_t nowMs) EXCLUDES(lock_);
   bool SendQuery(const std::shared_ptr<Query>& query, uint64_t nowMs) EXCLUDES(lock_);
   uint64_t ExpireDue(uint64_t nowMs) EXCLUDES(lock_);
-  void ReceiveOne(uint32_t waitMs) EXCLUDES(lock_);
+  void ReceiveOne(int waitMs) EXCLUDES(lock_);  // milliseconds, negative: without limit
   void HandleReply(const char* reply, uint64_t nowMs) EXCLUDES(lock_);
   void StoreRecord(const char* reply, StationRecord scratch, uint64_t nowMs) EXCLUDES(lock_);
   void CountUnmatchedAnswer(bool notFound, uint64_t nowMs) EXCLUDES(lock_);
@@ -156,7 +157,7 @@ class StationServerExchange {
   HostCallRelay& hostCalls_;
 
   platform::Mutex lock_ ACQUIRED_BEFORE(wakeLock_);                 // the queries and the thread's state
-  platform::ConditionVariable changed_;                             // a query queued or completed, the stop
+  platform::ConditionVariable changed_;                             // a query queued, a pass ended, the stop
   std::deque<std::shared_ptr<Query>> toSend_ GUARDED_BY(lock_);     // in order, not yet sent
   std::vector<std::shared_ptr<Query>> inFlight_ GUARDED_BY(lock_);  // sent, unanswered, in time
   int unmatchedNotFound_ GUARDED_BY(lock_) = 0;     // "(no found) " answers not matched to a query yet
@@ -172,6 +173,9 @@ class StationServerExchange {
   std::unique_ptr<platform::UdpSocket> wakeSocket_;  // sends the wake-ups; made by Start
   uint16_t wakePort_ = 0;                            // its port on 127.0.0.1; set by Start
   std::atomic<bool> listening_{false};               // port 10601 is bound: wake-ups reach the thread
+  std::atomic<bool> wakeLost_{false};                // a wake-up could not be sent: waits stay bounded
+  // socket_ while it is open, for the stop to interrupt its receive.
+  platform::UdpSocket* listeningSocket_ GUARDED_BY(wakeLock_) = nullptr;
 
   // The query thread's own (Run and what it calls).
   std::unique_ptr<platform::UdpSocket> socket_;
