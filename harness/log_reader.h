@@ -42,4 +42,35 @@ inline std::string LineContaining(const std::vector<std::string>& lines, const s
   return std::string();
 }
 
+// Whether the whole text has the shape: its characters stand for themselves, except "%d" (one
+// digit), "%X" (one of 0-9A-F), "%i" (an optional '-' and one or more digits), "%*" (whatever is
+// left: the rest of the text) and "%%" (a '%'). Cheaper to build than <regex> for log-line checks.
+inline bool MatchesShape(const std::string& text, const std::string& shape) {
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  size_t at = 0;
+  for (size_t i = 0; i < shape.size(); ++i) {
+    char want = shape[i];
+    if (want == '%' && i + 1 < shape.size()) {
+      char kind = shape[++i];
+      if (kind == '*') return true;
+      if (kind == 'i') {
+        if (at < text.size() && text[at] == '-') ++at;
+        size_t first = at;
+        while (at < text.size() && isDigit(text[at])) ++at;
+        if (at == first) return false;
+        continue;
+      }
+      if (at >= text.size()) return false;
+      char c = text[at++];
+      if (kind == 'd' && !isDigit(c)) return false;
+      if (kind == 'X' && !isDigit(c) && !(c >= 'A' && c <= 'F')) return false;
+      if (kind == '%' && c != '%') return false;
+      if (kind != 'd' && kind != 'X' && kind != '%') return false;
+      continue;
+    }
+    if (at >= text.size() || text[at++] != want) return false;
+  }
+  return at == text.size();
+}
+
 }  // namespace halcyra::testing

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -13,6 +12,7 @@
 #include "foundation/version.h"
 #include "host_folders.h"
 #include "loaded_plugin.h"
+#include "log_reader.h"
 #include "platform/env.h"
 #include "plugin/runtime_guard.h"
 #include "plugin_ini.h"
@@ -98,10 +98,12 @@ TEST_F(PluginBoundaryTest, SuccessfulStartAtLevelZeroLogsSetUpConfigurationAndSt
   WriteIni(0);
   ASSERT_EQ(0, StartAndStop());
   auto lines = LogLines(LogFile());
-  std::regex setUp(
-      R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\]\[L00\] Initialize Log file with 0 level\. Thread #-?\d+ \([0-9A-F]{8}\))");
   ASSERT_FALSE(lines.empty());
-  EXPECT_TRUE(std::regex_match(lines[0], setUp)) << lines[0];
+  EXPECT_TRUE(testing::MatchesShape(
+      lines[0],
+      "[%d%d%d%d-%d%d-%d%d %d%d:%d%d:%d%d.%d%d%d][L00] Initialize Log file with 0 level. Thread #%i "
+      "(%X%X%X%X%X%X%X%X)"))
+      << lines[0];
   int path = Find(lines, "][L00] (0");
   ASSERT_GE(path, 0);
   ASSERT_NE(std::string::npos, lines[path].find(") ReadIniFile : HGT Files path : "));

@@ -7,12 +7,12 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <thread>
 
 #include "fake_env.h"
 #include "fake_host.h"
+#include "log_reader.h"
 #include "temp_dir.h"
 
 namespace halcyra {
@@ -65,11 +65,14 @@ class ClientsBaseTest : public ::testing::Test {
     log_->Flush();
     std::vector<LogLine> lines;
     std::istringstream file(ReadFile(dir_.path() / "Halcyra.log"));
-    static const std::regex queued(R"(\[2024-05-17 14:02:03\.045\]\[L(\d\d)\] \(\d{3}\) (.*?)\r?)");
+    constexpr char kQueued[] = "[2024-05-17 14:02:03.045][L%d%d] (%d%d%d) %*";
+    const size_t levelAt = std::strlen("[2024-05-17 14:02:03.045][L");
+    const size_t textAt = levelAt + std::strlen("00] (000) ");
     std::string text;
-    std::smatch match;
     while (std::getline(file, text)) {
-      if (std::regex_match(text, match, queued)) lines.push_back({std::stoi(match[1]), match[2]});
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      if (testing::MatchesShape(text, kQueued))
+        lines.push_back({std::stoi(text.substr(levelAt, 2)), text.substr(textAt)});
     }
     return lines;
   }
