@@ -3,7 +3,7 @@
 set -eu
 packages="cmake ninja-build g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nlohmann-json3-dev zip unzip
-  clang libclang-rt-14-dev clang-format python3 espeak-ng util-linux locales"
+  clang libclang-rt-14-dev clang-format python3 espeak-ng util-linux locales ccache"
 # Network namespaces (ip netns) for the test of two pilots on one machine.
 packages="$packages iproute2"
 # halcyra-tiles: libcurl and zlib for the Linux build, zlib built for mingw-w64 for the Windows one
