@@ -13,4 +13,9 @@ bool StopRequested();
 // Asks for a stop as a signal would.
 void RequestStop();
 
+// For a thread that may block without time limit (and the threads it starts): the stop signals go
+// to another thread, which looks at the request. POSIX only; on Windows the console events come on
+// a thread of their own anyway.
+void KeepStopSignalsOffThisThread();
+
 }  // namespace halcyra::platform

@@ -1,3 +1,5 @@
+#include <pthread.h>
+
 #include <atomic>
 #include <csignal>
 
@@ -28,5 +30,13 @@ bool InstallStopHandlers() {
 bool StopRequested() { return stopRequested.load(); }
 
 void RequestStop() { stopRequested.store(true); }
+
+void KeepStopSignalsOffThisThread() {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+}
 
 }  // namespace halcyra::platform

@@ -34,4 +34,6 @@ bool StopRequested() { return stopRequested.load(); }
 
 void RequestStop() { stopRequested.store(true); }
 
+void KeepStopSignalsOffThisThread() {}
+
 }  // namespace halcyra::platform

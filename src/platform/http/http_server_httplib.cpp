@@ -11,6 +11,7 @@
 #include "platform/http_server.h"
 #include "platform/ipv4.h"
 #include "platform/socket_errors.h"
+#include "platform/stop_signal.h"
 
 namespace halcyra::platform {
 namespace {
@@ -64,6 +65,10 @@ class HttplibServer : public HttpServer {
     }
     port_ = static_cast<uint16_t>(bound);
     thread_ = std::thread([this] {
+      // The stop signals go to the program's own thread: here they would break into the listener's
+      // accept or a worker's call (and under ThreadSanitizer the handler waits until that call
+      // returns, which may be never). The pool's workers start here and inherit the mask.
+      KeepStopSignalsOffThisThread();
       server_.listen_after_bind();
       finished_ = true;
     });
