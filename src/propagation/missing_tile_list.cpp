@@ -78,6 +78,7 @@ void MissingTileList::Stop() {
 // After a failure to write it says so once and drops the names of this session: the file is the
 // user's to fix, and the log lines name the squares anyway.
 void MissingTileList::WriterLoop() {
+  platform::NameCurrentThread("Thread_MissingTiles");
   bool failed = false;
   for (;;) {
     std::vector<std::string> names;
