@@ -49,26 +49,33 @@ inline bool MatchesShape(const std::string& text, const std::string& shape) {
   auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
   size_t at = 0;
   for (size_t i = 0; i < shape.size(); ++i) {
-    char want = shape[i];
-    if (want == '%' && i + 1 < shape.size()) {
-      char kind = shape[++i];
-      if (kind == '*') return true;
-      if (kind == 'i') {
+    if (shape[i] != '%' || i + 1 == shape.size()) {
+      if (at >= text.size() || text[at++] != shape[i]) return false;
+      continue;
+    }
+    switch (shape[++i]) {
+      case '*':
+        return true;
+      case 'i': {
         if (at < text.size() && text[at] == '-') ++at;
         size_t first = at;
         while (at < text.size() && isDigit(text[at])) ++at;
         if (at == first) return false;
-        continue;
+        break;
       }
-      if (at >= text.size()) return false;
-      char c = text[at++];
-      if (kind == 'd' && !isDigit(c)) return false;
-      if (kind == 'X' && !isDigit(c) && !(c >= 'A' && c <= 'F')) return false;
-      if (kind == '%' && c != '%') return false;
-      if (kind != 'd' && kind != 'X' && kind != '%') return false;
-      continue;
+      case 'd':
+        if (at >= text.size() || !isDigit(text[at++])) return false;
+        break;
+      case 'X':
+        if (at >= text.size() || !(isDigit(text[at]) || (text[at] >= 'A' && text[at] <= 'F'))) return false;
+        ++at;
+        break;
+      case '%':
+        if (at >= text.size() || text[at++] != '%') return false;
+        break;
+      default:
+        return false;
     }
-    if (at >= text.size() || text[at++] != want) return false;
   }
   return at == text.size();
 }

@@ -236,10 +236,9 @@ void StationServerExchange::Enqueue(std::vector<std::shared_ptr<Query>> queries)
 void StationServerExchange::Wake() {
   { platform::MutexLock lock(lock_); }
   changed_.NotifyAll();
-  if (!listening_.load()) return;
   platform::MutexLock wake(wakeLock_);
-  if (wakeSocket_ && wakeSocket_->SendTo(&kWakeByte, 1, kLoopbackAddress, kQueryLocalPort) != 1)
-    wakeLost_.store(true);
+  if (!listeningSocket_ || !wakeSocket_) return;
+  if (wakeSocket_->SendTo(&kWakeByte, 1, kLoopbackAddress, kQueryLocalPort) != 1) wakeLost_.store(true);
 }
 
 void StationServerExchange::InterruptReceive() {
@@ -457,12 +456,10 @@ bool StationServerExchange::OpenSocket(bool reportFailure) {
     platform::MutexLock wake(wakeLock_);
     listeningSocket_ = socket_.get();
   }
-  listening_ = true;
   return true;
 }
 
 void StationServerExchange::CloseSocket() {
-  listening_ = false;
   if (!socket_) return;
   {
     platform::MutexLock wake(wakeLock_);

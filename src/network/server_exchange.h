@@ -172,9 +172,8 @@ class StationServerExchange {
   platform::Mutex wakeLock_;                         // a leaf: held to send one wake-up datagram
   std::unique_ptr<platform::UdpSocket> wakeSocket_;  // sends the wake-ups; made by Start
   uint16_t wakePort_ = 0;                            // its port on 127.0.0.1; set by Start
-  std::atomic<bool> listening_{false};               // port 10601 is bound: wake-ups reach the thread
   std::atomic<bool> wakeLost_{false};                // a wake-up could not be sent: waits stay bounded
-  // socket_ while it is open, for the stop to interrupt its receive.
+  // socket_ while port 10601 is bound: wake-ups reach the thread, and the stop interrupts its receive.
   platform::UdpSocket* listeningSocket_ GUARDED_BY(wakeLock_) = nullptr;
 
   // The query thread's own (Run and what it calls).
